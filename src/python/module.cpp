@@ -1,0 +1,59 @@
+// The module entry: creates the module and registers the seven classes in order.
+#include "python/frame.hpp"
+
+namespace velkorant::python {
+namespace {
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT, "velkorant", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr,
+};
+
+struct Registration {
+    const char* name;
+    PyTypeObject** type;
+    PyTypeObject* (*create)();
+};
+
+// Type objects are created once per process and reused.
+const Registration kClasses[] = {
+    {"Address", &ClassOf<Address>::type, &create_address_type},
+    {"ColorType", &ClassOf<Color>::type, &create_color_type},
+    {"PieceType", &ClassOf<Kind>::type, &create_kind_type},
+    {"Piece", &ClassOf<Piece>::type, &create_piece_type},
+    {"Move", &ClassOf<Move>::type, &create_move_type},
+    {"Hand", &ClassOf<Hand>::type, &create_hand_type},
+    {"Board", &ClassOf<Board>::type, &create_board_type},
+};
+
+bool register_class(PyObject* module, const Registration& r) {
+    if (!*r.type && !r.create()) return false;
+    Ref all(PyObject_GetAttrString(module, "__all__"));
+    if (!all) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return false;
+        PyErr_Clear();
+        all = Ref(PyList_New(0));
+        if (!all || PyModule_AddObjectRef(module, "__all__", all.get()) < 0) return false;
+    }
+    Ref name(PyUnicode_FromString(r.name));
+    if (!name || PyList_Append(all.get(), name.get()) < 0) return false;
+    return PyModule_AddObjectRef(module, r.name, reinterpret_cast<PyObject*>(*r.type)) == 0;
+}
+
+PyObject* init() {
+    static bool initialized = false;
+    if (initialized) {
+        PyErr_SetString(PyExc_ImportError, "velkorant may only be initialized once per interpreter process");
+        return nullptr;
+    }
+    Ref module(PyModule_Create(&module_def));
+    if (!module) return nullptr;
+    for (const Registration& r : kClasses)
+        if (!register_class(module.get(), r)) return nullptr;
+    initialized = true;
+    return module.release();
+}
+
+}  // namespace
+}  // namespace velkorant::python
+
+PyMODINIT_FUNC PyInit_velkorant() { return velkorant::python::init(); }

@@ -1,0 +1,76 @@
+// The packed move word and its text form.
+//
+//   bits 0..6   from: source square, or the piece code of a drop
+//   bits 7..13  to: destination square
+//   bit 14      promote
+//   bit 15      drop
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "velkorant/address.hpp"
+#include "velkorant/piece.hpp"
+
+namespace velkorant {
+
+struct Move {
+    std::uint16_t word = 0;
+
+    // from | to << 7 | promote << 14 | drop << 15 in 16 bits, nothing masked to its field.
+    static constexpr Move base_constructor(std::uint8_t from, std::uint8_t to,
+                                           std::uint8_t promote, std::uint8_t drop) {
+        return Move{static_cast<std::uint16_t>(from | (to << 7) | (promote << 14) | (drop << 15))};
+    }
+
+    // The seven bits starting k places below the most significant bit: k = 9 reads `from`,
+    // k = 2 reads `to`.
+    constexpr std::uint8_t get_base(unsigned k) const {
+        return static_cast<std::uint8_t>(static_cast<std::uint16_t>(word << k) >> 9);
+    }
+    constexpr std::uint8_t from() const { return word & 127; }
+    constexpr std::uint8_t to() const { return (word >> 7) & 127; }
+    constexpr bool is_promote() const { return (word >> 14) & 1; }
+    constexpr bool is_drop() const { return (word >> 15) & 1; }
+
+    constexpr Address get_from() const { return Address::from_index(from()); }
+    constexpr Address get_to() const { return Address::from_index(to()); }
+    constexpr Piece get_piece() const { return Piece::from_u8(from()); }
+
+    // Parses "7g7f", "7g7f+", "P*5e" from UTF-8 bytes. Texts too short to hold the destination
+    // square panic; nothing else is validated.
+    static Move parse(std::string_view utf8);
+    // The move text: "7g7f", "7g7f+", "P*5e".
+    std::string to_string() const;
+};
+
+// The result of move generation. Reused between calls so that generating allocates nothing
+// once the buffer has grown to the largest list seen.
+class MoveList {
+public:
+    void clear() { size_ = 0; }
+    void push_back(Move m) {
+        if (size_ == words_.size()) words_.resize(words_.empty() ? 1024 : words_.size() * 2);
+        words_[size_++] = m.word;
+    }
+    // Makes room for `n` more moves, so that the next `n` may use push_unchecked.
+    void reserve_more(std::size_t n) {
+        if (size_ + n > words_.size()) {
+            std::size_t grown = words_.empty() ? 1024 : words_.size() * 2;
+            words_.resize(grown > size_ + n ? grown : size_ + n);
+        }
+    }
+    void push_unchecked(Move m) { words_[size_++] = m.word; }
+    std::size_t size() const { return size_; }
+    Move operator[](std::size_t i) const { return Move{words_[i]}; }
+    const std::uint16_t* data() const { return words_.data(); }
+
+private:
+    std::vector<std::uint16_t> words_;
+    std::size_t size_ = 0;
+};
+
+}  // namespace velkorant
