@@ -56,14 +56,16 @@ public:
         if (size_ == words_.size()) words_.resize(words_.empty() ? 1024 : words_.size() * 2);
         words_[size_++] = m.word;
     }
-    // Makes room for `n` more moves, so that the next `n` may use push_unchecked.
-    void reserve_more(std::size_t n) {
+    // Direct filling, for the move generator: makes room for `n` more moves and returns where
+    // the next one goes; `commit` then keeps every move written before `end`.
+    std::uint16_t* append_space(std::size_t n) {
         if (size_ + n > words_.size()) {
             std::size_t grown = words_.empty() ? 1024 : words_.size() * 2;
             words_.resize(grown > size_ + n ? grown : size_ + n);
         }
+        return words_.data() + size_;
     }
-    void push_unchecked(Move m) { words_[size_++] = m.word; }
+    void commit(const std::uint16_t* end) { size_ = static_cast<std::size_t>(end - words_.data()); }
     std::size_t size() const { return size_; }
     Move operator[](std::size_t i) const { return Move{words_[i]}; }
     const std::uint16_t* data() const { return words_.data(); }
