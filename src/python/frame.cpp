@@ -25,10 +25,11 @@ PyObject* panic_exception_type() {
 
 namespace {
 
-void raise_panic(const char* message) {
-    PyObject* type = panic_exception_type();
+// Raises `type` with the whole message, NUL characters included.
+void raise_with(PyObject* type, const std::string& message) {
     if (!type) return;  // creating the type failed and set its own exception
-    PyErr_SetString(type, message);
+    Ref text(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
+    if (text) PyErr_SetObject(type, text.get());
 }
 
 }  // namespace
@@ -37,17 +38,17 @@ void set_python_error_from_current_exception() {
     try {
         throw;
     } catch (const Panic& e) {
-        raise_panic(e.what());
+        raise_with(panic_exception_type(), e.message());
     } catch (const ValueError& e) {
-        PyErr_SetString(PyExc_ValueError, e.what());
+        raise_with(PyExc_ValueError, e.message());
     } catch (const OverflowError& e) {
-        PyErr_SetString(PyExc_OverflowError, e.what());
+        raise_with(PyExc_OverflowError, e.message());
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     } catch (const std::exception& e) {
-        raise_panic(e.what());
+        raise_with(panic_exception_type(), e.what());
     } catch (...) {
-        raise_panic("unknown native failure");
+        raise_with(panic_exception_type(), "unknown native failure");
     }
 }
 
@@ -167,6 +168,9 @@ bool match_arguments(const char* cls, const char* method, const char* const* nam
 
 bool raise_cannot_convert(PyObject* obj, const char* target) {
     Ref qualname(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__qualname__"));
+    if (!qualname) return false;
+    // A metaclass can answer __qualname__ with any object; only a str may be formatted as text.
+    if (!PyUnicode_Check(qualname.get())) qualname = Ref(PyObject_Str(qualname.get()));
     if (!qualname) return false;
     PyErr_Format(PyExc_TypeError, "'%U' object cannot be converted to '%s'", qualname.get(), target);
     return false;

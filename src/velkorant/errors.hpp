@@ -8,24 +8,37 @@
 // the same name.
 #pragma once
 
-#include <stdexcept>
+#include <exception>
 #include <string>
+#include <utility>
 
 namespace velkorant {
 
-class Panic : public std::runtime_error {
+// The message is kept whole: a move text inside it may hold NUL characters, which what()
+// would cut short.
+class Error : public std::exception {
 public:
-    using std::runtime_error::runtime_error;
+    explicit Error(std::string message) : message_(std::move(message)) {}
+    const char* what() const noexcept override { return message_.c_str(); }
+    const std::string& message() const noexcept { return message_; }
+
+private:
+    std::string message_;
 };
 
-class ValueError : public std::runtime_error {
+class Panic : public Error {
 public:
-    using std::runtime_error::runtime_error;
+    using Error::Error;
 };
 
-class OverflowError : public std::runtime_error {
+class ValueError : public Error {
 public:
-    using std::runtime_error::runtime_error;
+    using Error::Error;
+};
+
+class OverflowError : public Error {
+public:
+    using Error::Error;
 };
 
 }  // namespace velkorant
