@@ -30,8 +30,8 @@ def test_new_hand():
     assert hand.get_player_pieces(ColorType.Black) == []
 
 
-@pytest.mark.parametrize("side_index,side", enumerate(SIDES))
-@pytest.mark.parametrize("kind_index,kind", enumerate(HAND_KINDS))
+@pytest.mark.parametrize("side_index,side", list(enumerate(SIDES)))
+@pytest.mark.parametrize("kind_index,kind", list(enumerate(HAND_KINDS)))
 def test_slot_of_each_side_and_kind(side_index, side, kind_index, kind):
     hand = Hand()
     hand.add_pieces(side, kind, 3)

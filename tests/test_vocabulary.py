@@ -37,7 +37,7 @@ class TestColorType:
 
 
 class TestPieceType:
-    @pytest.mark.parametrize("number,name", enumerate(KINDS))
+    @pytest.mark.parametrize("number,name", list(enumerate(KINDS)))
     def test_members(self, number, name):
         member = getattr(PieceType, name)
         assert int(member) == number
