@@ -191,20 +191,11 @@ def replay_velkorant(indices):
     return run
 
 
-def replay_cshogi(indices):
+def replay_peer(library, indices):
+    """cshogi and python-shogi share the Board / legal_moves / push interface."""
     def run():
         for idx in indices:
-            board = cshogi.Board()
-            push = board.push
-            for i in idx:
-                push(list(board.legal_moves)[i])
-    return run
-
-
-def replay_pyshogi(indices):
-    def run():
-        for idx in indices:
-            board = shogi.Board()
+            board = library.Board()
             push = board.push
             for i in idx:
                 push(list(board.legal_moves)[i])
@@ -237,34 +228,12 @@ def playout_velkorant(seeds, plies):
     return run
 
 
-def playout_cshogi(seeds, plies):
+def playout_peer(library, seeds, plies):
     def run():
         total = 0
         for seed in seeds:
             rnd = random.Random(seed).random
-            board = cshogi.Board()
-            push, over = board.push, board.is_game_over
-            for ply in range(MAX_PLIES):
-                moves = list(board.legal_moves)
-                if not moves:
-                    break
-                push(moves[int(rnd() * len(moves))])
-                if over():
-                    ply += 1
-                    break
-            else:
-                ply = MAX_PLIES
-            total += ply
-        plies.append(total)
-    return run
-
-
-def playout_pyshogi(seeds, plies):
-    def run():
-        total = 0
-        for seed in seeds:
-            rnd = random.Random(seed).random
-            board = shogi.Board()
+            board = library.Board()
             push, over = board.push, board.is_game_over
             for ply in range(MAX_PLIES):
                 moves = list(board.legal_moves)
@@ -341,9 +310,9 @@ def main() -> int:
     )
 
     # replay
-    vk, cs = timed(reps, replay_velkorant(vk_idx), replay_cshogi(cs_idx))
+    vk, cs = timed(reps, replay_velkorant(vk_idx), replay_peer(cshogi, cs_idx))
     slow_plies = sum(map(len, py_idx[:slow_games]))
-    (py,) = timed(slow_reps, replay_pyshogi(py_idx[:slow_games]))
+    (py,) = timed(slow_reps, replay_peer(shogi, py_idx[:slow_games]))
     rows.append(
         ("replay", "plies/s", nplies / median(vk), nplies / median(cs), slow_plies / median(py),
          "rate")
@@ -355,9 +324,9 @@ def main() -> int:
     vk, cs = timed(
         reps,
         playout_velkorant(seeds, counts["velkorant"]),
-        playout_cshogi(seeds, counts["cshogi"]),
+        playout_peer(cshogi, seeds, counts["cshogi"]),
     )
-    (py,) = timed(slow_reps, playout_pyshogi(seeds[:slow_playouts], counts["python-shogi"]))
+    (py,) = timed(slow_reps, playout_peer(shogi, seeds[:slow_playouts], counts["python-shogi"]))
     rate = [
         counts[name][0] / median(t)
         for name, t in (("velkorant", vk), ("cshogi", cs), ("python-shogi", py))

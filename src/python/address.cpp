@@ -28,16 +28,8 @@ PyMethodDef methods[] = {
 }  // namespace
 
 PyTypeObject* create_address_type() {
-    PyType_Slot slots[] = {
-        dealloc_slot<Address>(),
-        {Py_tp_new, reinterpret_cast<void*>(&constructor<&make_address, kNew>)},
-        {Py_tp_repr, reinterpret_cast<void*>(&repr<&address_repr>)},
-        {Py_tp_getset, getset},
-        {Py_tp_methods, methods},
-        {Py_tp_doc, const_cast<char*>("Address(column, row)\n--\n\n")},
-        {0, nullptr},
-    };
-    return ClassOf<Address>::type = create_type("velkorant.Address", sizeof(Object<Address>), slots);
+    return create_class<Address>({&constructor<&make_address, kNew>, &repr<&address_repr>,
+                                  "Address(column, row)\n--\n\n", methods, getset});
 }
 
 }  // namespace velkorant::python

@@ -60,15 +60,7 @@ PyMethodDef methods[] = {
 }  // namespace
 
 PyTypeObject* create_board_type() {
-    PyType_Slot slots[] = {
-        dealloc_slot<Board>(),
-        {Py_tp_new, reinterpret_cast<void*>(&constructor<&make_board, kNew>)},
-        {Py_tp_repr, reinterpret_cast<void*>(&repr<&board_repr>)},
-        {Py_tp_methods, methods},
-        {Py_tp_doc, const_cast<char*>("Board()\n--\n\n")},
-        {0, nullptr},
-    };
-    return ClassOf<Board>::type = create_type("velkorant.Board", sizeof(Object<Board>), slots);
+    return create_class<Board>({&constructor<&make_board, kNew>, &repr<&board_repr>, "Board()\n--\n\n", methods});
 }
 
 }  // namespace velkorant::python

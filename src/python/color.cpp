@@ -47,54 +47,43 @@ PyObject* compare(PyObject* self, PyObject* other, int op) {
 
 constexpr Params<1> kNew{"__new__", {"value"}};
 
+// Both classes: a constructor from one byte, equality with numbers, int(), and no hash.
 template <class Record, auto Make, auto Repr>
-PyTypeObject* create_numbered_type(const char* qualified_name, const char* doc) {
-    PyType_Slot slots[] = {
-        dealloc_slot<Record>(),
-        {Py_tp_new, reinterpret_cast<void*>(&constructor<Make, kNew>)},
-        {Py_tp_repr, reinterpret_cast<void*>(&repr<Repr>)},
-        {Py_tp_richcompare, reinterpret_cast<void*>(&compare<Record>)},
-        {Py_tp_hash, reinterpret_cast<void*>(&PyObject_HashNotImplemented)},
-        {Py_nb_int, reinterpret_cast<void*>(&as_int<Record>)},
-        {Py_tp_doc, const_cast<char*>(doc)},
-        {0, nullptr},
-    };
-    PyTypeObject* type = create_type(qualified_name, sizeof(Object<Record>), slots);
-    ClassOf<Record>::type = type;
+PyTypeObject* create_numbered_class(const char* doc) {
+    return create_class<Record>({&constructor<Make, kNew>, &repr<Repr>, doc},
+                                {{Py_tp_richcompare, reinterpret_cast<void*>(&compare<Record>)},
+                                 {Py_tp_hash, reinterpret_cast<void*>(&PyObject_HashNotImplemented)},
+                                 {Py_nb_int, reinterpret_cast<void*>(&as_int<Record>)}});
+}
+
+// Adds each member as a class attribute, created once with the class.
+template <class Record, class Values>
+PyTypeObject* add_members(PyTypeObject* type, const Values& values) {
+    if (!type) return nullptr;
+    for (Record value : values) {
+        std::string name(debug_name(value));
+        if (!add_class_constant(type, name.c_str(), make_object(value))) {
+            Py_DECREF(type);
+            ClassOf<Record>::type = nullptr;
+            return nullptr;
+        }
+    }
     return type;
 }
 
 }  // namespace
 
 PyTypeObject* create_color_type() {
-    PyTypeObject* type =
-        create_numbered_type<Color, &make_color, &color_repr>("velkorant.ColorType", "ColorType(value)\n--\n\n");
-    if (!type) return nullptr;
-    for (Color c : {Color::None, Color::Black, Color::White, Color::ColorNumber}) {
-        std::string name(debug_name(c));
-        if (!add_class_constant(type, name.c_str(), make_object(c))) {
-            Py_DECREF(type);
-            ClassOf<Color>::type = nullptr;
-            return nullptr;
-        }
-    }
-    return type;
+    constexpr Color members[] = {Color::None, Color::Black, Color::White, Color::ColorNumber};
+    return add_members<Color>(create_numbered_class<Color, &make_color, &color_repr>("ColorType(value)\n--\n\n"),
+                              members);
 }
 
 PyTypeObject* create_kind_type() {
-    PyTypeObject* type =
-        create_numbered_type<Kind, &make_kind, &kind_repr>("velkorant.PieceType", "PieceType(value)\n--\n\n");
-    if (!type) return nullptr;
-    for (int k = 0; k < kKinds; ++k) {
-        Kind kind = kind_from_number(static_cast<std::uint64_t>(k));
-        std::string name(debug_name(kind));
-        if (!add_class_constant(type, name.c_str(), make_object(kind))) {
-            Py_DECREF(type);
-            ClassOf<Kind>::type = nullptr;
-            return nullptr;
-        }
-    }
-    return type;
+    std::array<Kind, kKinds> members;
+    for (int k = 0; k < kKinds; ++k) members[k] = static_cast<Kind>(k);
+    return add_members<Kind>(create_numbered_class<Kind, &make_kind, &kind_repr>("PieceType(value)\n--\n\n"),
+                             members);
 }
 
 }  // namespace velkorant::python

@@ -25,6 +25,7 @@
 #include <tuple>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "velkorant/address.hpp"
 #include "velkorant/board.hpp"
@@ -138,6 +139,7 @@ template <class Record> struct ClassOf;
 #define VELKORANT_CLASS(Record, Name)                                   \
     template <> struct ClassOf<Record> {                                \
         static constexpr const char* name = Name;                       \
+        static constexpr const char* qualified_name = "velkorant." Name; \
         static inline PyTypeObject* type = nullptr;                     \
     }
 VELKORANT_CLASS(Address, "Address");
@@ -584,10 +586,30 @@ PyTypeObject* create_type(const char* qualified_name, int basicsize, PyType_Slot
 // Adds a constant as a class attribute of an immutable type, before the type is published.
 bool add_class_constant(PyTypeObject* type, const char* name, PyObject* value);
 
-// The slots every class shares: deallocation of the record.
+// What each class declares about itself; create_class adds the deallocation of the record.
+struct ClassSlots {
+    newfunc constructor;
+    reprfunc repr;
+    const char* doc;  // "Name(signature)\n--\n\n"
+    PyMethodDef* methods = nullptr;
+    PyGetSetDef* getset = nullptr;
+};
+
+// Creates the class of `Record` once per process and records it in ClassOf<Record>::type.
 template <class Record>
-constexpr PyType_Slot dealloc_slot() {
-    return {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc<Record>)};
+PyTypeObject* create_class(const ClassSlots& c, std::initializer_list<PyType_Slot> extra = {}) {
+    std::vector<PyType_Slot> slots = {
+        {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc<Record>)},
+        {Py_tp_new, reinterpret_cast<void*>(c.constructor)},
+        {Py_tp_repr, reinterpret_cast<void*>(c.repr)},
+        {Py_tp_doc, const_cast<char*>(c.doc)},
+    };
+    if (c.methods) slots.push_back({Py_tp_methods, c.methods});
+    if (c.getset) slots.push_back({Py_tp_getset, c.getset});
+    slots.insert(slots.end(), extra);
+    slots.push_back({0, nullptr});
+    return ClassOf<Record>::type =
+               create_type(ClassOf<Record>::qualified_name, sizeof(Object<Record>), slots.data());
 }
 
 // Per-class creation functions, called once per process by the module entry in registration

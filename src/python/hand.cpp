@@ -46,16 +46,7 @@ PyMethodDef methods[] = {
 }  // namespace
 
 PyTypeObject* create_hand_type() {
-    PyType_Slot slots[] = {
-        dealloc_slot<Hand>(),
-        {Py_tp_new, reinterpret_cast<void*>(&constructor<&make_hand, kNew>)},
-        {Py_tp_repr, reinterpret_cast<void*>(&repr<&hand_repr>)},
-        {Py_tp_getset, getset},
-        {Py_tp_methods, methods},
-        {Py_tp_doc, const_cast<char*>("Hand()\n--\n\n")},
-        {0, nullptr},
-    };
-    return ClassOf<Hand>::type = create_type("velkorant.Hand", sizeof(Object<Hand>), slots);
+    return create_class<Hand>({&constructor<&make_hand, kNew>, &repr<&hand_repr>, "Hand()\n--\n\n", methods, getset});
 }
 
 }  // namespace velkorant::python

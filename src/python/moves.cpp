@@ -28,15 +28,7 @@ PyMethodDef methods[] = {
 }  // namespace
 
 PyTypeObject* create_move_type() {
-    PyType_Slot slots[] = {
-        dealloc_slot<Move>(),
-        {Py_tp_new, reinterpret_cast<void*>(&constructor<&make_move, kNew>)},
-        {Py_tp_repr, reinterpret_cast<void*>(&repr<&move_repr>)},
-        {Py_tp_methods, methods},
-        {Py_tp_doc, const_cast<char*>("Move(csa)\n--\n\n")},
-        {0, nullptr},
-    };
-    return ClassOf<Move>::type = create_type("velkorant.Move", sizeof(Object<Move>), slots);
+    return create_class<Move>({&constructor<&make_move, kNew>, &repr<&move_repr>, "Move(csa)\n--\n\n", methods});
 }
 
 }  // namespace velkorant::python

@@ -22,15 +22,8 @@ PyGetSetDef getset[] = {
 }  // namespace
 
 PyTypeObject* create_piece_type() {
-    PyType_Slot slots[] = {
-        dealloc_slot<Piece>(),
-        {Py_tp_new, reinterpret_cast<void*>(&constructor<&make_piece, kNew>)},
-        {Py_tp_repr, reinterpret_cast<void*>(&repr<&piece_repr>)},
-        {Py_tp_getset, getset},
-        {Py_tp_doc, const_cast<char*>("Piece(owner, piece_type)\n--\n\n")},
-        {0, nullptr},
-    };
-    return ClassOf<Piece>::type = create_type("velkorant.Piece", sizeof(Object<Piece>), slots);
+    return create_class<Piece>({&constructor<&make_piece, kNew>, &repr<&piece_repr>,
+                                "Piece(owner, piece_type)\n--\n\n", nullptr, getset});
 }
 
 }  // namespace velkorant::python
