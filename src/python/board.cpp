@@ -53,7 +53,7 @@ PyMethodDef methods[] = {
      "execute_move($self, moves)\n--\n\n"},
     {"is_finished", noargs<&finished, Access::shared>, METH_NOARGS, "is_finished($self)\n--\n\n"},
     {"__copy__", copy<Board>, METH_NOARGS, "__copy__($self)\n--\n\nAn independent copy of the board."},
-    {"__deepcopy__", copy<Board>, METH_O, "__deepcopy__($self, memo)\n--\n\nAn independent copy of the board."},
+    {"__deepcopy__", copy<Board>, METH_O, "__deepcopy__($self, memo, /)\n--\n\nAn independent copy of the board."},
     {nullptr, nullptr, 0, nullptr},
 };
 

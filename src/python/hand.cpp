@@ -39,7 +39,7 @@ PyMethodDef methods[] = {
      as_cfunction(fastcall<&get_player_pieces, Access::shared, kGetPlayerPieces>), kFast,
      "get_player_pieces($self, color_type)\n--\n\n"},
     {"__copy__", copy<Hand>, METH_NOARGS, "__copy__($self)\n--\n\nAn independent copy of the hand."},
-    {"__deepcopy__", copy<Hand>, METH_O, "__deepcopy__($self, memo)\n--\n\nAn independent copy of the hand."},
+    {"__deepcopy__", copy<Hand>, METH_O, "__deepcopy__($self, memo, /)\n--\n\nAn independent copy of the hand."},
     {nullptr, nullptr, 0, nullptr},
 };
 
