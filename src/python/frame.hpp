@@ -162,7 +162,8 @@ bool is_instance(PyObject* obj) {
 }
 
 // Moves are created by the hundred per generated list, so their memory is recycled through a
-// bounded free list instead of going back to the allocator each time.
+// bounded free list instead of going back to the allocator each time. A Move on the free list
+// keeps its type and the reference to it: taking it back only has to make it a new reference.
 struct MoveFreeList {
     static constexpr int kCapacity = 4096;
     static inline PyObject* items[kCapacity];
@@ -172,16 +173,20 @@ struct MoveFreeList {
 // A new instance owning `value`, or nullptr with MemoryError set.
 template <class Record>
 PyObject* make_object(Record value) {
-    PyTypeObject* type = ClassOf<Record>::type;
     PyObject* obj;
-    if constexpr (std::is_same_v<Record, Move>) {
-        obj = MoveFreeList::size ? MoveFreeList::items[--MoveFreeList::size]
-                                 : static_cast<PyObject*>(PyObject_Malloc(sizeof(Object<Move>)));
+    if (std::is_same_v<Record, Move> && MoveFreeList::size) {
+        obj = MoveFreeList::items[--MoveFreeList::size];
+#if PY_VERSION_HEX < 0x030D0000
+        _Py_NewReference(obj);
+#else
+        PyObject_Init(obj, ClassOf<Record>::type);
+        Py_DECREF(ClassOf<Record>::type);  // it already held its reference to the type
+#endif
     } else {
         obj = static_cast<PyObject*>(PyObject_Malloc(sizeof(Object<Record>)));
+        if (!obj) return PyErr_NoMemory();
+        PyObject_Init(obj, ClassOf<Record>::type);  // takes a reference to the heap type
     }
-    if (!obj) return PyErr_NoMemory();
-    PyObject_Init(obj, type);  // takes a reference to the heap type
     auto* o = as_object<Record>(obj);
     o->flag = BorrowFlag{};
     ::new (&o->value) Record(std::move(value));
@@ -191,14 +196,11 @@ PyObject* make_object(Record value) {
 template <class Record>
 void dealloc(PyObject* self) {
     static_assert(std::is_trivially_destructible_v<Record>);
-    PyTypeObject* type = Py_TYPE(self);
-    if constexpr (std::is_same_v<Record, Move>) {
-        if (MoveFreeList::size < MoveFreeList::kCapacity) {
-            MoveFreeList::items[MoveFreeList::size++] = self;
-            Py_DECREF(type);
-            return;
-        }
+    if (std::is_same_v<Record, Move> && MoveFreeList::size < MoveFreeList::kCapacity) {
+        MoveFreeList::items[MoveFreeList::size++] = self;
+        return;
     }
+    PyTypeObject* type = Py_TYPE(self);
     PyObject_Free(self);
     Py_DECREF(type);
 }
