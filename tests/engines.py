@@ -196,3 +196,22 @@ def snapshot(engine, board):
     return (engine.text(board), [engine.piece(board, i) for i in range(128)],
             engine.moves(board, model.BLACK), engine.moves(board, model.WHITE),
             engine.finished(board))
+
+
+def parse_placement(text):
+    """{index: (owner, kind)} of a placement text, read the way a shogi player reads it."""
+    kinds = {letter: kind for kind, letter in model.LETTERS.items()}
+    result = {}
+    for n, row_text in enumerate(text.split("/")):
+        row, column, promoted = 9 - n, 1, False
+        for ch in row_text:
+            if ch.isdigit():
+                column += int(ch)
+            elif ch == "+":
+                promoted = True
+            else:
+                kind = kinds[ch.lower()] + (6 if promoted else 0)
+                result[row * 11 + column] = (model.BLACK if ch.isupper() else model.WHITE, kind)
+                column, promoted = column + 1, False
+        assert column == 10
+    return result

@@ -4,7 +4,7 @@ the text form, the game-end test, and the Board members' argument handling."""
 import pytest
 
 import model
-from engines import engine, give, hand_count, needs_module, place, snapshot  # noqa: F401
+from engines import engine, give, hand_count, needs_module, parse_placement, place, snapshot  # noqa: F401
 from model import (BICHOP, BLACK, COLOR_NUMBER, DRAGON, GOLD, HORSE, KING, LANCE, NONE, PAWN,
                    PRO_PAWN, ROOK, WHITE)
 
@@ -21,25 +21,6 @@ EMPTY = "9/9/9/9/9/9/9/9/9"
 
 def rows_squares(rows):
     return [r * 11 + c for r in rows for c in range(1, 10)]
-
-
-def parse_placement(text):
-    """{index: (owner, kind)} of a placement text, read the way a shogi player reads it."""
-    kinds = {letter: kind for kind, letter in model.LETTERS.items()}
-    result = {}
-    for n, row_text in enumerate(text.split("/")):
-        row, column, promoted = 9 - n, 1, False
-        for ch in row_text:
-            if ch.isdigit():
-                column += int(ch)
-            elif ch == "+":
-                promoted = True
-            else:
-                kind = kinds[ch.lower()] + (6 if promoted else 0)
-                result[row * 11 + column] = (BLACK if ch.isupper() else WHITE, kind)
-                column, promoted = column + 1, False
-        assert column == 10
-    return result
 
 
 # -- the bit set, in the model ----------------------------------------------------------------

@@ -14,6 +14,8 @@ from hypothesis import given, settings, strategies as st
 
 from velkorant import Address, Board, ColorType, Hand, Move, Piece, PieceType
 
+from engines import parse_placement
+
 COLOURS = (ColorType.Black, ColorType.White)
 LETTERS = "kgrbsnlp"  # kinds 1..8, King..Pawn
 PLAYING = [row * 11 + column for row in range(1, 10) for column in range(1, 10)]
@@ -63,26 +65,6 @@ def hand_counts(board):
     return counts
 
 
-def parse_placement(text):
-    """{index: (owner, kind)} from the text form: rows 9 down to 1, each from column 1."""
-    assert text.startswith("velkorant.Board(") and text.endswith(")")
-    rows = text[len("velkorant.Board("):-1].split("/")
-    assert len(rows) == 9
-    squares = {}
-    for row, line in zip(range(9, 0, -1), rows):
-        column, promoted = 1, 0
-        for ch in line:
-            if ch.isdigit():
-                column += int(ch)
-            elif ch == "+":
-                promoted = 6
-            else:
-                squares[row * 11 + column] = (0 if ch.isupper() else 1, LETTERS.index(ch.lower()) + 1 + promoted)
-                column, promoted = column + 1, 0
-        assert column == 10 and not promoted, line
-    return squares
-
-
 def observe(board):
     """The squares that hold a piece ({index: (owner, kind)} over 0..127) and the hand counts,
     after checking that the text form, get_piece and is_finished agree with each other."""
@@ -92,7 +74,9 @@ def observe(board):
         assert (owner == -1) == (kind == 0) and owner in (-1, 0, 1) and 0 <= kind <= 14
         if kind:
             squares[index] = (owner, kind)
-    assert parse_placement(repr(board)) == {i: p for i, p in squares.items() if i in PLAYING}
+    text = repr(board)
+    assert text.startswith("velkorant.Board(") and text.endswith(")")
+    assert parse_placement(text[len("velkorant.Board("):-1]) == {i: p for i, p in squares.items() if i in PLAYING}
     kings = [owner for owner, kind in squares.values() if kind == 1]
     finished, winner = board.is_finished()
     assert (finished, int(winner)) == ((False, -1) if len(kings) == 2 else (True, 0 if 0 in kings else 1))
