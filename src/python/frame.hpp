@@ -375,7 +375,6 @@ using CasterFor = Caster<std::conditional_t<std::is_same_v<std::decay_t<T>, Addr
 inline PyObject* to_python(PyObject* owned) { return owned; }
 inline PyObject* to_python(bool b) { return PyBool_FromLong(b); }
 inline PyObject* to_python(std::uint8_t v) { return PyLong_FromLong(v); }
-inline PyObject* to_python(long v) { return PyLong_FromLong(v); }
 inline PyObject* to_python(const std::string& s) {
     return PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()));
 }
