@@ -215,3 +215,16 @@ def parse_placement(text):
                 column, promoted = column + 1, False
         assert column == 10
     return result
+
+
+class Index:
+    """An integer-like object whose __index__ first runs a callback: the way a caller's code
+    can re-enter the library in the middle of an argument conversion."""
+
+    def __init__(self, value, callback=None):
+        self.value, self.callback = value, callback
+
+    def __index__(self):
+        if self.callback:
+            self.callback()
+        return self.value

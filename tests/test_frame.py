@@ -9,6 +9,8 @@ import pytest
 import velkorant
 from velkorant import Address, Board, ColorType, Hand, Move, Piece, PieceType
 
+from engines import Index
+
 CLASSES = [Address, ColorType, PieceType, Piece, Move, Hand, Board]
 
 
@@ -57,18 +59,6 @@ class TestMatching:
             Board().startpos(1)
         with pytest.raises(TypeError):
             Address(1, 1).to_int(x=1)
-
-
-class Index:
-    """An integer-like object whose __index__ runs a callback."""
-
-    def __init__(self, value, callback=None):
-        self.value, self.callback = value, callback
-
-    def __index__(self):
-        if self.callback:
-            self.callback()
-        return self.value
 
 
 class TestConversion:

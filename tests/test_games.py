@@ -14,7 +14,7 @@ from hypothesis import given, settings, strategies as st
 
 from velkorant import Address, Board, ColorType, Hand, Move, Piece, PieceType
 
-from engines import parse_placement
+from engines import Index, parse_placement
 
 COLOURS = (ColorType.Black, ColorType.White)
 LETTERS = "kgrbsnlp"  # kinds 1..8, King..Pawn
@@ -189,16 +189,6 @@ def test_random_games_keep_every_piece(rng):
 # Leak check
 
 
-class _Index:
-    def __init__(self, value, action=None):
-        self.value, self.action = value, action
-
-    def __index__(self):
-        if self.action:
-            self.action()
-        return self.value
-
-
 def mixed_calls(rounds):
     """Every class and member, about ninety calls a round, a third of them failing in every way
     the boundary knows (wrong type, range, length, borrow, refusal, panic, codec, callbacks)."""
@@ -242,15 +232,15 @@ def mixed_calls(rounds):
         fails(Move, "7g\ud800")
         fails(Move, 7)
         fails(Address, 2**70, 1)
-        fails(Address, _Index(1, type_error_with_cause), 1)
+        fails(Address, Index(1, type_error_with_cause), 1)
         fails(hand.add_pieces, black, pawn, 255)
-        fails(hand.add_pieces, black, pawn, _Index(1, lambda: hand.counts))
-        fails(setattr, hand, "counts", [_Index(1, lambda: hand.add_piece(black, pawn))] * 16)
+        fails(hand.add_pieces, black, pawn, Index(1, lambda: hand.counts))
+        fails(setattr, hand, "counts", [Index(1, lambda: hand.add_piece(black, pawn))] * 16)
         fails(setattr, hand, "counts", [0] * 15)
         fails(setattr, hand, "pieces", [piece] * 15 + [board])
         fails(hand.get_player_pieces, no_colour)
         fails(Hand().decrease_piece, white, pawn)
-        fails(board.deploy, _Index(12, lambda: board.get_piece(Address(1, 1))), pawn, black)
+        fails(board.deploy, Index(12, lambda: board.get_piece(Address(1, 1))), pawn, black)
         fails(board.deploy, 12, pawn)
         fails(board.deploy, 12, pawn, black, colour=black)
         fails(delattr, piece, "owner")
@@ -261,7 +251,7 @@ def mixed_calls(rounds):
 def test_mixed_calls_do_not_leak():
     """Hundreds of thousands of calls leave no objects and no references behind. Every instance
     holds a reference to its class, so a leaked instance shows in its class's reference count."""
-    classes = (Address, ColorType, PieceType, Piece, Move, Hand, Board, _Index)
+    classes = (Address, ColorType, PieceType, Piece, Move, Hand, Board, Index)
     mixed_calls(300)  # fill the free lists and caches first
     gc.collect()
     blocks, references = sys.getallocatedblocks(), [sys.getrefcount(c) for c in classes]
