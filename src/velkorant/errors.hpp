@@ -3,7 +3,7 @@
 // Panic: a condition the rules cannot carry on from (a square index past the bit sets, a hand
 // slot outside the table, a move text too short to hold a square). Python sees PanicException.
 //
-// ValueError / OverflowError: a request the rules refuse before changing anything (a hand count
+// ValueError / OverflowError / IndexError / TypeError: a request the rules refuse before changing anything (a hand count
 // that would wrap, a drop of a piece that is not in hand). Python sees the built-in exception of
 // the same name.
 #pragma once
@@ -37,6 +37,20 @@ public:
 };
 
 class OverflowError : public Error {
+public:
+    using Error::Error;
+};
+
+// An index or a position in a sequence that is not there (an empty history). Python sees
+// IndexError.
+class IndexError : public Error {
+public:
+    using Error::Error;
+};
+
+// An argument of the wrong kind that only the rules can tell (a pickled state of another
+// class). Python sees TypeError.
+class TypeError : public Error {
 public:
     using Error::Error;
 };

@@ -1,0 +1,30 @@
+// The full rules of shogi over the pseudo-legal board: king safety, stranded pieces and the
+// mating pawn drop. `side` is always Black or White here.
+#pragma once
+
+#include <cstdint>
+
+#include "velkorant/board.hpp"
+
+namespace velkorant {
+
+// The side has a king on the board. A side without one (the attacker of a mating problem) is
+// never in check, and the rules that need its king do not apply to it.
+bool has_king(const Board& board, Color side);
+
+// The side's king is attacked by a piece of the other side.
+bool in_check(const Board& board, Color side);
+
+// The legal moves of `side`, in the order search_moves lists them, the illegal ones left out:
+// no move that leaves the own king attacked, no non-promotion that strands a pawn or lance on
+// its last row or a knight on its last two rows, no pawn drop that mates.
+void legal_moves(const Board& board, Color side, MoveList& out);
+
+// `move` (any word) is among legal_moves(board, side).
+bool is_legal(const Board& board, Color side, Move move);
+
+// The number of legal move sequences of `depth` plies (depth 0 gives 1), the leaves counted
+// without being played.
+std::uint64_t legal_perft(const Board& board, Color side, int depth);
+
+}  // namespace velkorant
