@@ -1,35 +1,29 @@
 // Address: a square by column and row, both settable, with its square index.
-#include <string>
-
-#include "python/frame.hpp"
+#include "python/types.hpp"
 
 namespace velkorant::python {
+
+// Pickles as the constructor call that rebuilds it.
 namespace {
-
-Address make_address(std::uint8_t column, std::uint8_t row) { return Address{column, row}; }
-std::string address_repr(const Address& a) { return a.to_string(); }
-std::uint8_t to_int(const Address& a) { return a.to_int(); }
-
-constexpr Params<2> kNew{"__new__", {"column", "row"}};
-constexpr char kColumn[] = "column";
-constexpr char kRow[] = "row";
-
-PyGetSetDef getset[] = {
-    Attribute<&Address::column, kColumn>::def(),
-    Attribute<&Address::row, kRow>::def(),
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
-
-PyMethodDef methods[] = {
-    {"to_int", noargs<&to_int, Access::shared>, METH_NOARGS, "to_int($self)\n--\n\n"},
-    {nullptr, nullptr, 0, nullptr},
-};
-
+std::pair<std::uint8_t, std::uint8_t> address_args(const Address& a) { return {a.column, a.row}; }
 }  // namespace
 
-PyTypeObject* create_address_type() {
-    return create_class<Address>({&constructor<&make_address, kNew>, &repr<&address_repr>,
-                                  "Address(column, row)\n--\n\n", methods, getset});
+template <>
+PyTypeObject* create_type_of<Address>() {
+    using New = Constructor<&make<Address, std::uint8_t, std::uint8_t>, "column", "row">;
+    static PyMethodDef methods[] = {
+        method<"to_int", &Address::to_int>(),
+        reduce_method<&address_args>(),
+        copy_method<Address>(),
+        deepcopy_method<Address>(),
+        {},
+    };
+    static PyGetSetDef getset[] = {
+        attribute<"column", &Address::column>(),
+        attribute<"row", &Address::row>(),
+        {},
+    };
+    return create_class<Address>({&New::tp_new, New::doc, &repr<&Address::to_string>, methods, getset});
 }
 
 }  // namespace velkorant::python

@@ -1,5 +1,5 @@
-// The module entry: creates the module and registers the seven classes in order.
-#include "python/frame.hpp"
+// The module entry: creates the module and registers the classes in order.
+#include "python/types.hpp"
 
 namespace velkorant::python {
 namespace {
@@ -9,20 +9,21 @@ PyModuleDef module_def = {
 };
 
 struct Registration {
-    const char* name;
     PyTypeObject** type;
+    const char* name;
     PyTypeObject* (*create)();
 };
 
-// Type objects are created once per process and reused.
+template <class Record>
+constexpr Registration registration() {
+    return {&ClassOf<Record>::type, ClassOf<Record>::name, &create_type_of<Record>};
+}
+
+// The classes in registration order, which is also the order of __all__. Type objects are
+// created once per process and reused.
 const Registration kClasses[] = {
-    {"Address", &ClassOf<Address>::type, &create_address_type},
-    {"ColorType", &ClassOf<Color>::type, &create_color_type},
-    {"PieceType", &ClassOf<Kind>::type, &create_kind_type},
-    {"Piece", &ClassOf<Piece>::type, &create_piece_type},
-    {"Move", &ClassOf<Move>::type, &create_move_type},
-    {"Hand", &ClassOf<Hand>::type, &create_hand_type},
-    {"Board", &ClassOf<Board>::type, &create_board_type},
+    registration<Address>(), registration<Color>(), registration<Kind>(), registration<Piece>(),
+    registration<Move>(),    registration<Hand>(),  registration<Board>(),
 };
 
 bool register_class(PyObject* module, const Registration& r) {

@@ -1,34 +1,42 @@
 // Move: one packed move word, built from move text, read through five methods.
-#include <string>
-
-#include "python/frame.hpp"
+#include "python/types.hpp"
 
 namespace velkorant::python {
 namespace {
 
-Move make_move(std::string_view csa) { return Move::parse(csa); }
-std::string move_repr(const Move& m) { return m.to_string(); }
-bool is_drop(const Move& m) { return m.is_drop(); }
-bool is_promote(const Move& m) { return m.is_promote(); }
-Address get_from(const Move& m) { return m.get_from(); }
-Address get_to(const Move& m) { return m.get_to(); }
-Piece get_piece(const Move& m) { return m.get_piece(); }
+// Pickles as the constructor call on its text; a word that its text cannot rebuild exactly
+// (a drop of a kind that has no letter, say) also carries the word itself as the state.
+PyObject* move_reduce(const Move& m) {
+    const std::string text = m.to_string();
+    Ref args(tuple_of(std::string_view(text)));
+    if (!args) return nullptr;
+    PyObject* type = reinterpret_cast<PyObject*>(ClassOf<Move>::type);
+    if (Move::parse(text).word == m.word) return PyTuple_Pack(2, type, args.get());
+    Ref word(to_python(m.word));
+    if (!word) return nullptr;
+    return PyTuple_Pack(3, type, args.get(), word.get());
+}
 
-constexpr Params<1> kNew{"__new__", {"csa"}};
-
-PyMethodDef methods[] = {
-    {"is_drop", noargs<&is_drop, Access::shared>, METH_NOARGS, "is_drop($self)\n--\n\n"},
-    {"is_promote", noargs<&is_promote, Access::shared>, METH_NOARGS, "is_promote($self)\n--\n\n"},
-    {"get_from", noargs<&get_from, Access::shared>, METH_NOARGS, "get_from($self)\n--\n\n"},
-    {"get_to", noargs<&get_to, Access::shared>, METH_NOARGS, "get_to($self)\n--\n\n"},
-    {"get_piece", noargs<&get_piece, Access::shared>, METH_NOARGS, "get_piece($self)\n--\n\n"},
-    {nullptr, nullptr, 0, nullptr},
-};
+void set_word(Move& m, std::uint16_t word) { m.word = word; }
 
 }  // namespace
 
-PyTypeObject* create_move_type() {
-    return create_class<Move>({&constructor<&make_move, kNew>, &repr<&move_repr>, "Move(csa)\n--\n\n", methods});
+template <>
+PyTypeObject* create_type_of<Move>() {
+    using New = Constructor<&Move::parse, "csa">;
+    static PyMethodDef methods[] = {
+        method<"is_drop", &Move::is_drop>(),
+        method<"is_promote", &Move::is_promote>(),
+        method<"get_from", &Move::get_from>(),
+        method<"get_to", &Move::get_to>(),
+        method<"get_piece", &Move::get_piece>(),
+        method<"__reduce__", &move_reduce>(),
+        method<"__setstate__", &set_word, "state">(),
+        copy_method<Move>(),
+        deepcopy_method<Move>(),
+        {},
+    };
+    return create_class<Move>({&New::tp_new, New::doc, &repr<&Move::to_string>, methods});
 }
 
 }  // namespace velkorant::python

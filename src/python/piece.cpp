@@ -1,29 +1,29 @@
 // Piece: an owner and a kind, both settable.
-#include <string>
-
-#include "python/frame.hpp"
+#include "python/types.hpp"
 
 namespace velkorant::python {
 namespace {
 
-Piece make_piece(Color owner, Kind piece_type) { return Piece{owner, piece_type}; }
-std::string piece_repr(const Piece& p) { return p.to_string(); }
-
-constexpr Params<2> kNew{"__new__", {"owner", "piece_type"}};
-constexpr char kOwner[] = "owner";
-constexpr char kPieceType[] = "piece_type";
-
-PyGetSetDef getset[] = {
-    Attribute<&Piece::owner, kOwner>::def(),
-    Attribute<&Piece::piece_type, kPieceType>::def(),
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
+// Pickles as the constructor call that rebuilds it.
+std::pair<Color, Kind> piece_args(const Piece& p) { return {p.owner, p.piece_type}; }
 
 }  // namespace
 
-PyTypeObject* create_piece_type() {
-    return create_class<Piece>({&constructor<&make_piece, kNew>, &repr<&piece_repr>,
-                                "Piece(owner, piece_type)\n--\n\n", nullptr, getset});
+template <>
+PyTypeObject* create_type_of<Piece>() {
+    using New = Constructor<&make<Piece, Color, Kind>, "owner", "piece_type">;
+    static PyMethodDef methods[] = {
+        reduce_method<&piece_args>(),
+        copy_method<Piece>(),
+        deepcopy_method<Piece>(),
+        {},
+    };
+    static PyGetSetDef getset[] = {
+        attribute<"owner", &Piece::owner>(),
+        attribute<"piece_type", &Piece::piece_type>(),
+        {},
+    };
+    return create_class<Piece>({&New::tp_new, New::doc, &repr<&Piece::to_string>, methods, getset});
 }
 
 }  // namespace velkorant::python

@@ -1,0 +1,456 @@
+// Bindings: a member of a class is one declaration, and everything else is derived from it at
+// compile time.
+//
+//   method<"deploy", &Board::deploy, "index", "piece_type", "color">()
+//   static_method<"from_usi", &Move::from_usi, "usi", "color">()
+//   constructor<&make<Address, std::uint8_t, std::uint8_t>, "column", "row">
+//   attribute<"column", &Address::column>()        (get and set)
+//   getter<"turn", &Game::turn>()                   (read only)
+//   repr<&Board::placement>
+//
+// From the callable come the receiver's class, the borrow mode (exclusive when the receiver is
+// a non-const record or the member function is not const), the parameter types and so the
+// casters, and the result conversion; from the names come the text signature
+// ("deploy($self, index, piece_type, color)\n--\n\n") and the calling convention (no-argument
+// when there are no parameters, fastcall with keywords otherwise). A parameter name may carry a
+// default as Python writes it, "sfen=None" or "ply=1": it then shows in the signature and is
+// what the parameter receives when the caller leaves it out.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+
+#include "python/arguments.hpp"
+#include "python/casters.hpp"
+
+namespace velkorant::python {
+
+// ---------------------------------------------------------------------------------------------
+// Names as template parameters
+
+template <std::size_t N>
+struct Name {
+    char text[N]{};
+    constexpr Name(const char (&s)[N]) { std::copy_n(s, N, text); }
+    constexpr std::string_view view() const { return {text, N - 1}; }
+};
+
+// A parameter written "name" or "name=default".
+template <Name P>
+struct Parameter {
+    static constexpr std::size_t split = P.view().find('=');
+    static constexpr bool has_default = split != std::string_view::npos;
+    static constexpr std::string_view name_view = has_default ? P.view().substr(0, split) : P.view();
+    static constexpr std::string_view default_text = has_default ? P.view().substr(split + 1) : std::string_view{};
+    static constexpr auto name_storage = [] {
+        std::array<char, name_view.size() + 1> out{};
+        std::copy(name_view.begin(), name_view.end(), out.begin());
+        return out;
+    }();
+    static constexpr const char* name = name_storage.data();
+};
+
+// Joins pieces of text at compile time into one NUL-terminated array.
+template <std::size_t Length>
+struct Text {
+    std::array<char, Length + 1> chars{};
+    std::size_t used = 0;
+    constexpr void add(std::string_view s) {
+        for (char c : s) chars[used++] = c;
+    }
+};
+
+// "<head>(<$self, >p1, p2)\n--\n\n": CPython's text signature form.
+template <Name Head, bool Self, Name... P>
+struct TextSignature {
+    static constexpr std::size_t length = [] {
+        std::size_t n = Head.view().size() + 1 + (Self ? 5 : 0) + 1 + 5;
+        ((n += P.view().size() + 2), ...);
+        return n;
+    }();
+    static constexpr auto text = [] {
+        Text<length> t;
+        t.add(Head.view());
+        t.add("(");
+        bool first = true;
+        if (Self) {
+            t.add("$self");
+            first = false;
+        }
+        ((t.add(first ? "" : ", "), t.add(P.view()), first = false), ...);
+        t.add(")\n--\n\n");
+        return t;
+    }();
+    static constexpr const char* value = text.chars.data();
+};
+
+// ---------------------------------------------------------------------------------------------
+// What a callable tells about itself
+
+template <class F> struct Callable;
+
+// A member function of the record: exclusive unless it is const.
+template <class R, class C, class... A>
+struct Callable<R (C::*)(A...)> {
+    using Record = C;
+    using Result = R;
+    using Arguments = std::tuple<A...>;
+    static constexpr Access access = Access::exclusive;
+};
+template <class R, class C, class... A>
+struct Callable<R (C::*)(A...) const> : Callable<R (C::*)(A...)> {
+    static constexpr Access access = Access::shared;
+};
+template <class R, class C, class... A>
+struct Callable<R (C::*)(A...) noexcept> : Callable<R (C::*)(A...)> {};
+template <class R, class C, class... A>
+struct Callable<R (C::*)(A...) const noexcept> : Callable<R (C::*)(A...) const> {};
+
+// A free function whose first parameter is the receiver: exclusive when it takes the record by
+// non-const reference.
+template <class R, class S, class... A>
+struct Callable<R (*)(S, A...)> {
+    using Record = std::remove_cvref_t<S>;
+    using Result = R;
+    using Arguments = std::tuple<A...>;
+    static constexpr Access access =
+        std::is_lvalue_reference_v<S> && !std::is_const_v<std::remove_reference_t<S>> ? Access::exclusive
+                                                                                       : Access::shared;
+};
+template <class R, class S, class... A>
+struct Callable<R (*)(S, A...) noexcept> : Callable<R (*)(S, A...)> {};
+
+// A function with no receiver (constructors and static methods): every parameter is an argument.
+template <class F> struct Factory;
+template <class R, class... A>
+struct Factory<R (*)(A...)> {
+    using Result = R;
+    using Arguments = std::tuple<A...>;
+};
+template <class R, class... A>
+struct Factory<R (*)(A...) noexcept> : Factory<R (*)(A...)> {};
+
+// Builds a record from its fields, for constructors that do nothing else.
+template <class Record, class... A>
+Record make(A... fields) {
+    return Record{fields...};
+}
+
+// An independent copy, for copy(), __copy__ and __deepcopy__.
+template <class Record>
+Record copy_of(const Record& record) {
+    return record;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The call
+
+// Runs the rules and converts the result; no C++ exception leaves.
+template <class Result, class Call>
+PyObject* invoke_and_convert(Call&& call) {
+    return run_guarded([&]() -> PyObject* {
+        if constexpr (std::is_void_v<Result>) {
+            call();
+            Py_RETURN_NONE;
+        } else {
+            return to_python(call());
+        }
+    });
+}
+
+// The object a parameter receives when the caller leaves it out: None, or an integer.
+template <Name P>
+Ref default_object() {
+    using Param = Parameter<P>;
+    if constexpr (Param::default_text == "None") {
+        return Ref::borrowed(Py_None);
+    } else {
+        static constexpr auto text = [] {
+            std::array<char, Param::default_text.size() + 1> out{};
+            std::copy(Param::default_text.begin(), Param::default_text.end(), out.begin());
+            return out;
+        }();
+        return Ref(PyLong_FromString(text.data(), nullptr, 10));
+    }
+}
+
+template <Name... P>
+struct Parameters {
+    static constexpr std::size_t count = sizeof...(P);
+    static constexpr std::array<const char*, count> names = {Parameter<P>::name...};
+    static constexpr std::array<bool, count> defaulted = {Parameter<P>::has_default...};
+    static constexpr std::size_t required = [] {
+        std::size_t n = 0;
+        while (n < count && !defaulted[n]) ++n;
+        return n;
+    }();
+    static_assert(std::all_of(defaulted.begin() + required, defaulted.end(), [](bool d) { return d; }),
+                  "parameters with defaults come last");
+
+    // Puts each missing parameter's default in `argv`, keeping the references in `owned`.
+    static bool fill_defaults(PyObject** argv, std::array<Ref, count>& owned) {
+        std::size_t i = 0;
+        bool ok = true;
+        ((ok = ok && (argv[i] || fill_one<P>(argv[i], owned[i])), ++i), ...);
+        return ok;
+    }
+    template <Name One>
+    static bool fill_one(PyObject*& slot, Ref& owned) {
+        if constexpr (Parameter<One>::has_default) {
+            owned = default_object<One>();
+            slot = owned.get();
+            return slot != nullptr;
+        }
+        return true;
+    }
+};
+
+// Converts matched arguments in parameter order, prefixing a TypeError with the parameter name;
+// the first failure ends the call.
+template <class Casters, std::size_t... I, std::size_t N>
+bool load_arguments(Casters& casters, PyObject* const* argv, const std::array<const char*, N>& names,
+                    std::index_sequence<I...>) {
+    bool ok = true;
+    ((ok = ok && (std::get<I>(casters).load(argv[I]) || (prefix_argument_error(names[I]), false))), ...);
+    return ok;
+}
+
+// Matches, converts and calls: `run(casters...)` with the receiver already borrowed.
+template <class ParamsT, class Arguments, class Run>
+PyObject* call_with_arguments(const char* cls, const char* member, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* kwnames, PyObject* tuple_args, PyObject* kwargs, Run&& run) {
+    constexpr std::size_t n = ParamsT::count;
+    static_assert(n == std::tuple_size_v<Arguments>, "one name per parameter");
+    PyObject* argv[n > 0 ? n : 1] = {};
+    const ParameterList list{cls, member, ParamsT::names.data(), n, ParamsT::required};
+    const bool matched = tuple_args ? match_arguments(list, tuple_args, kwargs, argv)
+                                    : match_arguments(list, args, nargs, kwnames, argv);
+    if (!matched) return nullptr;
+    std::array<Ref, n> defaults;
+    if (!ParamsT::fill_defaults(argv, defaults)) return nullptr;
+    return [&]<std::size_t... I>(std::index_sequence<I...> seq) -> PyObject* {
+        std::tuple<CasterFor<std::tuple_element_t<I, Arguments>>...> casters;
+        if (!load_arguments(casters, argv, ParamsT::names, seq)) return nullptr;
+        return run(std::get<I>(casters).get()...);
+    }(std::make_index_sequence<n>{});
+}
+
+// The entry point of a method with parameters (METH_FASTCALL | METH_KEYWORDS).
+template <Name N, auto F, Name... P>
+PyObject* call_method(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+    using S = Callable<decltype(F)>;
+    using Record = typename S::Record;
+    Object<Record>* obj = as_object<Record>(self);
+    Borrow borrow(obj->flag, S::access);
+    if (!borrow) return nullptr;
+    return call_with_arguments<Parameters<P...>, typename S::Arguments>(
+        ClassOf<Record>::name, N.text, args, PyVectorcall_NARGS(nargsf), kwnames, nullptr, nullptr,
+        [&](const auto&... values) {
+            return invoke_and_convert<typename S::Result>(
+                [&]() -> decltype(auto) { return std::invoke(F, obj->value, values...); });
+        });
+}
+
+// The entry point of a method without parameters (METH_NOARGS: CPython refuses any argument).
+template <auto F>
+PyObject* call_noargs(PyObject* self, PyObject*) {
+    using S = Callable<decltype(F)>;
+    Object<typename S::Record>* obj = as_object<typename S::Record>(self);
+    Borrow borrow(obj->flag, S::access);
+    if (!borrow) return nullptr;
+    return invoke_and_convert<typename S::Result>([&]() -> decltype(auto) { return std::invoke(F, obj->value); });
+}
+
+// The entry point of a static method: no receiver; messages name the class of its result.
+template <Name N, auto F, Name... P>
+PyObject* call_static(PyObject*, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+    using S = Factory<decltype(F)>;
+    return call_with_arguments<Parameters<P...>, typename S::Arguments>(
+        ClassOf<std::remove_cvref_t<typename S::Result>>::name, N.text, args, PyVectorcall_NARGS(nargsf),
+        kwnames, nullptr, nullptr, [&](const auto&... values) {
+            return invoke_and_convert<typename S::Result>([&]() -> decltype(auto) { return F(values...); });
+        });
+}
+
+template <class F>
+PyCFunction as_cfunction(F f) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
+}
+
+// The method's documentation: its text signature, then `doc` when given. Kept for the rest of
+// the process, as CPython keeps a pointer to it.
+template <class Signature>
+const char* method_doc(const char* doc) {
+    if (!doc) return Signature::value;
+    static const std::string text = std::string(Signature::value) + doc;
+    return text.c_str();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Declarations
+
+template <Name N, auto F, Name... P>
+PyMethodDef method(const char* doc = nullptr) {
+    using Signature = TextSignature<N, true, P...>;
+    if constexpr (sizeof...(P) == 0) {
+        return {N.text, &call_noargs<F>, METH_NOARGS, method_doc<Signature>(doc)};
+    } else {
+        return {N.text, as_cfunction(&call_method<N, F, P...>), METH_FASTCALL | METH_KEYWORDS,
+                method_doc<Signature>(doc)};
+    }
+}
+
+template <Name N, auto F, Name... P>
+PyMethodDef static_method(const char* doc = nullptr) {
+    return {N.text, as_cfunction(&call_static<N, F, P...>), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
+            method_doc<TextSignature<N, false, P...>>(doc)};
+}
+
+// `__copy__` and `__deepcopy__(memo, /)`: an independent object with the same record. A record
+// owns no Python object, so the deep copy is the same copy.
+template <class Record>
+PyObject* copy_object(PyObject* self, PyObject*) {
+    auto* obj = as_object<Record>(self);
+    Borrow borrow(obj->flag, Access::shared);
+    if (!borrow) return nullptr;
+    return run_guarded([&] { return make_object<Record>(obj->value); });
+}
+template <class Record>
+PyMethodDef copy_method() {
+    return {"__copy__", &copy_object<Record>, METH_NOARGS, "__copy__($self)\n--\n\nAn independent copy."};
+}
+template <class Record>
+PyMethodDef deepcopy_method() {
+    return {"__deepcopy__", &copy_object<Record>, METH_O,
+            "__deepcopy__($self, memo, /)\n--\n\nAn independent copy (nothing is shared to copy deeper)."};
+}
+
+// Pickling. `__reduce__` gives (class, arguments): calling the class with the arguments that
+// `Args(record)` returns (a tuple) rebuilds an equal object. With a state as well,
+// (class, arguments, state): CPython then passes the state to the object's `__setstate__`.
+template <auto Args>
+PyObject* reduce(PyObject* self, PyObject*) {
+    Ref args(call_noargs<Args>(self, nullptr));
+    if (!args) return nullptr;
+    return PyTuple_Pack(2, reinterpret_cast<PyObject*>(Py_TYPE(self)), args.get());
+}
+template <auto Args>
+PyMethodDef reduce_method() {
+    return {"__reduce__", &reduce<Args>, METH_NOARGS, "__reduce__($self)\n--\n\nPickling support."};
+}
+
+template <auto Args, auto State>
+PyObject* reduce_with_state(PyObject* self, PyObject*) {
+    Ref args(call_noargs<Args>(self, nullptr));
+    if (!args) return nullptr;
+    Ref state(call_noargs<State>(self, nullptr));
+    if (!state) return nullptr;
+    return PyTuple_Pack(3, reinterpret_cast<PyObject*>(Py_TYPE(self)), args.get(), state.get());
+}
+template <auto Args, auto State>
+PyMethodDef reduce_method() {
+    return {"__reduce__", &reduce_with_state<Args, State>, METH_NOARGS,
+            "__reduce__($self)\n--\n\nPickling support."};
+}
+
+// No constructor arguments.
+template <class Record>
+std::tuple<> no_arguments(const Record&) {
+    return {};
+}
+
+// A constructor: tp_new converting its arguments for the record's factory; `doc` is the class
+// documentation, "<Class>(<parameters>)\n--\n\n".
+template <auto F, Name... P>
+struct Constructor {
+    using S = Factory<decltype(F)>;
+    using Record = std::remove_cvref_t<typename S::Result>;
+    static constexpr Name<std::char_traits<char>::length(ClassOf<Record>::name) + 1> class_name = [] {
+        char text[std::char_traits<char>::length(ClassOf<Record>::name) + 1]{};
+        std::copy_n(ClassOf<Record>::name, sizeof text, text);
+        return Name<sizeof text>(text);
+    }();
+    static constexpr const char* doc = TextSignature<class_name, false, P...>::value;
+
+    static PyObject* tp_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
+        return call_with_arguments<Parameters<P...>, typename S::Arguments>(
+            ClassOf<Record>::name, "__new__", nullptr, 0, nullptr, args, kwargs, [&](const auto&... values) {
+                return invoke_and_convert<typename S::Result>([&]() -> decltype(auto) { return F(values...); });
+            });
+    }
+};
+
+// An attribute over a field: the getter returns a new object holding a copy of the field; the
+// setter takes the receiver exclusively, converts the value (the attribute name prefixes a
+// TypeError) and stores it; deletion is refused.
+template <Name N, auto Field>
+struct FieldAttribute;
+template <Name N, class Record, class T, T Record::*Field>
+struct FieldAttribute<N, Field> {
+    static PyObject* get(PyObject* self, void*) {
+        auto* obj = as_object<Record>(self);
+        Borrow borrow(obj->flag, Access::shared);
+        if (!borrow) return nullptr;
+        return run_guarded([&] { return to_python(obj->value.*Field); });
+    }
+    static int set(PyObject* self, PyObject* value, void*) {
+        if (!value) {
+            PyErr_SetString(PyExc_AttributeError, "can't delete attribute");
+            return -1;
+        }
+        auto* obj = as_object<Record>(self);
+        Borrow borrow(obj->flag, Access::exclusive);
+        if (!borrow) return -1;
+        CasterFor<T> caster;
+        if (!caster.load(value)) {
+            prefix_argument_error(N.text);
+            return -1;
+        }
+        obj->value.*Field = caster.get();
+        return 0;
+    }
+};
+
+template <Name N, auto Field>
+PyGetSetDef attribute(const char* doc = nullptr) {
+    using A = FieldAttribute<N, Field>;
+    return {N.text, &A::get, &A::set, doc, nullptr};
+}
+
+// A read-only attribute computed by a const member function or a free function of the record.
+template <auto F>
+PyObject* get_computed(PyObject* self, void*) {
+    return call_noargs<F>(self, nullptr);
+}
+
+template <Name N, auto F>
+PyGetSetDef getter(const char* doc = nullptr) {
+    static_assert(Callable<decltype(F)>::access == Access::shared, "a getter does not change its object");
+    return {N.text, &get_computed<F>, nullptr, doc, nullptr};
+}
+
+// `__repr__`: "velkorant.<Class>(<content>)".
+template <auto Content>
+PyObject* repr(PyObject* self) {
+    using S = Callable<decltype(Content)>;
+    auto* obj = as_object<typename S::Record>(self);
+    Borrow borrow(obj->flag, Access::shared);
+    if (!borrow) return nullptr;
+    return run_guarded([&]() -> PyObject* {
+        std::string text = "velkorant.";
+        text += ClassOf<typename S::Record>::name;
+        text += '(';
+        text += std::invoke(Content, obj->value);
+        text += ')';
+        return to_python(text);
+    });
+}
+
+}  // namespace velkorant::python

@@ -1,0 +1,39 @@
+// The module's classes, one declaration each: the record it wraps, its Python name, how its
+// instances are held when passed as arguments, and whether freed objects are kept for reuse.
+// Registration order is the module entry's business (module.cpp).
+#pragma once
+
+#include "python/object.hpp"
+#include "velkorant/address.hpp"
+#include "velkorant/board.hpp"
+#include "velkorant/color.hpp"
+#include "velkorant/hand.hpp"
+#include "velkorant/moves.hpp"
+#include "velkorant/piece.hpp"
+
+namespace velkorant::python {
+
+#define VELKORANT_CLASS(Record, Name, Holding, FreeListSize)              \
+    template <> struct ClassOf<Record> {                                  \
+        static constexpr const char* name = Name;                         \
+        static constexpr const char* qualified_name = "velkorant." Name;  \
+        static constexpr Hold hold = Holding;                             \
+        static constexpr int free_list = FreeListSize;                    \
+        static inline PyTypeObject* type = nullptr;                       \
+    }
+
+VELKORANT_CLASS(Address, "Address", Hold::shared, 0);
+VELKORANT_CLASS(Color, "ColorType", Hold::copy, 0);
+VELKORANT_CLASS(Kind, "PieceType", Hold::copy, 0);
+VELKORANT_CLASS(Piece, "Piece", Hold::copy, 0);
+// Moves are made by the hundred for every generated list.
+VELKORANT_CLASS(Move, "Move", Hold::shared, 4096);
+VELKORANT_CLASS(Hand, "Hand", Hold::shared, 0);
+VELKORANT_CLASS(Board, "Board", Hold::shared, 0);
+
+#undef VELKORANT_CLASS
+
+// Each class file defines the creation of its type; the module entry calls them in order.
+template <class Record> PyTypeObject* create_type_of();
+
+}  // namespace velkorant::python

@@ -1,0 +1,190 @@
+// Owned references, and the instances of the module's classes with their borrow flag.
+//
+// Every instance is the object header, a borrow flag and the native record it owns. What is
+// particular to one class (its name, how its instances are held when passed as arguments, a
+// free list for objects made by the hundred) is declared with that class in classes.hpp.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <cstdint>
+#include <new>
+#include <type_traits>
+#include <utility>
+
+namespace velkorant::python {
+
+// Owns one strong reference and drops it on scope exit.
+class Ref {
+public:
+    Ref() = default;
+    explicit Ref(PyObject* owned) : p_(owned) {}
+    Ref(const Ref&) = delete;
+    Ref& operator=(const Ref&) = delete;
+    Ref(Ref&& other) noexcept : p_(other.release()) {}
+    Ref& operator=(Ref&& other) noexcept {
+        if (this != &other) {
+            Py_XDECREF(p_);
+            p_ = other.release();
+        }
+        return *this;
+    }
+    ~Ref() { Py_XDECREF(p_); }
+
+    static Ref borrowed(PyObject* p) {
+        Py_XINCREF(p);
+        return Ref(p);
+    }
+    PyObject* get() const { return p_; }
+    PyObject* release() { return std::exchange(p_, nullptr); }
+    explicit operator bool() const { return p_ != nullptr; }
+
+private:
+    PyObject* p_ = nullptr;
+};
+
+// Free (0), shared by `state` holders (> 0) or held exclusively (-1).
+struct BorrowFlag {
+    std::int32_t state = 0;
+};
+
+enum class Access { shared, exclusive };
+
+// Holds one borrow and releases it on every path. A guard that failed to borrow has set
+// RuntimeError and converts to false.
+class Borrow {
+public:
+    Borrow() = default;
+    Borrow(BorrowFlag& flag, Access access) {
+        if (access == Access::exclusive) {
+            if (flag.state != 0) {
+                PyErr_SetString(PyExc_RuntimeError, "Already borrowed");
+                return;
+            }
+            flag.state = -1;
+        } else {
+            if (flag.state < 0) {
+                PyErr_SetString(PyExc_RuntimeError, "Already mutably borrowed");
+                return;
+            }
+            ++flag.state;
+        }
+        flag_ = &flag;
+        access_ = access;
+    }
+    Borrow(const Borrow&) = delete;
+    Borrow& operator=(const Borrow&) = delete;
+    Borrow(Borrow&& other) noexcept : flag_(std::exchange(other.flag_, nullptr)), access_(other.access_) {}
+    Borrow& operator=(Borrow&& other) noexcept {
+        if (this != &other) {
+            release();
+            flag_ = std::exchange(other.flag_, nullptr);
+            access_ = other.access_;
+        }
+        return *this;
+    }
+    ~Borrow() { release(); }
+    explicit operator bool() const { return flag_ != nullptr; }
+
+private:
+    void release() {
+        if (!flag_) return;
+        if (access_ == Access::exclusive) flag_->state = 0; else --flag_->state;
+        flag_ = nullptr;
+    }
+    BorrowFlag* flag_ = nullptr;
+    Access access_ = Access::shared;
+};
+
+// How an instance passed as an argument is held: copied into the call (the argument is free
+// again at once), or borrowed with shared access until the call returns.
+enum class Hold { copy, shared };
+
+// The Python class of a record: specialised once per class in classes.hpp with
+//   name       the class name, "Board"
+//   hold       how its instances are held as arguments
+//   free_list  0, or how many freed objects to keep for reuse
+//   type       the type object, set when the module creates the class
+template <class Record> struct ClassOf;
+
+template <class T>
+concept Bound = requires { ClassOf<std::remove_cvref_t<T>>::name; };
+
+template <class Record>
+struct Object {
+    PyObject_HEAD
+    BorrowFlag flag;
+    Record value;
+};
+
+template <class Record>
+Object<Record>* as_object(PyObject* self) {
+    return reinterpret_cast<Object<Record>*>(self);
+}
+
+template <class Record>
+bool is_instance(PyObject* obj) {
+    return Py_TYPE(obj) == ClassOf<Record>::type;
+}
+
+// Freed objects of a class that opts in, kept with their type reference for reuse: taking one
+// back only has to make it a new reference. Nothing here runs Python code, so an allocation that
+// sets off the garbage collector cannot interleave with a push or a pop.
+template <class Record>
+struct FreeList {
+    static constexpr int capacity = ClassOf<Record>::free_list;
+    static inline PyObject* items[capacity > 0 ? capacity : 1];
+    static inline int size = 0;
+};
+
+// A freed object of the class, made a new reference again, or nullptr when there is none.
+template <class Record>
+PyObject* reuse_freed() {
+    using Free = FreeList<Record>;
+    if constexpr (Free::capacity > 0) {
+        if (Free::size) {
+            PyObject* obj = Free::items[--Free::size];
+#if PY_VERSION_HEX < 0x030D0000
+            _Py_NewReference(obj);
+#else
+            PyObject_Init(obj, ClassOf<Record>::type);
+            Py_DECREF(ClassOf<Record>::type);  // it already held its reference to the type
+#endif
+            return obj;
+        }
+    }
+    return nullptr;
+}
+
+// A new instance owning `value`, or nullptr with MemoryError set.
+template <class Record>
+PyObject* make_object(Record value) {
+    PyObject* obj = reuse_freed<Record>();
+    if (!obj) {
+        obj = static_cast<PyObject*>(PyObject_Malloc(sizeof(Object<Record>)));
+        if (!obj) return PyErr_NoMemory();
+        PyObject_Init(obj, ClassOf<Record>::type);  // takes a reference to the heap type
+    }
+    auto* o = as_object<Record>(obj);
+    o->flag = BorrowFlag{};
+    ::new (&o->value) Record(std::move(value));
+    return obj;
+}
+
+template <class Record>
+void dealloc(PyObject* self) {
+    using Free = FreeList<Record>;
+    as_object<Record>(self)->value.~Record();
+    if constexpr (Free::capacity > 0) {
+        if (Free::size < Free::capacity) {
+            Free::items[Free::size++] = self;
+            return;
+        }
+    }
+    PyTypeObject* type = Py_TYPE(self);
+    PyObject_Free(self);
+    Py_DECREF(type);
+}
+
+}  // namespace velkorant::python
