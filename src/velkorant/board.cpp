@@ -38,6 +38,14 @@ void Board::drop(std::uint8_t index) {
     drop_unchecked(index);
 }
 
+void Board::remove(std::uint8_t index) {
+    if (index >= kBits) {
+        throw IndexError("square index " + std::to_string(index) +
+                         " is past the bit sets: an index lies in 0..127");
+    }
+    drop_unchecked(index);
+}
+
 void Board::startpos() {
     constexpr Kind back_rank[9] = {Kind::Lance,  Kind::Knight, Kind::Silver,
                                    Kind::Gold,   Kind::King,   Kind::Gold,
@@ -99,6 +107,106 @@ std::string Board::placement() const {
         if (row > 1) text += '/';
     }
     return text;
+}
+
+namespace {
+
+// The state layout, version 1. Sets are written as 16 bytes, index 0 in the top bit of the
+// first byte; kinds as one nibble per index (the kind set holding it, 15 for none), even
+// indices in the high nibble; a hand piece as its owner's code (Black 0, White 1,
+// ColorNumber 2, None 3) times 16 plus its kind.
+constexpr char kBoardTag = 'B';
+constexpr char kGameTag = 'G';
+constexpr std::uint8_t kBoardVersion = 1;
+constexpr unsigned kNoKindSet = 15;
+constexpr std::size_t kSetsAt = 2, kKindsAt = kSetsAt + 3 * 16, kPiecesAt = kKindsAt + kBits / 2,
+                      kCountsAt = kPiecesAt + kHandSlots, kStateSize = kCountsAt + kHandSlots;
+
+void put_set(std::string& out, BitBoard set) {
+    const u128 v = set.to_u128();
+    for (int shift = 120; shift >= 0; shift -= 8) out += static_cast<char>(static_cast<std::uint8_t>(v >> shift));
+}
+
+BitBoard get_set(std::string_view in, std::size_t at) {
+    u128 v = 0;
+    for (std::size_t i = 0; i < 16; ++i) v = (v << 8) | static_cast<std::uint8_t>(in[at + i]);
+    return BitBoard::from_u128(v);
+}
+
+std::uint8_t owner_code(Color c) { return c == Color::None ? 3 : byte_of(c); }
+
+[[noreturn]] void throw_bad_state(const std::string& why) {
+    throw ValueError("not a board state of this library: " + why);
+}
+
+}  // namespace
+
+std::string Board::state() const {
+    std::string out;
+    out.reserve(kStateSize);
+    out += kBoardTag;
+    out += static_cast<char>(kBoardVersion);
+    put_set(out, occupied);
+    put_set(out, color_boards[0]);
+    put_set(out, color_boards[1]);
+    for (unsigned i = 0; i < kBits; i += 2) {
+        unsigned nibbles[2];
+        for (unsigned j = 0; j < 2; ++j) {
+            const Kind kind = square_kinds[i + j];
+            nibbles[j] = piece_boards[number(kind)].test(i + j) ? number(kind) : kNoKindSet;
+        }
+        out += static_cast<char>(nibbles[0] << 4 | nibbles[1]);
+    }
+    for (const Piece& piece : hand.pieces)
+        out += static_cast<char>(owner_code(piece.owner) << 4 | number(piece.piece_type));
+    for (std::uint8_t count : hand.counts) out += static_cast<char>(count);
+    return out;
+}
+
+Board Board::from_state(std::string_view state) {
+    if (!state.empty() && state[0] == kGameTag) throw TypeError("a Game state is not a Board state");
+    if (state.size() < 2 || state[0] != kBoardTag) throw_bad_state("it does not start with the board tag");
+    if (static_cast<std::uint8_t>(state[1]) != kBoardVersion) {
+        throw_bad_state("format version " + std::to_string(static_cast<std::uint8_t>(state[1])) +
+                        " is not " + std::to_string(kBoardVersion));
+    }
+    if (state.size() != kStateSize) {
+        throw_bad_state(std::to_string(state.size()) + " bytes where a state has " +
+                        std::to_string(kStateSize));
+    }
+    Board board;
+    board.occupied = get_set(state, kSetsAt);
+    board.color_boards[0] = get_set(state, kSetsAt + 16);
+    board.color_boards[1] = get_set(state, kSetsAt + 32);
+    board.piece_boards = {};
+    for (unsigned i = 0; i < kBits; ++i) {
+        const auto byte = static_cast<std::uint8_t>(state[kKindsAt + i / 2]);
+        const unsigned code = i % 2 ? byte & 15 : byte >> 4;
+        const bool occupied = board.occupied.test(i);
+        const std::string where = "index " + std::to_string(i);
+        if (board.color_boards[0].test(i) && board.color_boards[1].test(i))
+            throw_bad_state(where + " is in both colour sets");
+        if (!occupied && (board.color_boards[0].test(i) || board.color_boards[1].test(i)))
+            throw_bad_state(where + " has a colour but is not occupied");
+        if (code == kNoKindSet) {
+            // Only a wall square never written, or a piece of no kind, stands in no kind set.
+            if (!occupied && !wall.test(i)) throw_bad_state(where + " is empty but in no kind set");
+            board.square_kinds[i] = Kind::None;
+            continue;
+        }
+        if (!occupied && code != 0) throw_bad_state(where + " holds a piece but is not occupied");
+        board.piece_boards[code].add(i);
+        board.square_kinds[i] = static_cast<Kind>(code);
+    }
+    for (std::size_t slot = 0; slot < kHandSlots; ++slot) {
+        const auto byte = static_cast<std::uint8_t>(state[kPiecesAt + slot]);
+        const unsigned owner = byte >> 4, kind = byte & 15;
+        if (owner > 3 || kind >= kKinds)
+            throw_bad_state("hand slot " + std::to_string(slot) + " names no piece");
+        board.hand.pieces[slot] = Piece{owner == 3 ? Color::None : static_cast<Color>(owner), static_cast<Kind>(kind)};
+        board.hand.counts[slot] = static_cast<std::uint8_t>(state[kCountsAt + slot]);
+    }
+    return board;
 }
 
 std::pair<bool, Color> is_finished(const Board& board) {

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "velkorant/address.hpp"
@@ -48,6 +49,9 @@ struct Board {
     void deploy(std::uint8_t index, Kind kind, Color color);
     // Empties `index` (even a wall square).
     void drop(std::uint8_t index);
+    // Empties `index` with the same square write as move execution. Unlike drop, an index past
+    // the bit sets (128..255) is an IndexError, and nothing changes.
+    void remove(std::uint8_t index);
     // Deploys the 40 pieces of the initial position and empties both hands; other squares keep
     // what they hold.
     void startpos();
@@ -60,6 +64,15 @@ struct Board {
 
     // The placement text: rows 9 down to 1, "/" between rows, upper case for Black.
     std::string placement() const;
+
+    // The whole record as compact bytes, for pickling: a tag and a format version, then the
+    // occupied and colour sets, the kind set of each index, the hand's piece table and counts.
+    // Exact for every record the square writes can make, odd ones included.
+    std::string state() const;
+    // The board a state() describes. Bytes that are not a board state of this version, or that
+    // describe a record the square writes cannot make, are a ValueError (a state of another
+    // class a TypeError); no board is made from them.
+    static Board from_state(std::string_view state);
 
     // The two square writes for an index already known to be below 128 and a kind in 0..14,
     // touching only the sets that change. The result is the same as deploy and drop.

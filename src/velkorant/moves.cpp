@@ -69,7 +69,80 @@ std::uint8_t drop_kind(std::uint32_t first) {
     return found == std::string_view::npos ? 0 : static_cast<std::uint8_t>(found + 1);
 }
 
+// USI names squares by file (10 - column) and rank letter (a for row 9 .. i for row 1).
+bool on_playing_area(unsigned index) {
+    const unsigned column = index % 11, row = index / 11;
+    return column >= 1 && column <= 9 && row >= 1 && row <= 9;
+}
+
+void append_usi_square(std::string& out, unsigned index) {
+    out += static_cast<char>('0' + 10 - index % 11);
+    out += static_cast<char>('a' + 9 - index / 11);
+}
+
+// The square index of a USI file digit and rank letter, or -1 when they name none.
+int usi_square(char file, char rank) {
+    if (file < '1' || file > '9' || rank < 'a' || rank > 'i') return -1;
+    return (10 - (rank - 'a' + 1)) * 11 + (10 - (file - '0'));
+}
+
+// The droppable kinds by USI letter; a King or a promoted kind is never dropped.
+Kind usi_drop_kind(char letter) {
+    switch (letter) {
+        case 'R': return Kind::Rook;
+        case 'B': return Kind::Bichop;
+        case 'G': return Kind::Gold;
+        case 'S': return Kind::Silver;
+        case 'N': return Kind::Knight;
+        case 'L': return Kind::Lance;
+        case 'P': return Kind::Pawn;
+        default: return Kind::None;
+    }
+}
+
+[[noreturn]] void throw_no_usi(const Move& move, const char* why) {
+    throw ValueError("move " + quoted(move.to_string()) + " has no USI form: " + why);
+}
+
 }  // namespace
+
+std::string Move::usi() const {
+    std::string text;
+    if (!on_playing_area(to())) throw_no_usi(*this, "its destination is off the 9x9 board");
+    if (is_drop()) {
+        const Kind kind = get_piece().piece_type;
+        if (kind == Kind::None || kind == Kind::King || number(kind) > number(Kind::Pawn))
+            throw_no_usi(*this, "only a gold, rook, bishop, silver, knight, lance or pawn is dropped");
+        if (is_promote()) throw_no_usi(*this, "a drop never promotes");
+        text += static_cast<char>(kind_letters(kind).back() - 'a' + 'A');
+        text += '*';
+    } else {
+        if (!on_playing_area(from())) throw_no_usi(*this, "its source is off the 9x9 board");
+        append_usi_square(text, from());
+    }
+    append_usi_square(text, to());
+    if (is_promote()) text += '+';
+    return text;
+}
+
+Move Move::from_usi(std::string_view usi, Color color) {
+    if (!is_side(color))
+        throw ValueError("a USI move is made by Black or White, not " + std::string(debug_name(color)));
+    const auto bad = [&]() -> Move { throw ValueError("not a USI move: " + quoted(usi)); };
+    if (usi.size() == 4 && usi[1] == '*') {
+        const Kind kind = usi_drop_kind(usi[0]);
+        const int to = usi_square(usi[2], usi[3]);
+        if (kind == Kind::None || to < 0) return bad();
+        const Piece piece{color, kind};
+        return base_constructor(piece.code(), static_cast<std::uint8_t>(to), 0, 1);
+    }
+    if (usi.size() != 4 && !(usi.size() == 5 && usi[4] == '+')) return bad();
+    const int from = usi_square(usi[0], usi[1]);
+    const int to = usi_square(usi[2], usi[3]);
+    if (from < 0 || to < 0) return bad();
+    return base_constructor(static_cast<std::uint8_t>(from), static_cast<std::uint8_t>(to),
+                            usi.size() == 5, 0);
+}
 
 Move Move::parse(std::string_view utf8) {
     const std::size_t size = utf8.size();

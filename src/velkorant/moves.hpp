@@ -45,6 +45,16 @@ struct Move {
     static Move parse(std::string_view utf8);
     // The move text: "7g7f", "7g7f+", "P*5e".
     std::string to_string() const;
+
+    // The USI text: "7g7f", "8h2b+", "P*5e" (files 9..1 right to left from Black's side, ranks
+    // a..i from White's side). A move whose squares lie off the playing area, or a drop that is
+    // not of Gold or Rook..Pawn or carries the promote flag, has none: ValueError naming the
+    // move text.
+    std::string usi() const;
+    // Parses the USI text of a move of `color` (Black or White, the owner of a dropped piece):
+    // exactly [1-9][a-i][1-9][a-i] with an optional "+", or [RBGSNLP]*[1-9][a-i]. Anything else
+    // is a ValueError quoting the text.
+    static Move from_usi(std::string_view usi, Color color);
 };
 
 // The result of move generation. Reused between calls so that generating allocates nothing
