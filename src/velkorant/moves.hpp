@@ -6,6 +6,8 @@
 //   bit 15      drop
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -24,6 +26,18 @@ struct Move {
     static constexpr Move base_constructor(std::uint8_t from, std::uint8_t to,
                                            std::uint8_t promote, std::uint8_t drop) {
         return Move{static_cast<std::uint16_t>(from | (to << 7) | (promote << 14) | (drop << 15))};
+    }
+
+    // A board move, a board move that promotes on arrival, a drop of the piece with `piece_code`
+    // (kind + 64 * owner). Squares and codes are below 128.
+    static constexpr Move normal(unsigned from, unsigned to) {
+        return Move{static_cast<std::uint16_t>(from | to << 7)};
+    }
+    static constexpr Move promoting(unsigned from, unsigned to) {
+        return Move{static_cast<std::uint16_t>(from | to << 7 | 1u << 14)};
+    }
+    static constexpr Move drop_of(unsigned piece_code, unsigned to) {
+        return Move{static_cast<std::uint16_t>(piece_code | to << 7 | 1u << 15)};
     }
 
     // The seven bits starting k places below the most significant bit: k = 9 reads `from`,
@@ -57,31 +71,51 @@ struct Move {
     static Move from_usi(std::string_view usi, Color color);
 };
 
-// The result of move generation. Reused between calls so that generating allocates nothing
-// once the buffer has grown to the largest list seen.
+// The result of move generation. The first kInline moves live inside the list itself, so a list
+// made for one call allocates nothing for any position of a real game; longer lists (odd
+// positions) spill to the heap. A list kept across calls also allocates nothing once it has
+// grown to the largest list seen.
 class MoveList {
 public:
-    void clear() { size_ = 0; }
-    void push_back(Move m) {
-        if (size_ == words_.size()) words_.resize(words_.empty() ? 1024 : words_.size() * 2);
-        words_[size_++] = m.word;
+    static constexpr std::size_t kInline = 1024;
+
+    MoveList() = default;
+    MoveList(const MoveList& other) { *this = other; }
+    MoveList& operator=(const MoveList& other) {
+        if (this != &other) {
+            size_ = 0;
+            std::uint16_t* out = append_space(other.size_);
+            std::copy(other.data(), other.data() + other.size_, out);
+            size_ = other.size_;
+        }
+        return *this;
     }
+
+    void clear() { size_ = 0; }
+    void push_back(Move m) { *append_space(1) = m.word, ++size_; }
     // Direct filling, for the move generator: makes room for `n` more moves and returns where
     // the next one goes; `commit` then keeps every move written before `end`.
     std::uint16_t* append_space(std::size_t n) {
-        if (size_ + n > words_.size()) {
-            std::size_t grown = words_.empty() ? 1024 : words_.size() * 2;
-            words_.resize(grown > size_ + n ? grown : size_ + n);
+        if (size_ + n > capacity()) {
+            std::size_t grown = capacity() * 2;
+            if (grown < size_ + n) grown = size_ + n;
+            std::vector<std::uint16_t> bigger(grown);
+            std::copy(data(), data() + size_, bigger.begin());
+            heap_ = std::move(bigger);
         }
-        return words_.data() + size_;
+        return data() + size_;
     }
-    void commit(const std::uint16_t* end) { size_ = static_cast<std::size_t>(end - words_.data()); }
+    void commit(const std::uint16_t* end) { size_ = static_cast<std::size_t>(end - data()); }
     std::size_t size() const { return size_; }
-    Move operator[](std::size_t i) const { return Move{words_[i]}; }
-    const std::uint16_t* data() const { return words_.data(); }
+    Move operator[](std::size_t i) const { return Move{data()[i]}; }
+    const std::uint16_t* data() const { return heap_.empty() ? inline_.data() : heap_.data(); }
+    std::uint16_t* data() { return heap_.empty() ? inline_.data() : heap_.data(); }
 
 private:
-    std::vector<std::uint16_t> words_;
+    std::size_t capacity() const { return heap_.empty() ? kInline : heap_.size(); }
+
+    std::array<std::uint16_t, kInline> inline_;
+    std::vector<std::uint16_t> heap_;
     std::size_t size_ = 0;
 };
 
