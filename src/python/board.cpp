@@ -1,5 +1,6 @@
 // Board: the position and the rules that read and change it.
 #include "python/types.hpp"
+#include "velkorant/svg.hpp"
 
 namespace velkorant::python {
 namespace {
@@ -13,6 +14,13 @@ PyObject* search(const Board& b, Color color) {
     return to_python(moves);
 }
 
+// Pickles as Board() followed by its state: every set and the whole hand, in a few hundred
+// bytes with a format version.
+Bytes board_state(const Board& b) { return {b.state()}; }
+void set_board_state(Board& b, BytesView state) { b = Board::from_state(state.data); }
+
+std::string board_svg(const Board& b) { return to_svg(b); }
+
 }  // namespace
 
 template <>
@@ -25,11 +33,22 @@ PyTypeObject* create_type_of<Board>() {
         method<"search_moves", &search, "color">(),
         method<"execute_move", &execute_move, "moves">(),
         method<"is_finished", &is_finished>(),
+        method<"remove", &Board::remove, "index">(
+            "Empties the square `index` (0..127), even a wall square; IndexError beyond."),
+        method<"copy", &copy_of<Board>>("An independent copy of the board, hand included."),
+        method<"to_svg", &board_svg>("A picture of the position as an SVG document."),
+        method<"_repr_svg_", &board_svg>(),
+        reduce_method<&no_arguments<Board>, &board_state>(),
+        method<"__setstate__", &set_board_state, "state">(),
         copy_method<Board>(),
         deepcopy_method<Board>(),
         {},
     };
-    return create_class<Board>({&New::tp_new, New::doc, &repr<&Board::placement>, methods});
+    static PyGetSetDef getset[] = {
+        attribute<"hand", &Board::hand>("Both sides' pieces in hand: reading gives a copy, assigning copies one in."),
+        {},
+    };
+    return create_class<Board>({&New::tp_new, New::doc, &repr<&Board::placement>, methods, getset});
 }
 
 }  // namespace velkorant::python

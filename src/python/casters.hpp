@@ -152,15 +152,14 @@ struct Caster<Record> {
 // None, or the value.
 template <class T>
 struct Caster<std::optional<T>> {
-    static constexpr const char* name = CasterFor<T>::name;
     std::optional<CasterFor<T>> inner;
     bool load(PyObject* obj) {
         if (obj == Py_None) return true;
         return inner.emplace().load(obj);
     }
-    std::optional<std::remove_cvref_t<decltype(std::declval<CasterFor<T>&>().get())>> get() const {
-        if (!inner) return std::nullopt;
-        return inner->get();
+    auto get() const {
+        using Value = std::remove_cvref_t<decltype(inner->get())>;
+        return inner ? std::optional<Value>(inner->get()) : std::optional<Value>();
     }
     static PyObject* cast(const std::optional<T>& v) {
         if (!v) Py_RETURN_NONE;

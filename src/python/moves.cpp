@@ -30,6 +30,9 @@ PyTypeObject* create_type_of<Move>() {
         method<"get_from", &Move::get_from>(),
         method<"get_to", &Move::get_to>(),
         method<"get_piece", &Move::get_piece>(),
+        method<"usi", &Move::usi>("The move in USI text: \"7g7f\", \"8h2b+\", \"P*5e\"."),
+        static_method<"from_usi", &Move::from_usi, "usi", "color">(
+            "The move of `color` that the USI text stands for."),
         method<"__reduce__", &move_reduce>(),
         method<"__setstate__", &set_word, "state">(),
         copy_method<Move>(),
