@@ -183,6 +183,25 @@ def test_mating_pawn_drop_by_a_pinned_capturer_is_refused(fairy):
     assert engines_usi.drop_mates(sfen, "P*7b") == (True, True)
 
 
+# Positions at the edge of the 27-point declaration: gpsusi answers "bestmove win" exactly
+# where the side to move may declare.
+DECLARATIONS = [
+    "RRBBGGGG1/SS2K4/9/9/9/9/9/9/4k4 b 2P 1",       # ten pieces in the zone, 28 points
+    "RRBBGGGG1/SS2K4/9/9/9/9/9/9/4k4 b P 1",        # 27 points: one short for Black
+    "RRBBGGGG1/SS2K4/5s3/9/9/9/9/9/4k4 b 2P 1",     # the king is in check
+    "RRBBGGGG1/S3K4/9/9/9/9/9/9/4k4 b 3P 1",        # nine pieces in the zone
+    "RRBBGGGG1/SS7/9/4K4/9/9/9/9/4k4 b 2P 1",       # the king is outside the zone
+    "4K4/9/9/9/9/9/9/4k2ss/1ggggbbrr w p 1",        # White: 27 points are enough
+    "4K4/9/9/9/9/9/9/4k2ss/1ggggbbrr w - 1",        # White: 26 points
+]
+
+
+@pytest.mark.parametrize("sfen", DECLARATIONS)
+def test_declaration_agrees_with_gpsusi(players, sfen):
+    game = velkorant.Game(sfen)
+    assert (players("gpsusi").choose(game).kind == "win") == game.can_declare()
+
+
 # A stand-in engine that answers every "go" with the given line, or dies, or stays silent.
 FAKE_ENGINE = """
 import sys
