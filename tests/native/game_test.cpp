@@ -10,6 +10,8 @@
 
 #include "velkorant/board.hpp"
 #include "velkorant/errors.hpp"
+#include "velkorant/game.hpp"
+#include "velkorant/legal.hpp"
 
 using namespace velkorant;
 
@@ -239,12 +241,279 @@ void test_board_state() {
     CHECK(refused > 0 && accepted > 0);
 }
 
+// ---------------------------------------------------------------------------------------------
+// The game record.
+
+const char* const kStart = "lnsgkgsnl/1r5b1/ppppppppp/9/9/9/PPPPPPPPP/1B5R1/LNSGKGSNL b - 1";
+
+// Plays up to `plies` random legal moves.
+void play_random(Game& g, std::mt19937& rng, int plies) {
+    MoveList moves;
+    for (int n = 0; n < plies; ++n) {
+        g.legal_moves(moves);
+        if (moves.size() == 0) return;
+        g.push(moves[rng() % moves.size()]);
+    }
+}
+
+// The position of an SFEN without its move number: what a repetition compares.
+std::string position_of(const std::string& sfen) { return sfen.substr(0, sfen.rfind(' ')); }
+
+void test_sfen() {
+    const char* canonical[] = {
+        kStart,
+        "lnsgkgsnl/1r5b1/ppppppppp/9/9/9/PPPPPPPPP/1B5R1/LNSGKGSNL w - 2",
+        "ln1g3+Rl/1ks1g4/1pppp3p/p4pp2/9/P1P2PP2/1P1PP3P/1BKS1s3/LNG2G1NL w BPsnp 123456789",
+        "8k/9/9/9/9/9/9/9/K8 b 2R2B4G4S4N4L18P 1",
+        "4k4/9/9/9/9/9/9/9/4K4 w 2r2b4g4s4n4l18p 9223372036854775807",
+    };
+    for (const char* sfen : canonical) CHECK_EQ(Game(sfen).sfen(), std::string(sfen));
+    CHECK_EQ(Game().sfen(), std::string(kStart));
+    CHECK_EQ(Game("8k/9/9/9/9/9/9/9/K8 b pP2s 01").sfen(), std::string("8k/9/9/9/9/9/9/9/K8 b P2sp 1"));
+
+    struct Bad { const char* sfen; const char* message; };
+    const Bad bad[] = {
+        {"", "1 fields where an SFEN has 4"},
+        {"9/9/9/9/9/9/9/9/9 b -", "3 fields"},
+        {"9/9/9/9/9/9/9/9/9 b - 1 ", "more than 4 fields"},
+        {"9/9/9/9/9/9/9/9/9  b - 1", "more than 4 fields"},
+        {"9/9/9/9/9/9/9/9 b - 1", "8 rows, not 9"},
+        {"9/9/9/9/9/9/9/9/9/9 b - 1", "more than 9 rows"},
+        {"9/9/8/9/9/9/9/9/9 b - 1", "row 3 (rank c) has 8 squares"},
+        {"9/9/9/5k4/9/9/9/9/9 b - 1", "row 4 (rank d) has 10 squares, not 9"},
+        {"9/9/9/9/9/9/9/9/8kk b - 1", "row 9 (rank i) has more than 9 squares"},
+        {"9/9/9/9/9/9/9/9/46 b - 1", "row 9 (rank i) has 10 squares"},
+        {"9/9/9/9/x8/9/9/9/9 b - 1", "unknown piece letter 'x'"},
+        {"9/9/9/9/08/9/9/9/9 b - 1", "unknown piece letter '0'"},
+        {"9/9/9/9/+K8/9/9/9/9 b - 1", "'+K': a king does not promote"},
+        {"9/9/9/9/+g8/9/9/9/9 b - 1", "'+g': a gold does not promote"},
+        {"9/9/9/9/8+/9/9/9/9 b - 1", "'+' is not followed by a piece letter"},
+        {"9/9/9/9/++p7/9/9/9/9 b - 1", "'+' is not followed by a piece letter"},
+        {"9/9/9/9/9/9/9/9/9 x - 1", "the side to move is \"x\""},
+        {"9/9/9/9/9/9/9/9/9 b  1", "the hand is empty"},
+        {"9/9/9/9/9/9/9/9/9 b X 1", "unknown piece letter 'X'"},
+        {"9/9/9/9/9/9/9/9/9 b 0P 1", "a count of 0"},
+        {"9/9/9/9/9/9/9/9/9 b 3 1", "a count without a piece letter"},
+        {"9/9/9/9/9/9/9/9/9 b 19P 1", "19 P, more than the game's 18"},
+        {"9/9/9/9/9/9/9/9/9 b 3r 1", "3 r, more than the game's 2"},
+        {"9/9/9/9/9/9/9/9/9 b PGP 1", "P is named twice"},
+        {"9/9/9/9/9/9/9/9/9 b K 1", "a king is never held in hand"},
+        {"9/9/9/9/9/9/9/9/9 b - 0", "the move number is 0"},
+        {"9/9/9/9/9/9/9/9/9 b - -3", "is not a positive integer"},
+        {"9/9/9/9/9/9/9/9/9 b - 1x", "is not a positive integer"},
+        {"9/9/9/9/9/9/9/9/9 b - 9223372036854775808", "is too large"},
+        {"rr7/9/9/9/9/9/9/9/9 b r 1", "3 pieces of kind Rook"},
+        {"ppppppppp/ppppppppp/p8/9/9/9/9/9/9 b - 1", "19 pieces of kind Pawn"},
+        {"kk7/9/9/9/9/9/9/9/9 b - 1", "2 kings of White"},
+    };
+    for (const Bad& b : bad) record(fails_with([&] { Game g(b.sfen); }, "ValueError", b.message), b.sfen, __LINE__);
+    // Positions that cannot arise in play are still positions: a stranded pawn, two pawns in a
+    // column, the side not to move in check.
+    for (const char* odd : {"P8/9/9/9/9/9/9/9/9 b - 1", "9/9/p8/p8/9/9/9/9/9 b - 1", "4k4/9/9/9/4R4/9/9/9/4K4 b - 1"})
+        CHECK_EQ(Game(odd).sfen(), std::string(odd));
+}
+
+void test_from_board() {
+    Board start;
+    start.startpos();
+    start.hand.pieces.fill(Piece{Color::White, Kind::Gold});
+    const Game g = Game::from_board(start, Color::White, 7);
+    CHECK_EQ(g.sfen(), std::string("lnsgkgsnl/1r5b1/ppppppppp/9/9/9/PPPPPPPPP/1B5R1/LNSGKGSNL w - 7"));
+    CHECK(g.board().hand.pieces[1].owner == Color::Black && g.board().hand.pieces[1].piece_type == Kind::Gold);
+
+    struct Bad { std::function<void(Board&)> change; Color turn; std::int64_t ply; const char* message; };
+    const Bad bad[] = {
+        {[](Board& b) { b.deploy(0, Kind::Pawn, Color::Black); }, Color::Black, 1, "a piece on index 0 (column 0, row 0), off the 9x9 board"},
+        {[](Board& b) { b.deploy(125, Kind::Pawn, Color::Black); }, Color::Black, 1, "a piece on index 125, off"},
+        {[](Board& b) { b.deploy(60, Kind::None, Color::Black); }, Color::Black, 1, "kind None at index 60 (column 5, row 5, USI 5e)"},
+        {[](Board& b) { b.deploy(60, Kind::Gold, Color::None); }, Color::Black, 1, "neither side at index 60"},
+        {[](Board& b) { b.deploy(50, Kind::Gold, Color::ColorNumber); }, Color::Black, 1, "neither side at index 50 (column 6, row 4, USI 4f)"},
+        {[](Board& b) { b.deploy(60, Kind::ProPawn, Color::White); }, Color::Black, 1, "19 pieces of kind Pawn"},
+        {[](Board& b) { b.hand.add_piece(Color::White, Kind::Rook); }, Color::Black, 1, "3 pieces of kind Rook"},
+        {[](Board& b) { b.deploy(60, Kind::King, Color::Black); }, Color::Black, 1, "2 kings of Black"},
+        {[](Board& b) { b.hand.add_piece(Color::Black, Kind::King); }, Color::Black, 1, "a king in Black's hand"},
+        {[](Board&) {}, Color::None, 1, "Black or White, not None"},
+        {[](Board&) {}, Color::ColorNumber, 1, "Black or White, not ColorNumber"},
+        {[](Board&) {}, Color::Black, 0, "the move number is 1 or more, not 0"},
+    };
+    for (const Bad& b : bad) {
+        Board board;
+        board.startpos();
+        b.change(board);
+        CHECK(fails_with([&] { Game::from_board(board, b.turn, b.ply); }, "ValueError", b.message));
+    }
+}
+
+void test_usi_positions() {
+    CHECK_EQ(Game().usi(), std::string("startpos"));
+    CHECK_EQ(Game(kStart).usi(), std::string("startpos"));
+    const std::string later = "sfen lnsgkgsnl/1r5b1/ppppppppp/9/9/9/PPPPPPPPP/1B5R1/LNSGKGSNL b - 3";
+    CHECK_EQ(Game::from_usi(later).usi(), later);
+    const std::string played = "startpos moves 7g7f 3c3d 8h2b+ 3a2b B*4e";
+    const Game g = Game::from_usi("position " + played);
+    CHECK_EQ(g.usi(), played);
+    CHECK_EQ(g.sfen(), std::string("lnsgkg1nl/1r5s1/pppppp1pp/6p2/5B3/2P6/PP1PPPPPP/7R1/LNSGKGSNL w b 6"));
+    CHECK_EQ(Game::from_usi(later + " moves 7g7f").usi(), later + " moves 7g7f");
+    CHECK_EQ(Game::from_usi("startpos moves").usi(), std::string("startpos"));
+
+    struct Bad { const char* position; const char* message; };
+    const Bad bad[] = {
+        {"", "got nothing"},
+        {"position", "got nothing"},
+        {"startpos 7g7f", "unknown word \"7g7f\""},
+        {"begin", "unknown word \"begin\""},
+        {"sfen 9/9/9/9/9/9/9/9/9 b -", "ends before the 4 fields"},
+        {"sfen 9/9/9/9/9/9/9/9/9 b - x", "bad SFEN"},
+        {"startpos moves 7g7f 7g7f", "move 1 (7g7f, counted from 0) is illegal: no piece on the source square"},
+        {"startpos moves 7g7f 3c3d 2g2f 7x", "move 3 (7x, counted from 0) is not a USI move"},
+    };
+    for (const Bad& b : bad) CHECK(fails_with([&] { Game::from_usi(b.position); }, "ValueError", b.message));
+}
+
+void test_push_refusals() {
+    struct Bad { const char* sfen; const char* usi; const char* message; };
+    const Bad bad[] = {
+        {kStart, "7g7e", "move 7g7e is illegal: not a move of the piece"},
+        {kStart, "3c3d", "not a move of the side to move"},
+        {kStart, "5e5d", "no piece on the source square"},
+        {kStart, "P*5e", "no such piece in hand"},
+        {kStart, "7g7f+", "promotes outside the promotion zone"},
+        {"4k4/9/9/9/9/9/9/9/4K4 b G 1", "G*5a", "drops onto a square that is not empty"},
+        {"4k4/9/9/9/9/9/9/4P4/4K4 b P 1", "P*5e", "a second pawn of the side in the column"},
+        {"4k4/9/9/9/9/9/9/9/4K4 b P 1", "P*1a", "strands the piece"},
+        {"4k4/P8/9/9/9/9/9/9/4K4 b - 1", "9b9a", "strands the piece"},
+        {"4k4/9/9/9/4r4/9/9/4G4/4K4 b - 1", "5h4h", "leaves the king in check"},
+        {"kl7/1s7/G8/9/9/9/9/9/4K4 b P 1", "P*9b", "mates with a pawn drop"},
+        {"4k4/9/9/9/9/9/9/9/4K4 b - 1", "5i5i", "not a move of the piece"},
+    };
+    for (const Bad& b : bad) {
+        Game g(b.sfen);
+        CHECK(fails_with([&] { g.push_usi(b.usi); }, "ValueError", b.message));
+        CHECK_EQ(g.sfen(), std::string(b.sfen));
+    }
+    Game g;
+    CHECK(fails_with([&] { g.pop(); }, "IndexError", "pop from an empty history"));
+    CHECK(fails_with([&] { g.push(Move::base_constructor(0, 0, 0, 0)); }, "ValueError", "move 0`0` is illegal"));
+    CHECK(fails_with([&] { (void)g.perft(-1); }, "ValueError", "not -1"));
+    CHECK_EQ(g.perft(0), std::uint64_t{1});
+    CHECK_EQ(g.perft(2), legal_perft(g.board(), Color::Black, 2));
+}
+
+// Random games: each push recorded, then undone one by one, every earlier step coming back.
+void test_push_pop() {
+    std::mt19937 rng(3);
+    for (int game = 0; game < 12; ++game) {
+        Game g(game % 2 ? kStart : "4k4/9/9/9/9/9/9/9/4K4 b 2G 1");
+        std::vector<std::string> states{g.board().state()}, sfens{g.sfen()};
+        std::vector<int> counts{g.repetition_count()};
+        MoveList moves;
+        for (int ply = 0; ply < 160; ++ply) {
+            g.legal_moves(moves);
+            if (moves.size() == 0) break;
+            const Move m = moves[rng() % moves.size()];
+            g.push(m);
+            CHECK(Game::from_usi(g.usi()).sfen() == g.sfen());
+            states.push_back(g.board().state());
+            sfens.push_back(g.sfen());
+            int seen = 0;
+            for (std::size_t i = sfens.size() % 2 ? 0 : 1; i < sfens.size(); i += 2)
+                seen += position_of(sfens[i]) == position_of(sfens.back());
+            counts.push_back(g.repetition_count());
+            if (counts.back() != seen) CHECK_EQ(counts.back(), seen);
+            CHECK_EQ(Game(g.sfen()).sfen(), g.sfen());
+        }
+        const Game copy = Game::from_state(g.state());
+        CHECK_EQ(copy.usi(), g.usi());
+        CHECK(copy.state() == g.state());
+        while (!g.history().empty()) {
+            g.pop();
+            states.pop_back(), sfens.pop_back(), counts.pop_back();
+            if (g.board().state() != states.back() || g.sfen() != sfens.back() || g.repetition_count() != counts.back())
+                CHECK(false);
+        }
+    }
+}
+
+void test_outcomes() {
+    // Both rooks shuffle: the start position's fourth occurrence is a draw.
+    Game g;
+    const char* shuffle[] = {"2h1h", "8b9b", "1h2h", "9b8b"};
+    for (int n = 0; n < 12; ++n) {
+        CHECK(!g.outcome());
+        g.push_usi(shuffle[n % 4]);
+    }
+    CHECK_EQ(g.repetition_count(), 4);
+    CHECK(g.outcome() && g.outcome()->winner == Color::None && g.outcome()->reason == "repetition");
+
+    // Black's rook checks with every move while White's king steps back and forth: Black loses.
+    Game p("7k1/9/9/9/9/9/9/9/K7R b - 1");
+    const char* checks[] = {"1i2i", "2a1a", "2i1i", "1a2a"};
+    for (int n = 0; n < 12; ++n) {
+        CHECK(!p.outcome());
+        p.push_usi(checks[n % 4]);
+        CHECK_EQ(p.is_check(), n % 2 == 0);
+    }
+    CHECK(p.outcome() && p.outcome()->winner == Color::White && p.outcome()->reason == "perpetual_check");
+
+    const Game mate("8k/8G/8P/9/9/9/9/9/K8 w - 1"), stuck("8k/6S2/7G1/9/9/9/9/9/K8 w - 1");
+    CHECK(mate.is_check() && mate.outcome()->winner == Color::Black && mate.outcome()->reason == "checkmate");
+    CHECK(!stuck.is_check() && stuck.outcome()->winner == Color::Black && stuck.outcome()->reason == "no_legal_moves");
+    CHECK(!Game("9/9/9/9/9/9/9/9/9 b - 1").is_check());
+}
+
+void test_declaration() {
+    // Black's king on 5b with ten pieces worth 18 in the zone, and the hand making up the rest.
+    const std::string zone = "LNSG1GSNL/1R2K2B1/9/9/9/9/9/9/4k4 b ";
+    struct Case { std::string sfen; bool can; };
+    const Case cases[] = {
+        {zone + "RB 1", true},                                  // 28 points
+        {zone + "R2G2S 1", false},                              // 27 points
+        {"LNSG1GSN1/1R2K2B1/9/9/9/9/9/9/4k4 b RBL 1", false},   // nine pieces in the zone
+        {"LNSG1GSNL/1R5B1/4K4/9/9/9/9/9/4k4 b RB 1", true},     // the king on the zone's edge
+        {"LNSG1GSNL/1R5B1/9/4K4/9/9/9/9/4k4 b RB 1", false},    // the king outside the zone
+        {"LNSG1GSNL/1R2K2B1/4g4/9/9/9/9/9/4k4 b RB 1", false},  // in check from the gold on 5c
+        {"LNSG1GSNL/1R5B1/9/9/9/9/9/9/4k4 b RB 1", false},      // no king
+        {"4K4/9/9/9/9/9/9/1b2k2r1/lnsg1gsnl w r2g2s 1", true},  // White needs 27
+        {"4K4/9/9/9/9/9/9/1b2k2r1/lnsg1gsnl w r2gs 1", false},  // 26
+    };
+    for (const Case& c : cases) record(Game(c.sfen).can_declare() == c.can, c.sfen, __LINE__);
+}
+
+void test_game_state() {
+    std::mt19937 rng(5);
+    Game g;
+    play_random(g, rng, 60);
+    const std::string state = g.state();
+    CHECK(Game::from_state(state).usi() == g.usi());
+    CHECK(fails_with([&] { Game::from_state(Board().state()); }, "TypeError", "a Board state is not a Game state"));
+    int refused = 0;
+    for (int n = 0; n < 300; ++n) {
+        std::string bytes = n < 100 ? state.substr(0, rng() % state.size()) : state;
+        if (n >= 100) bytes[rng() % bytes.size()] ^= static_cast<char>(1 << rng() % 8);
+        try {
+            const Game back = Game::from_state(bytes);
+            if (back.state() != bytes) CHECK(false);
+        } catch (const ValueError& e) {
+            ++refused;
+        }
+    }
+    CHECK(refused > 100);
+}
+
 }  // namespace
 
 int main() {
     test_usi_moves();
     test_remove();
     test_board_state();
+    test_sfen();
+    test_from_board();
+    test_usi_positions();
+    test_push_refusals();
+    test_push_pop();
+    test_outcomes();
+    test_declaration();
+    test_game_state();
     std::printf("%d passed, %d failed\n", passed, failed);
     return failed ? 1 : 0;
 }

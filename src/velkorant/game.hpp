@@ -1,0 +1,120 @@
+// A game of shogi under the full rules: the position, the side to move and the move number,
+// and every move played since the game was set up, with undo. Positions are read and written as
+// SFEN, games as the argument of a USI "position" command.
+//
+// The board of a game always describes a real position: every piece stands on the 9x9 area,
+// belongs to Black or White and has a kind, no side has more pieces of a kind than the game
+// has, and nobody holds a king in hand. Every way in (SFEN, from_board, a state) checks that.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "velkorant/board.hpp"
+
+namespace velkorant {
+
+// How a game ended: the winner (Color::None for a draw) and one of "checkmate",
+// "no_legal_moves", "repetition", "perpetual_check".
+struct Outcome {
+    Color winner = Color::None;
+    std::string_view reason;
+};
+
+class Game {
+public:
+    // The initial position, Black to move, move 1.
+    Game();
+    // A position in SFEN: placement, "b" or "w", hand ("-" for none), move number. Malformed
+    // text is a ValueError saying what is wrong and where.
+    explicit Game(std::string_view sfen);
+    // The squares and hand counts of `board` (with a fresh hand table), `turn` to move, `ply`
+    // the number of the next move. A record that is no real position, a turn other than Black
+    // or White, or a ply below 1 is a ValueError.
+    static Game from_board(const Board& board, Color turn, std::int64_t ply = 1);
+    // The argument of a USI position command, with or without the word "position":
+    // "startpos", "startpos moves 7g7f 3c3d", "sfen <sfen> moves ...". The moves are played
+    // in turn; the first illegal one is a ValueError naming it and its 0-based index.
+    static Game from_usi(std::string_view position);
+
+    Color turn() const { return turn_; }
+    // The number of the next move: the start's move number plus one per move played.
+    std::int64_t ply() const { return ply_; }
+    const Board& board() const { return board_; }
+    // The moves played since the game was set up, oldest first.
+    std::vector<Move> history() const;
+
+    std::string sfen() const;
+    // "startpos moves ..." when the game began at the initial position, else
+    // "sfen <start> moves ..."; without " moves" when no move has been played.
+    std::string usi() const;
+
+    void legal_moves(MoveList& out) const;
+    MoveList legal_moves() const;
+    bool is_legal(Move move) const;
+    // Plays a legal move. An illegal one is a ValueError naming the move and why; the game is
+    // unchanged.
+    void push(Move move);
+    // Reads a USI move for the side to move and pushes it.
+    Move push_usi(std::string_view usi);
+    // Takes back the last move and returns it; an IndexError when none was played.
+    Move pop();
+
+    // The side to move's king is attacked (never without a king).
+    bool is_check() const;
+    // None while the game goes on. No legal move ends it: checkmate in check, "no_legal_moves"
+    // otherwise, the side to move losing either way. The fourth occurrence of a position ends
+    // it as a draw, or as a loss for the side that gave check with every one of its moves
+    // since the first of those occurrences ("perpetual_check"). When both sides did, a draw.
+    std::optional<Outcome> outcome() const;
+    // How often the current position (placement, hands, side to move) has occurred in this
+    // game, this time included; the position the game was set up from counts once.
+    int repetition_count() const;
+    // The 27-point declaration rule for the side to move: its king in its promotion zone and
+    // not in check, at least ten other own pieces there, and at least 28 points for Black or
+    // 27 for White over those pieces and the hand, rooks and bishops (promoted or not) 5 each,
+    // the rest 1.
+    bool can_declare() const;
+    // The number of legal move sequences of `depth` moves; a negative depth is a ValueError.
+    std::uint64_t perft(int depth) const;
+
+    // The whole game as bytes, for pickling: the start position and every move played.
+    std::string state() const;
+    // The game a state() describes; every move is checked again as it is replayed. Bytes that
+    // are no game state of this version are a ValueError (a state of another class a
+    // TypeError).
+    static Game from_state(std::string_view state);
+
+private:
+    struct Entry {
+        Board before;           // the position the move was played from
+        std::uint64_t key = 0;  // its hash
+        Move move;
+    };
+
+    // Takes a board whose squares are already known to be real pieces on the 9x9 area and
+    // checks the rest: the side, the move number, the number of pieces of each kind.
+    Game(const Board& board, Color turn, std::int64_t ply);
+    static Game parse_sfen(std::string_view sfen);
+    // Plays a move already known to be legal.
+    void play(Move move);
+    // Why the side to move may not play `move`: "leaves the king in check", ...
+    std::string refusal(Move move) const;
+    // The position after `i` moves (0 = the start).
+    const Board& position(std::size_t i) const { return i < entries_.size() ? entries_[i].before : board_; }
+    std::uint64_t key(std::size_t i) const { return i < entries_.size() ? entries_[i].key : key_; }
+    Color start_turn() const { return entries_.size() % 2 ? opponent(turn_) : turn_; }
+    // The indices of the current position's occurrences, latest first, up to `limit`.
+    std::vector<std::size_t> occurrences(std::size_t limit) const;
+
+    Board board_;
+    Color turn_ = Color::Black;
+    std::int64_t ply_ = 1;
+    std::uint64_t key_ = 0;
+    std::vector<Entry> entries_;
+};
+
+}  // namespace velkorant
