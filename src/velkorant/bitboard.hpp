@@ -113,6 +113,20 @@ private:
     u128 v_ = 0;
 };
 
+// Takes the lowest index out of a non-empty set and returns it. Index i is bit 127 - i, so the
+// lowest index is the highest bit: the high word holds indices 0..63, the low word 64..127.
+constexpr unsigned pop_lowest(u128& set) {
+    const auto high = static_cast<std::uint64_t>(set >> 64);
+    if (high) {
+        const auto index = static_cast<unsigned>(std::countl_zero(high));
+        set ^= static_cast<u128>((std::uint64_t{1} << 63) >> index) << 64;
+        return index;
+    }
+    const auto index = static_cast<unsigned>(std::countl_zero(static_cast<std::uint64_t>(set)));
+    set ^= (std::uint64_t{1} << 63) >> index;
+    return 64 + index;
+}
+
 // Rows 1..9 of a column: column + 11, column + 22, ..., column + 99, less any past 127.
 // Panics for column >= 128 with the message of a write.
 constexpr BitBoard generate_column(std::size_t column) {

@@ -1,83 +1,447 @@
-// The full rules over the pseudo-legal generator: each generated move is tried on a copy of the
-// board and kept when the mover's king is not left attacked, no piece is stranded, and no pawn
-// drop mates.
+// The full rules over the pseudo-legal moves: the mover's king may not be left attacked, no
+// piece may be stranded without a move, and a pawn drop may not mate.
+//
+// Once per position the checkers and the pinned pieces of the side to move are found from its
+// king; each piece's targets are then cut to what keeps the king safe (the pin line, the squares
+// that answer a check, the squares the king may step to), so the moves come out in the pseudo-
+// legal generator's order with the illegal ones left out. Only a pawn drop that gives check is
+// played out, to see whether the defender has a reply.
 #include "velkorant/legal.hpp"
+
+#include <bit>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "velkorant/attacks.hpp"
+#include "velkorant/errors.hpp"
 
 namespace velkorant {
 
 namespace {
 
-// A pawn or lance without a move on its last row, a knight on its last two rows.
-bool strands(const Board& board, Color side, Move move) {
-    if (move.is_drop() || move.is_promote()) return false;
-    const Kind kind = board.square_kinds[move.from()];
-    const unsigned s = byte_of(side);
-    if (kind == Kind::Pawn || kind == Kind::Lance) return Board::last_row[s].test(move.to());
-    if (kind == Kind::Knight) return Board::last_two_rows[s].test(move.to());
+constexpr u128 kAll = ~static_cast<u128>(0);
+
+// The plain (non-promoting) destinations of each kind: none that leaves a pawn or lance on its
+// last row or a knight on its last two rows.
+struct PlainTargets {
+    u128 of[2][kKinds];
+};
+
+constexpr PlainTargets make_plain_targets() {
+    PlainTargets p{};
+    for (int side = 0; side < 2; ++side) {
+        for (int kind = 0; kind < kKinds; ++kind) p.of[side][kind] = kAll;
+        p.of[side][number(Kind::Pawn)] = p.of[side][number(Kind::Lance)] = ~Board::last_row[side].to_u128();
+        p.of[side][number(Kind::Knight)] = ~Board::last_two_rows[side].to_u128();
+    }
+    return p;
+}
+
+constexpr PlainTargets kPlainTargets = make_plain_targets();
+
+// Where each kind may be dropped (the empty squares aside), by side: knights not on the last two
+// rows, lances and pawns not on the last row.
+constexpr u128 drop_rows(int side, Kind kind) { return kPlainTargets.of[side][number(kind)] & kPlaying; }
+
+// One side's pieces grouped by the way they attack.
+struct Attackers {
+    u128 pawns, knights, silvers, golds, kings, rooks, bichops, lances;
+    u128 steppers;  // all that step or jump: the five groups above the sliders
+};
+
+// kReach[s]: the squares within two rows and one column of s, from where a step or a jump can
+// reach s.
+struct Reach {
+    u128 of[kSquares];
+};
+
+constexpr Reach make_reach() {
+    Reach r{};
+    for (int s = 0; s < static_cast<int>(kSquares); ++s)
+        for (int row = -2; row <= 2; ++row)
+            for (int column = -1; column <= 1; ++column) {
+                const int p = s + 11 * row + column;
+                if (p >= 0 && p < static_cast<int>(kSquares)) r.of[s] |= bit(static_cast<unsigned>(p));
+            }
+    return r;
+}
+
+constexpr Reach kReach = make_reach();
+
+Attackers attackers_of(const Board& board, int side) {
+    const u128 own = board.color_boards[side].to_u128();
+    const auto of = [&](Kind k) { return board.piece_boards[number(k)].to_u128(); };
+    Attackers a;
+    a.pawns = of(Kind::Pawn) & own;
+    a.knights = of(Kind::Knight) & own;
+    a.silvers = of(Kind::Silver) & own;
+    a.golds = (of(Kind::Gold) | of(Kind::ProSilver) | of(Kind::ProKnight) | of(Kind::ProLance) | of(Kind::ProPawn)) & own;
+    a.kings = (of(Kind::King) | of(Kind::Dragon) | of(Kind::Horse)) & own;  // every neighbouring square
+    a.rooks = (of(Kind::Rook) | of(Kind::Dragon)) & own;
+    a.bichops = (of(Kind::Bichop) | of(Kind::Horse)) & own;
+    a.lances = of(Kind::Lance) & own;
+    a.steppers = a.pawns | a.knights | a.silvers | a.golds | a.kings;
+    return a;
+}
+
+// The pieces of `a` (side `them`) that step or jump onto s. A piece of `them` on p reaches s
+// exactly when the other side's piece of the same kind on s reaches p.
+u128 step_attackers(const Attackers& a, int them, unsigned s) {
+    const int us = them ^ 1;
+    if (!(a.steppers & kReach.of[s])) return 0;
+    return (step_attacks(us, Kind::Pawn, s) & a.pawns) | (step_attacks(us, Kind::Knight, s) & a.knights) |
+           (step_attacks(us, Kind::Silver, s) & a.silvers) | (step_attacks(us, Kind::Gold, s) & a.golds) |
+           (step_attacks(us, Kind::King, s) & a.kings);
+}
+
+// Some piece of `a` (side `them`) attacks s with `occupied` in the way.
+bool attacked(const Attackers& a, int them, unsigned s, u128 occupied) {
+    if (step_attackers(a, them, s)) return true;
+    if ((kTables.lines[0][s] & a.rooks) && (rook_attacks(s, occupied) & a.rooks)) return true;
+    if ((kTables.lines[1][s] & a.bichops) && (bichop_attacks(s, occupied) & a.bichops)) return true;
+    return a.lances && (lance_attacks(them ^ 1, s, occupied) & a.lances);
+}
+
+bool in_check(const Board& board, int side) {
+    u128 kings = (board.piece_boards[number(Kind::King)] & board.color_boards[side]).to_u128();
+    if (!kings) return false;
+    const Attackers a = attackers_of(board, side ^ 1);
+    const u128 occupied = (board.color_boards[0] | board.color_boards[1]).to_u128();
+    while (kings)
+        if (attacked(a, side ^ 1, pop_lowest(kings), occupied)) return true;
     return false;
 }
 
-bool has_legal_move(const Board& board, Color side) {
-    MoveList moves;
-    legal_moves(board, side, moves);
-    return moves.size() != 0;
+// What keeps the king of the side to move safe, found once per position.
+struct Guard {
+    enum Mode { kFree, kOneKing, kTried } mode = kFree;  // no king; one king; several, tried move by move
+    unsigned king = 0;
+    u128 checkers = 0;
+    u128 evasions = kAll;  // destinations that answer the check: all when not in check
+    u128 pinned = 0;
+    unsigned pins = 0;
+    u128 pin_piece[8];
+    u128 pin_line[8];
+    Attackers them{};
+
+    // The line a pinned piece on s must stay on.
+    u128 line_of(u128 piece) const {
+        for (unsigned i = 0;; ++i)
+            if (pin_piece[i] == piece) return pin_line[i];
+    }
+};
+
+Guard guard_of(const Board& board, int us) {
+    Guard g;
+    const u128 own = board.color_boards[us].to_u128();
+    const u128 kings = board.piece_boards[number(Kind::King)].to_u128() & own;
+    if (!kings) return g;
+    if (kings & (kings - 1)) {
+        g.mode = Guard::kTried;
+        return g;
+    }
+    g.mode = Guard::kOneKing;
+    const int them = us ^ 1;
+    const unsigned k = g.king = lowest_index(kings);
+    const u128 occupied = own | board.color_boards[them].to_u128();
+    g.them = attackers_of(board, them);
+    g.checkers = step_attackers(g.them, them, k);
+    u128 line = 0;
+    // Along each ray from the king, the nearest slider that would reach it on an open board:
+    // nothing between gives check, one own piece between is pinned.
+    const bool lined_up = (kTables.lines[0][k] & (g.them.rooks | g.them.lances)) | (kTables.lines[1][k] & g.them.bichops);
+    for (unsigned d = 0; lined_up && d < 8; ++d) {
+        const u128 ray = kTables.rays[d][k];
+        const u128 sliders = (d & 1 ? g.them.bichops : g.them.rooks) | (kDirections[d] == forward(us) ? g.them.lances : 0);
+        const u128 seen = ray & sliders;
+        if (!seen) continue;
+        const unsigned nearest = kDirections[d] > 0 ? lowest_index(seen) : highest_index(seen);
+        const u128 between = ray & ~kTables.rays[d][nearest] & ~bit(nearest);
+        const u128 blockers = between & occupied;
+        if (!blockers) {
+            g.checkers |= bit(nearest);
+            line = between;
+        } else if (!(blockers & (blockers - 1)) && (blockers & own)) {
+            g.pinned |= blockers;
+            g.pin_piece[g.pins] = blockers;
+            g.pin_line[g.pins++] = ray;
+        }
+    }
+    if (g.checkers) g.evasions = g.checkers & (g.checkers - 1) ? 0 : g.checkers | line;
+    return g;
 }
 
-// Plays a pseudo-legal move of `side` on a copy and tells whether the full rules allow it.
-bool allowed(const Board& board, Color side, Move move) {
-    if (strands(board, side, move)) return false;
+// The members of `targets` whose move, played on a copy, leaves no king of `us` attacked.
+template <class Make>
+u128 tried(const Board& board, int us, u128 targets, Make make) {
+    u128 safe = 0;
+    for (u128 rest = targets; rest;) {
+        const unsigned t = pop_lowest(rest);
+        Board child = board;
+        execute_move(child, make(t));
+        if (!in_check(child, us)) safe |= bit(t);
+    }
+    return safe;
+}
+
+// Members of a set, counted in parallel over both words: a portable build has no population
+// count instruction, and the library's fallback is a call.
+inline unsigned count(u128 set) {
+    auto high = static_cast<std::uint64_t>(set >> 64), low = static_cast<std::uint64_t>(set);
+    constexpr std::uint64_t k1 = 0x5555555555555555, k2 = 0x3333333333333333, k4 = 0x0f0f0f0f0f0f0f0f;
+    high -= (high >> 1) & k1;
+    low -= (low >> 1) & k1;
+    high = (high & k2) + ((high >> 2) & k2);
+    low = (low & k2) + ((low >> 2) & k2);
+    const std::uint64_t bytes = ((high + (high >> 4)) & k4) + ((low + (low >> 4)) & k4);
+    return static_cast<unsigned>((bytes * 0x0101010101010101) >> 56);
+}
+
+// Counts the moves without listing them.
+struct Counter {
+    std::uint64_t n = 0;
+    void board(unsigned, u128 plain, u128 promoting) { n += count(plain) + count(promoting); }
+    void drops(unsigned, u128 targets) { n += count(targets); }
+};
+
+std::uint64_t count_moves(const Board& board, int us);
+
+// A pawn dropped by `us` on t, which checks a king of the other side, leaves it no legal reply.
+bool pawn_drop_mates(const Board& board, int us, unsigned t) {
     Board child = board;
-    execute_move(child, move);
-    if (in_check(child, side)) return false;
-    const bool pawn_drop = move.is_drop() && Piece::from_u8(move.from()).piece_type == Kind::Pawn;
-    if (pawn_drop && in_check(child, opponent(side)) && !has_legal_move(child, opponent(side))) return false;
-    return true;
+    --child.hand.counts[8 * us + number(Kind::Pawn) - 1];
+    child.deploy_unchecked(t, Kind::Pawn, static_cast<Color>(us));
+    return count_moves(child, us ^ 1) == 0;
+}
+
+// Every member's column, rows 1..9.
+inline u128 columns_of(u128 set) {
+    set |= set >> 11 | set << 11;
+    set |= set >> 22 | set << 22;
+    set |= set >> 44 | set << 44;
+    return set & kPlaying;
+}
+
+// The drops of `us`, kind by kind (Gold..Pawn), each kind's squares in one set.
+template <class Sink>
+void drops(const Board& board, int us, const Guard& g, Sink& sink) {
+    const std::uint8_t* counts = board.hand.counts.data() + 8 * us;
+    std::uint64_t held;
+    std::memcpy(&held, counts, sizeof held);
+    if (!held) return;
+    const int them = us ^ 1;
+    const u128 empty = board.piece_boards[0].to_u128() & kPlaying & g.evasions;
+    for (Kind kind : {Kind::Gold, Kind::Rook, Kind::Bichop, Kind::Silver, Kind::Knight, Kind::Lance, Kind::Pawn}) {
+        if (!counts[number(kind) - 1]) continue;
+        const unsigned code = Piece{static_cast<Color>(us), kind}.code();
+        const auto drop = [code](unsigned t) { return Move::drop_of(code, t); };
+        u128 allowed = empty & drop_rows(us, kind);
+        if (kind == Kind::Pawn) {
+            // No second unpromoted pawn in a column.
+            allowed &= ~columns_of((board.piece_boards[number(Kind::Pawn)] & board.color_boards[us]).to_u128());
+            if (g.mode == Guard::kTried) allowed = tried(board, us, allowed, drop);
+            // No pawn drop that mates: only a drop in front of a king gives check.
+            u128 checks = 0;
+            for (u128 kings = (board.piece_boards[number(Kind::King)] & board.color_boards[them]).to_u128(); kings;)
+                checks |= step_attacks(them, Kind::Pawn, pop_lowest(kings));
+            for (u128 rest = allowed & checks; rest;) {
+                const unsigned t = pop_lowest(rest);
+                if (pawn_drop_mates(board, us, t)) allowed ^= bit(t);
+            }
+        } else if (g.mode == Guard::kTried) {
+            allowed = tried(board, us, allowed, drop);
+        }
+        if (allowed) sink.drops(code, allowed);
+    }
+}
+
+template <class Sink>
+void generate(const Board& board, int us, Sink& sink) {
+    const int them = us ^ 1;
+    const u128 own = board.color_boards[us].to_u128();
+    const u128 occupied = own | board.color_boards[them].to_u128();
+    const u128 zone = Board::promotion_zone[us].to_u128();
+    const Guard g = guard_of(board, us);
+    const bool double_check = g.evasions == 0;
+
+    // In double check only the king moves.
+    for (u128 movers = double_check ? bit(g.king) : own; movers;) {
+        const unsigned s = pop_lowest(movers);
+        const Kind kind = board.square_kinds[s];
+        u128 targets = attacks(us, kind, s, occupied) & ~own;
+        if (g.mode == Guard::kOneKing) {
+            if (s == g.king) {
+                // The king steps only where nothing attacks it, once it has left its square.
+                const u128 without_king = occupied ^ bit(s);
+                for (u128 rest = targets; rest;) {
+                    const unsigned t = pop_lowest(rest);
+                    if (attacked(g.them, them, t, without_king)) targets ^= bit(t);
+                }
+            } else {
+                targets &= g.evasions;
+                if (g.pinned & bit(s)) targets &= g.line_of(bit(s));
+            }
+        }
+        u128 plain = targets & kPlainTargets.of[us][number(kind)];
+        u128 promoting = is_promotable(kind) ? (kTables.in_zone[us][s] ? targets : targets & zone) : 0;
+        if (g.mode == Guard::kTried) {
+            plain = tried(board, us, plain, [s](unsigned t) { return Move::normal(s, t); });
+            promoting = tried(board, us, promoting, [s](unsigned t) { return Move::promoting(s, t); });
+        }
+        if (plain | promoting) sink.board(s, plain, promoting);
+    }
+
+    if (!double_check) drops(board, us, g, sink);
+}
+
+// Every member moved one step along d: index i to i + d.
+template <int D>
+constexpr u128 shifted(u128 set) {
+    if constexpr (D > 0) return set >> D; else return set << -D;
+}
+
+// The number of legal moves of side Us, counted kind by kind over whole sets where the order of
+// the list does not matter: every pawn's step at once, every gold's step in one direction at
+// once. Pinned pieces and the sliders are counted one by one.
+template <int Us>
+std::uint64_t count_moves_of(const Board& board) {
+    constexpr int s = Us ? -1 : 1;  // White's directions are Black's turned around
+    const Guard g = guard_of(board, Us);
+    if (g.mode == Guard::kTried) {
+        Counter c;
+        generate(board, Us, c);
+        return c.n;
+    }
+    const u128 own = board.color_boards[Us].to_u128();
+    const u128 occupied = own | board.color_boards[Us ^ 1].to_u128();
+    const u128 zone = Board::promotion_zone[Us].to_u128();
+    const auto& kinds = board.piece_boards;
+    const auto of = [&](Kind k) { return kinds[number(k)].to_u128(); };
+    std::uint64_t n = 0;
+
+    if (g.mode == Guard::kOneKing) {
+        const u128 without_king = occupied ^ bit(g.king);
+        for (u128 rest = step_attacks(Us, Kind::King, g.king) & ~own; rest;)
+            n += !attacked(g.them, Us ^ 1, pop_lowest(rest), without_king);
+        if (!g.evasions) return n;  // double check: only the king moves
+    }
+
+    const u128 open = ~own & g.evasions & kPlaying;  // where a piece other than the king may go
+    const u128 free = own & ~g.pinned;
+    // Pawns promote exactly when they arrive in the zone: all of them at once.
+    const u128 pawns = shifted<s * North>(of(Kind::Pawn) & free) & open;
+    n += count(pawns & ~Board::last_row[Us].to_u128()) + count(pawns & zone);
+    // Then piece by piece, kind by kind; most have no promoting move, many have no move at all.
+    const auto each = [&](u128 pieces, auto targets_of, bool promotes) {
+        while (pieces) {
+            const unsigned from = pop_lowest(pieces);
+            u128 targets = targets_of(from) & open;
+            if (g.pinned & bit(from)) targets &= g.line_of(bit(from));
+            if (!targets) continue;
+            const Kind kind = board.square_kinds[from];
+            n += count(targets & kPlainTargets.of[Us][number(kind)]);
+            if (promotes) {
+                const u128 promoting = kTables.in_zone[Us][from] ? targets : targets & zone;
+                if (promoting) n += count(promoting);
+            }
+        }
+    };
+    const u128 pinned = g.pinned;
+    const auto steps_of = [](Kind kind) { return [kind](unsigned from) { return step_attacks(Us, kind, from); }; };
+    each((of(Kind::Pawn) & pinned), steps_of(Kind::Pawn), true);
+    each(of(Kind::Knight) & own, steps_of(Kind::Knight), true);
+    each(of(Kind::Silver) & own, steps_of(Kind::Silver), true);
+    each((of(Kind::Gold) | of(Kind::ProSilver) | of(Kind::ProKnight) | of(Kind::ProLance) | of(Kind::ProPawn)) & own,
+         steps_of(Kind::Gold), false);
+    each(of(Kind::Lance) & own, [&](unsigned from) { return lance_attacks(Us, from, occupied); }, true);
+    each(of(Kind::Rook) & own, [&](unsigned from) { return rook_attacks(from, occupied); }, true);
+    each(of(Kind::Bichop) & own, [&](unsigned from) { return bichop_attacks(from, occupied); }, true);
+    each(of(Kind::Dragon) & own, [&](unsigned from) { return rook_attacks(from, occupied) | step_attacks(Us, Kind::Dragon, from); }, false);
+    each(of(Kind::Horse) & own, [&](unsigned from) { return bichop_attacks(from, occupied) | step_attacks(Us, Kind::Horse, from); }, false);
+
+    Counter dropped;
+    drops(board, Us, g, dropped);
+    return n + dropped.n;
+}
+
+std::uint64_t count_moves(const Board& board, int us) { return us ? count_moves_of<1>(board) : count_moves_of<0>(board); }
+
+// Lists the moves into a MoveList.
+struct Writer {
+    MoveList& out;
+    void board(unsigned s, u128 plain, u128 promoting) {
+        std::uint16_t* cursor = out.append_space(2 * 81);
+        while (plain) *cursor++ = Move::normal(s, pop_lowest(plain)).word;
+        while (promoting) *cursor++ = Move::promoting(s, pop_lowest(promoting)).word;
+        out.commit(cursor);
+    }
+    void drops(unsigned code, u128 targets) {
+        std::uint16_t* cursor = out.append_space(81);
+        while (targets) *cursor++ = Move::drop_of(code, pop_lowest(targets)).word;
+        out.commit(cursor);
+    }
+};
+
+// Tells whether one move word comes out.
+struct Finder {
+    Move move;
+    bool found = false;
+    void board(unsigned s, u128 plain, u128 promoting) {
+        if (!move.is_drop() && move.from() == s) found |= ((move.is_promote() ? promoting : plain) & bit(move.to())) != 0;
+    }
+    void drops(unsigned code, u128 targets) {
+        if (move.is_drop() && !move.is_promote() && move.from() == code) found |= (targets & bit(move.to())) != 0;
+    }
+};
+
+int side_of(Color side) {
+    if (!is_side(side))
+        throw ValueError("the side to move must be Black or White, not " + std::string(debug_name(side)));
+    return byte_of(side);
+}
+
+std::uint64_t perft(const Board& board, int side, int depth, MoveList* lists) {
+    if (depth == 1) return count_moves(board, side);
+    MoveList& moves = lists[depth];
+    moves.clear();
+    Writer writer{moves};
+    generate(board, side, writer);
+    std::uint64_t nodes = 0;
+    for (std::size_t i = 0; i < moves.size(); ++i) {
+        Board child = board;
+        execute_move(child, moves[i]);
+        nodes += perft(child, side ^ 1, depth - 1, lists);
+    }
+    return nodes;
 }
 
 }  // namespace
 
 bool has_king(const Board& board, Color side) {
-    return (board.piece_boards[number(Kind::King)] & board.color_boards[byte_of(side)]).any();
+    return (board.piece_boards[number(Kind::King)] & board.color_boards[side_of(side)]).any();
 }
 
-bool in_check(const Board& board, Color side) {
-    const BitBoard kings = board.piece_boards[number(Kind::King)] & board.color_boards[byte_of(side)];
-    if (!kings.any()) return false;
-    MoveList replies;
-    search_moves(board, opponent(side), replies);
-    for (std::size_t i = 0; i < replies.size(); ++i)
-        if (!replies[i].is_drop() && kings.test(replies[i].to())) return true;
-    return false;
-}
+bool in_check(const Board& board, Color side) { return in_check(board, side_of(side)); }
 
 void legal_moves(const Board& board, Color side, MoveList& out) {
-    MoveList pseudo;
-    search_moves(board, side, pseudo);
+    const int us = side_of(side);
     out.clear();
-    for (std::size_t i = 0; i < pseudo.size(); ++i)
-        if (allowed(board, side, pseudo[i])) out.push_back(pseudo[i]);
+    Writer writer{out};
+    generate(board, us, writer);
 }
 
 bool is_legal(const Board& board, Color side, Move move) {
-    MoveList moves;
-    legal_moves(board, side, moves);
-    for (std::size_t i = 0; i < moves.size(); ++i)
-        if (moves[i].word == move.word) return true;
-    return false;
+    Finder finder{move};
+    generate(board, side_of(side), finder);
+    return finder.found;
 }
 
 std::uint64_t legal_perft(const Board& board, Color side, int depth) {
+    const int us = side_of(side);
     if (depth <= 0) return 1;
-    MoveList moves;
-    legal_moves(board, side, moves);
-    if (depth == 1) return moves.size();
-    std::uint64_t nodes = 0;
-    for (std::size_t i = 0; i < moves.size(); ++i) {
-        Board child = board;
-        execute_move(child, moves[i]);
-        nodes += legal_perft(child, opponent(side), depth - 1);
-    }
-    return nodes;
+    std::vector<MoveList> lists(static_cast<std::size_t>(depth) + 1);
+    return perft(board, us, depth, lists.data());
 }
 
 }  // namespace velkorant

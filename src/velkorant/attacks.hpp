@@ -1,0 +1,182 @@
+// Attack tables on the padded board, shared by the move generator and the full rules: named
+// directions, the step patterns of every side and kind, slide rays cut at the first piece.
+//
+// Sets are raw 128-bit words in the board's layout (index i is bit 127 - i). Every ray from a
+// square of the 11 x 11 grid stops before the wall, so nothing wraps around to another row.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+
+#include "velkorant/board.hpp"
+
+namespace velkorant {
+
+// Index displacement of one step. North is towards row 9 (Black's forward), East towards
+// column 9.
+enum Direction : int {
+    North = 11,
+    South = -11,
+    East = 1,
+    West = -1,
+    NorthEast = North + East,
+    NorthWest = North + West,
+    SouthEast = South + East,
+    SouthWest = South + West,
+};
+
+// The eight directions in Black's order of play: forward, forward-left, round to forward-right.
+inline constexpr Direction kDirections[8] = {North, NorthWest, West, SouthWest, South, SouthEast, East, NorthEast};
+
+// Position of a direction in kDirections: the index of its ray table.
+constexpr unsigned ray_of(Direction d) {
+    unsigned i = 0;
+    while (kDirections[i] != d) ++i;
+    return i;
+}
+
+// The forward direction of a side (0 Black, 1 White).
+constexpr Direction forward(int side) { return side ? South : North; }
+
+constexpr u128 bit(unsigned s) { return static_cast<u128>(1) << (127 - s); }
+
+// The playing squares: every index 0..120 off the wall.
+inline constexpr u128 kPlaying = ~Board::wall.to_u128() & ~static_cast<u128>(0x7f);
+
+// Lowest and highest index of a non-empty set.
+constexpr unsigned lowest_index(u128 set) {
+    const auto high = static_cast<std::uint64_t>(set >> 64);
+    return high ? std::countl_zero(high) : 64 + std::countl_zero(static_cast<std::uint64_t>(set));
+}
+constexpr unsigned highest_index(u128 set) {
+    const auto low = static_cast<std::uint64_t>(set);
+    return low ? 127 - std::countr_zero(low) : 63 - std::countr_zero(static_cast<std::uint64_t>(set >> 64));
+}
+
+namespace detail {
+
+// Step patterns are built around this square; any square 24 or more from both ends will do.
+inline constexpr unsigned kCentre = 60;
+
+struct Step {
+    Direction first;
+    Direction second;  // a knight's jump is two steps; a plain step has its own direction and 0
+};
+
+// Black's steps by kind; White's are the same turned around. Dragon and Horse step only
+// where they do not slide.
+constexpr u128 black_steps(Kind kind) {
+    constexpr Step king[] = {{North, {}}, {NorthWest, {}}, {West, {}}, {SouthWest, {}},
+                             {South, {}}, {SouthEast, {}}, {East, {}}, {NorthEast, {}}};
+    constexpr Step gold[] = {{North, {}}, {NorthWest, {}}, {West, {}}, {South, {}}, {East, {}}, {NorthEast, {}}};
+    constexpr Step silver[] = {{North, {}}, {NorthWest, {}}, {SouthWest, {}}, {SouthEast, {}}, {NorthEast, {}}};
+    constexpr Step knight[] = {{North, NorthWest}, {North, NorthEast}};
+    constexpr Step pawn[] = {{North, {}}};
+    constexpr Step diagonal[] = {{NorthWest, {}}, {SouthWest, {}}, {SouthEast, {}}, {NorthEast, {}}};
+    constexpr Step orthogonal[] = {{North, {}}, {West, {}}, {South, {}}, {East, {}}};
+    const auto pattern = [](const auto& steps) {
+        u128 set = 0;
+        for (const Step& s : steps) set |= bit(static_cast<unsigned>(static_cast<int>(kCentre) + s.first + s.second));
+        return set;
+    };
+    switch (kind) {
+        case Kind::King: return pattern(king);
+        case Kind::Gold:
+        case Kind::ProSilver:
+        case Kind::ProKnight:
+        case Kind::ProLance:
+        case Kind::ProPawn: return pattern(gold);
+        case Kind::Silver: return pattern(silver);
+        case Kind::Knight: return pattern(knight);
+        case Kind::Pawn: return pattern(pawn);
+        case Kind::Dragon: return pattern(diagonal);
+        case Kind::Horse: return pattern(orthogonal);
+        default: return 0;
+    }
+}
+
+// The mirror image of a pattern around kCentre: White's steps from Black's.
+constexpr u128 turned(u128 pattern) {
+    u128 set = 0;
+    for (unsigned s = 0; s < 2 * kCentre + 1; ++s)
+        if (pattern & bit(s)) set |= bit(2 * kCentre - s);
+    return set;
+}
+
+struct Tables {
+    u128 steps[2][kKinds];     // step targets of each side's kinds from kCentre
+    u128 rays[8][kSquares];    // rays[d][s]: the open board from s along kDirections[d]
+    u128 lines[2][kSquares];   // the rook's four rays, the bishop's four rays
+    u128 columns[11];          // rows 1..9 of each column
+    bool in_zone[2][kSquares]; // square s lies in the side's promotion zone
+};
+
+constexpr Tables make_tables() {
+    Tables t{};
+    for (int kind = 0; kind < kKinds; ++kind) {
+        t.steps[0][kind] = black_steps(static_cast<Kind>(kind));
+        t.steps[1][kind] = turned(t.steps[0][kind]);
+    }
+    for (unsigned d = 0; d < 8; ++d) {
+        for (int s = 0; s < static_cast<int>(kSquares); ++s) {
+            for (int k = 1, target = s + kDirections[d]; k <= 8; ++k, target += kDirections[d]) {
+                if (target < 0 || target >= static_cast<int>(kSquares) || Board::wall.test(target)) break;
+                t.rays[d][s] |= bit(static_cast<unsigned>(target));
+            }
+            t.lines[d & 1][s] |= t.rays[d][s];
+        }
+    }
+    for (unsigned column = 0; column < 11; ++column) t.columns[column] = generate_column(column).to_u128();
+    for (int side = 0; side < 2; ++side)
+        for (unsigned s = 0; s < kSquares; ++s) t.in_zone[side][s] = Board::promotion_zone[side].test(s);
+    return t;
+}
+
+inline constexpr Tables kTables = make_tables();
+
+}  // namespace detail
+
+using detail::kTables;
+
+// The squares a slide from s along D crosses: up to and including the first piece of `blockers`.
+template <Direction D>
+inline u128 slide(unsigned s, u128 blockers) {
+    const u128 ray = kTables.rays[ray_of(D)][s];
+    const u128 hit = ray & blockers;
+    if (!hit) return ray;
+    return ray & ~kTables.rays[ray_of(D)][D > 0 ? lowest_index(hit) : highest_index(hit)];
+}
+
+inline u128 rook_attacks(unsigned s, u128 blockers) {
+    return slide<North>(s, blockers) | slide<West>(s, blockers) | slide<South>(s, blockers) | slide<East>(s, blockers);
+}
+inline u128 bichop_attacks(unsigned s, u128 blockers) {
+    return slide<NorthWest>(s, blockers) | slide<SouthWest>(s, blockers) | slide<SouthEast>(s, blockers) |
+           slide<NorthEast>(s, blockers);
+}
+inline u128 lance_attacks(int side, unsigned s, u128 blockers) {
+    return side ? slide<South>(s, blockers) : slide<North>(s, blockers);
+}
+
+// The step and jump targets of a piece of `kind` and `side` on s, on the playing area only.
+inline u128 step_attacks(int side, Kind kind, unsigned s) {
+    const u128 pattern = kTables.steps[side][number(kind)];
+    const u128 moved = s >= detail::kCentre ? pattern >> (s - detail::kCentre) : pattern << (detail::kCentre - s);
+    return moved & kPlaying;
+}
+
+// Every square a piece of `kind` and `side` on s reaches, up to and including the first piece in
+// the way of each slide.
+inline u128 attacks(int side, Kind kind, unsigned s, u128 blockers) {
+    switch (kind) {
+        case Kind::None: return 0;
+        case Kind::Rook: return rook_attacks(s, blockers);
+        case Kind::Bichop: return bichop_attacks(s, blockers);
+        case Kind::Lance: return lance_attacks(side, s, blockers);
+        case Kind::Dragon: return rook_attacks(s, blockers) | step_attacks(side, kind, s);
+        case Kind::Horse: return bichop_attacks(s, blockers) | step_attacks(side, kind, s);
+        default: return step_attacks(side, kind, s);
+    }
+}
+
+}  // namespace velkorant
