@@ -222,8 +222,9 @@ struct Caster<MoveList> {
         const Py_ssize_t n = static_cast<Py_ssize_t>(moves.size());
         Ref list(PyList_New(n));
         if (!list) return nullptr;
+        const std::uint16_t* words = moves.data();
         for (Py_ssize_t i = 0; i < n; ++i) {
-            PyObject* move = make_object<Move>(moves[static_cast<std::size_t>(i)]);
+            PyObject* move = make_object<Move>(Move{words[i]});
             if (!move) return nullptr;
             PyList_SET_ITEM(list.get(), i, move);
         }

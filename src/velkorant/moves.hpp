@@ -7,7 +7,7 @@
 #pragma once
 
 #include <algorithm>
-#include <array>
+#include <memory>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -71,13 +71,13 @@ struct Move {
     static Move from_usi(std::string_view usi, Color color);
 };
 
-// The result of move generation. The first kInline moves live inside the list itself, so a list
-// made for one call allocates nothing for any position of a real game; longer lists (odd
-// positions) spill to the heap. A list kept across calls also allocates nothing once it has
-// grown to the largest list seen.
+// The result of move generation. The first kInline moves live inside the list itself, which
+// covers the generator's worst-case reservation for any position with up to 40 pieces of the
+// side to move, so a list made for one call allocates nothing; larger lists (odd positions)
+// move to the heap. Storage is never cleared: only the moves written count.
 class MoveList {
 public:
-    static constexpr std::size_t kInline = 1024;
+    static constexpr std::size_t kInline = 8192;
 
     MoveList() = default;
     MoveList(const MoveList& other) { *this = other; }
@@ -96,26 +96,26 @@ public:
     // Direct filling, for the move generator: makes room for `n` more moves and returns where
     // the next one goes; `commit` then keeps every move written before `end`.
     std::uint16_t* append_space(std::size_t n) {
-        if (size_ + n > capacity()) {
-            std::size_t grown = capacity() * 2;
+        if (size_ + n > capacity_) {
+            std::size_t grown = capacity_ * 2;
             if (grown < size_ + n) grown = size_ + n;
-            std::vector<std::uint16_t> bigger(grown);
-            std::copy(data(), data() + size_, bigger.begin());
+            auto bigger = std::make_unique_for_overwrite<std::uint16_t[]>(grown);
+            std::copy(data(), data() + size_, bigger.get());
             heap_ = std::move(bigger);
+            capacity_ = grown;
         }
         return data() + size_;
     }
     void commit(const std::uint16_t* end) { size_ = static_cast<std::size_t>(end - data()); }
     std::size_t size() const { return size_; }
     Move operator[](std::size_t i) const { return Move{data()[i]}; }
-    const std::uint16_t* data() const { return heap_.empty() ? inline_.data() : heap_.data(); }
-    std::uint16_t* data() { return heap_.empty() ? inline_.data() : heap_.data(); }
+    const std::uint16_t* data() const { return heap_ ? heap_.get() : inline_; }
+    std::uint16_t* data() { return heap_ ? heap_.get() : inline_; }
 
 private:
-    std::size_t capacity() const { return heap_.empty() ? kInline : heap_.size(); }
-
-    std::array<std::uint16_t, kInline> inline_;
-    std::vector<std::uint16_t> heap_;
+    std::uint16_t inline_[kInline];
+    std::unique_ptr<std::uint16_t[]> heap_;
+    std::size_t capacity_ = kInline;
     std::size_t size_ = 0;
 };
 
