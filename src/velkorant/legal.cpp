@@ -220,6 +220,7 @@ inline u128 columns_of(u128 set) {
     set |= set >> 11 | set << 11;
     set |= set >> 22 | set << 22;
     set |= set >> 44 | set << 44;
+    set |= set >> 88 | set << 88;  // rows up to eight apart
     return set & kPlaying;
 }
 
