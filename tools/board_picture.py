@@ -9,6 +9,7 @@ and a font with the kanji and the ☗ ☖ marks (Debian: fonts-noto-cjk).
 """
 import argparse
 import base64
+import os
 import pathlib
 import shutil
 import struct
@@ -37,6 +38,13 @@ def svg_size(svg_text):
     return int(root.get("width")), int(root.get("height"))
 
 
+def _browser_environment():
+    """This process's environment without what a sanitizer run of the tests preloads and sets:
+    the browser is not ours to check, and with those it hangs."""
+    return {name: value for name, value in os.environ.items()
+            if name not in ("LD_PRELOAD", "PYTHONMALLOC") and not name.endswith("SAN_OPTIONS")}
+
+
 def _screenshot(svgs, path, timeout):
     """One headless Chromium run: the SVG documents stacked top to bottom on a blank page, each
     at its declared size, one image pixel per SVG pixel. Returns their (width, height)s."""
@@ -60,7 +68,7 @@ def _screenshot(svgs, path, timeout):
                    "--force-device-scale-factor=1", "--user-data-dir=" + str(pathlib.Path(scratch, "profile")),
                    "--window-size=%d,%d" % (max(w for w, _ in sizes), sum(h for _, h in sizes)),
                    "--screenshot=" + str(path), page.as_uri()]
-        result = subprocess.run(command, capture_output=True, text=True, timeout=timeout)
+        result = subprocess.run(command, capture_output=True, text=True, timeout=timeout, env=_browser_environment())
         if result.returncode != 0 or not path.exists():
             raise RuntimeError("Chromium made no screenshot (exit %d): %s"
                                % (result.returncode, result.stderr[-2000:]))
