@@ -12,8 +12,7 @@ namespace velkorant {
 
 namespace {
 
-// How many pieces of each unpromoted kind the game has, both sides together (King..Pawn).
-constexpr std::array<int, 9> kPieceLimits = {0, 2, 4, 2, 2, 4, 4, 4, 18};
+// No side holds more pieces of a kind than the game's 18 pawns.
 constexpr int kMaxHeld = 18;
 
 constexpr bool on_board(unsigned index) {
@@ -112,9 +111,9 @@ Game::Game(const Board& board, Color turn, std::int64_t ply) : board_(board), tu
         if (kings[side] > 1)
             throw ValueError(std::to_string(kings[side]) + " kings of " + (side ? "White" : "Black") + ": a side has one");
     for (std::uint8_t k = number(Kind::Gold); k <= number(Kind::Pawn); ++k) {
-        if (pieces[k] > kPieceLimits[k]) {
+        if (pieces[k] > kPiecesInGame[k]) {
             throw ValueError(std::to_string(pieces[k]) + " pieces of kind " + std::string(debug_name(static_cast<Kind>(k))) +
-                             " on the board and in hand: the game has " + std::to_string(kPieceLimits[k]));
+                             " on the board and in hand: the game has " + std::to_string(kPiecesInGame[k]));
         }
     }
     key_ = key_of(board_, turn_);
@@ -264,9 +263,10 @@ bool Game::is_check() const { return in_check(board_, turn_); }
 std::vector<std::size_t> Game::occurrences(std::size_t limit) const {
     std::vector<std::size_t> found;
     const std::size_t now = entries_.size();
-    for (std::size_t i = now + 2;  i >= 2 && found.size() < limit;) {
+    // Only every second position has the same side to move.
+    for (std::size_t i = now + 2; i >= 2 && found.size() < limit;) {
         i -= 2;
-        if (key(i) == key_ && same_position(position(i), board_)) found.push_back(i);
+        if (key_at(i) == key_ && same_position(position(i), board_)) found.push_back(i);
     }
     return found;
 }

@@ -7,6 +7,7 @@
 // has, and nobody holds a king in hand. Every way in (SFEN, from_board, a state) checks that.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -16,6 +17,10 @@
 #include "velkorant/board.hpp"
 
 namespace velkorant {
+
+// How many pieces of each unpromoted kind the game has, both sides together, by kind number
+// (King..Pawn; one king a side).
+inline constexpr std::array<int, 9> kPiecesInGame = {0, 2, 4, 2, 2, 4, 4, 4, 18};
 
 // How a game ended: the winner (Color::None for a draw) and one of "checkmate",
 // "no_legal_moves", "repetition", "perpetual_check".
@@ -29,7 +34,8 @@ public:
     // The initial position, Black to move, move 1.
     Game();
     // A position in SFEN: placement, "b" or "w", hand ("-" for none), move number. Malformed
-    // text is a ValueError saying what is wrong and where.
+    // text is a ValueError saying what is wrong and where. The hand may name its pieces in
+    // any order, but each side's kind at most once and never a king.
     explicit Game(std::string_view sfen);
     // The squares and hand counts of `board` (with a fresh hand table), `turn` to move, `ply`
     // the number of the next move. A record that is no real position, a turn other than Black
@@ -73,6 +79,9 @@ public:
     // How often the current position (placement, hands, side to move) has occurred in this
     // game, this time included; the position the game was set up from counts once.
     int repetition_count() const;
+    // A 64-bit hash of the position (placement, hands, side to move), kept up to date move by
+    // move: equal positions have equal keys.
+    std::uint64_t position_key() const { return key_; }
     // The 27-point declaration rule for the side to move: its king in its promotion zone and
     // not in check, at least ten other own pieces there, and at least 28 points for Black or
     // 27 for White over those pieces and the hand, rooks and bishops (promoted or not) 5 each,
@@ -105,7 +114,7 @@ private:
     std::string refusal(Move move) const;
     // The position after `i` moves (0 = the start).
     const Board& position(std::size_t i) const { return i < entries_.size() ? entries_[i].before : board_; }
-    std::uint64_t key(std::size_t i) const { return i < entries_.size() ? entries_[i].key : key_; }
+    std::uint64_t key_at(std::size_t i) const { return i < entries_.size() ? entries_[i].key : key_; }
     Color start_turn() const { return entries_.size() % 2 ? opponent(turn_) : turn_; }
     // The indices of the current position's occurrences, latest first, up to `limit`.
     std::vector<std::size_t> occurrences(std::size_t limit) const;

@@ -116,11 +116,9 @@ void read_hand(std::string_view sfen, std::string_view field, Board& board) {
         const std::size_t slot = byte_of(side) * 8u + number(kind) - 1u;
         if (named[slot]) bad_sfen(sfen, where + ": " + letter + " is named twice");
         named[slot] = true;
-        constexpr std::array<unsigned, 9> limits = {0, 0, 4, 2, 2, 4, 4, 4, 18};
-        if (count > limits[number(kind)]) {
-            bad_sfen(sfen, where + ": " + std::to_string(count) + " " + letter + ", more than the game's " +
-                               std::to_string(limits[number(kind)]));
-        }
+        const int limit = kPiecesInGame[number(kind)];
+        if (count > static_cast<unsigned>(limit))
+            bad_sfen(sfen, where + ": " + std::to_string(count) + " " + letter + ", more than the game's " + std::to_string(limit));
         board.hand.counts[slot] = static_cast<std::uint8_t>(count);
     }
 }
