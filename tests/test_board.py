@@ -4,7 +4,8 @@ the text form, the game-end test, and the Board members' argument handling."""
 import pytest
 
 import model
-from engines import engine, give, hand_count, needs_module, parse_placement, place, snapshot  # noqa: F401
+from support.engines import give, hand_count, needs_module, place, snapshot
+from support.surface import parse_placement
 from model import (BICHOP, BLACK, COLOR_NUMBER, DRAGON, GOLD, HORSE, KING, LANCE, NONE, PAWN,
                    PRO_PAWN, ROOK, WHITE)
 

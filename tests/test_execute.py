@@ -3,7 +3,7 @@ leave the board exactly as it was."""
 
 import pytest
 
-from engines import engine, give, hand_count, place, snapshot, square  # noqa: F401
+from support.engines import give, hand_count, place, snapshot, square
 from model import (BICHOP, BLACK, DRAGON, GOLD, HORSE, KING, KNIGHT, LANCE, NONE, PAWN,
                    PRO_KNIGHT, PRO_LANCE, PRO_PAWN, PRO_SILVER, ROOK, SILVER, WHITE)
 

@@ -9,7 +9,7 @@ import pytest
 import velkorant
 from velkorant import Address, Board, ColorType, Hand, Move, Piece, PieceType
 
-from engines import Index
+from support.surface import Index
 
 CLASSES = [Address, ColorType, PieceType, Piece, Move, Hand, Board]
 

@@ -6,7 +6,6 @@ stay the full set), and the move must have done exactly what the rules say to th
 and the hands. Hand counts are not readable directly: they are measured by dropping a kind onto
 an empty square of a copy of the board until the hand refuses.
 """
-import copy
 import gc
 import sys
 
@@ -14,10 +13,10 @@ from hypothesis import given, settings, strategies as st
 
 from velkorant import Address, Board, ColorType, Hand, Move, Piece, PieceType
 
-from engines import Index, parse_placement
+from support.surface import Index, hand_counts, move_text, move_view, parse_placement, read, square_text
+from support.workload import mixed_calls
 
 COLOURS = (ColorType.Black, ColorType.White)
-LETTERS = "kgrbsnlp"  # kinds 1..8, King..Pawn
 PLAYING = [row * 11 + column for row in range(1, 10) for column in range(1, 10)]
 # One side's pieces as kinds: King, Rook, Bichop, 2 Gold, 2 Silver, 2 Knight, 2 Lance, 9 Pawn.
 ARMY = [1, 3, 4, 2, 2, 5, 5, 6, 6, 7, 7] + [8] * 9
@@ -25,44 +24,6 @@ ARMY = [1, 3, 4, 2, 2, 5, 5, 6, 6, 7, 7] + [8] * 9
 
 def unpromoted(kind):
     return kind - 6 if kind >= 9 else kind
-
-
-def square(index):
-    return Address(index % 11, index // 11)
-
-
-def square_text(index):
-    return repr(square(index))[len("velkorant.Address("):-1]
-
-
-def read(board, index):
-    """(owner, kind) as numbers, owner -1 for an empty square."""
-    piece = board.get_piece(square(index))
-    return int(piece.owner), int(piece.piece_type)
-
-
-def drop_text(colour, kind, index):
-    letter = LETTERS[kind - 1]
-    return f"{letter.upper() if colour == 0 else letter}*{square_text(index)}"
-
-
-def hand_counts(board):
-    """The sixteen hand counts, Black's King..Pawn then White's. Each kind is dropped onto one
-    empty square of a copy until the hand refuses; every drop after the first captures the one
-    before into the other side's hand, which leaves the measured count alone."""
-    empty = next(i for i in range(128) if read(board, i)[0] == -1)
-    counts = []
-    for colour in (0, 1):
-        for kind in range(1, 9):
-            probe, drop, n = copy.copy(board), Move(drop_text(colour, kind, empty)), 0
-            while n <= 256:
-                try:
-                    probe.execute_move(drop)
-                except ValueError:
-                    break
-                n += 1
-            counts.append(n)
-    return counts
 
 
 def observe(board):
@@ -150,13 +111,6 @@ def after(squares, hands, move, mover):
     return squares, hands
 
 
-def move_fields(move):
-    return (repr(move), repr(move.get_from()), repr(move.get_to()), move.is_drop(), move.is_promote(),
-            repr(move.get_piece()))
-
-
-def move_text(move):
-    return repr(move)[len("velkorant.Move("):-1]
 
 
 @settings(max_examples=15, derandomize=True, deadline=None)
@@ -176,7 +130,7 @@ def test_random_games_keep_every_piece(rng):
         idle = 0 if moves else idle + 1
         if moves:
             move = rng.choice(moves)
-            assert move_fields(Move(move_text(move))) == move_fields(move)
+            assert move_view(Move(move_text(move))) == move_view(move)
             expected = after(squares, hands, move, mover)
             board.execute_move(move)
             squares, hands = observe(board)
@@ -187,65 +141,6 @@ def test_random_games_keep_every_piece(rng):
 
 # ---------------------------------------------------------------------------------------------
 # Leak check
-
-
-def mixed_calls(rounds):
-    """Every class and member, about ninety calls a round, a third of them failing in every way
-    the boundary knows (wrong type, range, length, borrow, refusal, panic, codec, callbacks)."""
-    black, white, pawn = ColorType.Black, ColorType.White, PieceType.Pawn
-    no_colour = getattr(ColorType, "None")
-    long_text = "\u00e9" * 300
-
-    def fails(call, *args, **kwargs):
-        try:
-            call(*args, **kwargs)
-        except BaseException:  # noqa: B036 - PanicException is only a BaseException
-            pass
-
-    def type_error_with_cause():
-        raise TypeError("custom") from ValueError("cause")
-
-    for i in range(rounds):
-        board, hand = Board(), Hand()
-        board.startpos()
-        moves = board.search_moves(COLOURS[i & 1])
-        board.execute_move(moves[i % len(moves)])
-        repr(board), board.is_finished(), board.get_piece(Address(5, 1 + i % 9))
-        copy.deepcopy(board)
-        hand.add_pieces(black, pawn, 3)
-        hand.decrease_piece(black, pawn)
-        hand.get_player_pieces(white), hand.pieces, hand.counts, repr(hand)
-        hand.counts = bytes(range(16))
-        hand.pieces = [Piece(black, PieceType(k % 15)) for k in range(16)]
-        move = Move("P*5e" if i & 1 else "7g7f+")
-        move.get_from(), move.get_to(), move.get_piece(), move.is_drop(), repr(move)
-        piece = Piece(white, PieceType.Dragon)
-        piece.owner = black
-        ColorType(i % 256) == i, PieceType(i % 256) != black
-        fails(board.deploy, 200, pawn, black)
-        fails(board.get_piece, Address(200, 200))
-        fails(board.search_moves, no_colour)
-        fails(board.execute_move, Move("p*5e"))
-        fails(Move, "7")
-        fails(Move, "a\u00e9b")
-        fails(Move, long_text[:1])
-        fails(Move, "7g\ud800")
-        fails(Move, 7)
-        fails(Address, 2**70, 1)
-        fails(Address, Index(1, type_error_with_cause), 1)
-        fails(hand.add_pieces, black, pawn, 255)
-        fails(hand.add_pieces, black, pawn, Index(1, lambda: hand.counts))
-        fails(setattr, hand, "counts", [Index(1, lambda: hand.add_piece(black, pawn))] * 16)
-        fails(setattr, hand, "counts", [0] * 15)
-        fails(setattr, hand, "pieces", [piece] * 15 + [board])
-        fails(hand.get_player_pieces, no_colour)
-        fails(Hand().decrease_piece, white, pawn)
-        fails(board.deploy, Index(12, lambda: board.get_piece(Address(1, 1))), pawn, black)
-        fails(board.deploy, 12, pawn)
-        fails(board.deploy, 12, pawn, black, colour=black)
-        fails(delattr, piece, "owner")
-        fails(lambda: black < white)
-        fails(hash, pawn)
 
 
 def test_mixed_calls_do_not_leak():

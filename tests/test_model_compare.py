@@ -10,7 +10,8 @@ import pytest
 from hypothesis import HealthCheck, given, settings, strategies as st
 
 import model
-from engines import colour_type, move_fields, move_text, needs_module, panic_type, word_fields
+from support.engines import needs_module, word_fields
+from support.surface import PanicException, colour_type, move_fields, move_text
 
 try:
     import velkorant
@@ -44,7 +45,7 @@ def outcome(action):
     """None when the action succeeds, else what kind of failure it was."""
     try:
         action()
-    except (model.Panic, panic_type()) as e:
+    except (model.Panic, PanicException) as e:
         return "panic", str(e)
     except (ValueError, OverflowError) as e:
         return type(e).__name__
@@ -132,7 +133,7 @@ def test_random_games(start, hand, pieces, data):
         colour = 1 - colour
     pair.check()
     for side in (model.NONE, model.COLOR_NUMBER):
-        with pytest.raises(panic_type()) as info:
+        with pytest.raises(PanicException) as info:
             pair.module.search_moves(colour_type(side))
         with pytest.raises(model.Panic) as expected:
             pair.model.search_moves(side)
@@ -148,7 +149,7 @@ def test_move_text_against_the_model(text):
     try:
         word = model.parse_move(text)
     except model.Panic as e:
-        with pytest.raises(panic_type()) as info:
+        with pytest.raises(PanicException) as info:
             velkorant.Move(text)
         # The text inside the message is checked by the examples; here the fixed part.
         assert str(info.value).startswith(str(e).split(";")[0].split("`")[0])

@@ -2,7 +2,7 @@
 
 import pytest
 
-from engines import engine, give, place, square  # noqa: F401
+from support.engines import give, place, square
 from model import (BICHOP, BLACK, COLOR_NUMBER, DRAGON, GOLD, HORSE, KING, KNIGHT, LANCE, NONE,
                    PAWN, PRO_PAWN, ROOK, SILVER, WHITE)
 

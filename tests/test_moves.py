@@ -2,7 +2,7 @@
 
 import pytest
 
-from engines import engine, needs_module  # noqa: F401
+from support.engines import needs_module
 from model import BLACK, KING, LANCE, PAWN, SILVER, WHITE
 
 try:

@@ -6,7 +6,8 @@
 #                                     LeakSanitizer on; fails on any sanitizer error and on any
 #                                     leak whose allocation passes through our code
 #   tools/sanitize.sh valgrind [N]    plain debug-info build in build-valgrind/, N rounds (default
-#                                     1000) of the mixed-call workload under valgrind memcheck
+#                                     1000) of the mixed-call workload (tests/support/workload.py)
+#                                     under valgrind memcheck
 #
 # The interpreter is not instrumented, so the ASan runtime is preloaded, together with
 # libstdc++ (ASan must find the C++ runtime at start-up to intercept exceptions thrown by the
@@ -67,7 +68,7 @@ if [[ ${1:-} == valgrind ]]; then
 import gc, sys
 sys.path.insert(0, 'tests')
 import velkorant
-from test_games import mixed_calls
+from support.workload import mixed_calls
 assert velkorant.__file__.startswith('$PWD/build-valgrind/'), velkorant.__file__
 mixed_calls($rounds)
 gc.collect()
