@@ -10,10 +10,11 @@ check against the shipped stubs:
 from __future__ import annotations
 
 import copy
+import pickle
 from collections.abc import Sequence
 
 import velkorant
-from velkorant import Address, Board, ColorType, Hand, Move, Piece, PieceType
+from velkorant import Address, Board, ColorType, Game, Hand, Move, Piece, PieceType
 
 # The class attributes named None cannot be written as ColorType.None in Python source.
 NO_COLOR: ColorType = ColorType(255)
@@ -126,6 +127,37 @@ def boards() -> None:
     assert lone[0] == "velkorant.Move(5e5a)" and lone.count("velkorant.Move(5e5a)") == 1
 
 
+def interop() -> None:
+    board = Board()
+    board.startpos()
+    hand: Hand = board.hand
+    hand.add_piece(ColorType.Black, PieceType.Pawn)
+    board.hand = hand
+    board.remove(16)
+    twin: Board = pickle.loads(pickle.dumps(board))
+    assert repr(twin) == repr(board.copy()) and twin.hand.counts == hand.counts
+    usi: str = Move("7g7f").usi()
+    assert usi == "3c3d" and repr(Move.from_usi(usi, ColorType.Black)) == "velkorant.Move(7g7f)"
+    svg: str = board.to_svg()
+    assert svg.startswith("<?xml")
+
+
+def games() -> None:
+    game = Game()
+    played: Move = game.push_usi("7g7f")
+    game.push(game.legal_moves()[0])
+    assert game.turn == ColorType.Black and game.ply == 3 and len(game.history) == 2
+    assert game.usi() == "startpos moves 7g7f " + game.history[1].usi()
+    assert repr(game.pop()) != repr(played) and not game.is_check() and game.outcome() is None
+    ended: tuple[ColorType, str] | None = Game("kn7/9/1G7/9/9/9/9/9/4K4 w - 1").outcome()
+    assert ended is None
+    mate = Game.from_board(Game("kn7/9/1G7/9/9/9/9/9/4K4 b G 1").board, ColorType.Black, ply=7)
+    mate.push_usi("G*9b")
+    assert mate.outcome() == (ColorType.Black, "checkmate") and mate.repetition_count() == 1
+    assert Game.from_usi(game.usi()).sfen() == game.sfen() and not game.can_declare()
+    assert Game().perft(2) == 900 and pickle.loads(pickle.dumps(mate)).sfen() == mate.sfen()
+
+
 def panics() -> None:
     try:
         Board().deploy(200, PieceType.Pawn, ColorType.Black)
@@ -136,8 +168,8 @@ def panics() -> None:
 
 
 def main() -> None:
-    assert velkorant.__all__ == ["Address", "ColorType", "PieceType", "Piece", "Move", "Hand", "Board"]
-    for step in (colors, kinds, squares, pieces, moves, hands, boards, panics):
+    assert velkorant.__all__ == ["Address", "ColorType", "PieceType", "Piece", "Move", "Hand", "Board", "Game"]
+    for step in (colors, kinds, squares, pieces, moves, hands, boards, interop, games, panics):
         step()
         print(f"{step.__name__}: ok")
 

@@ -88,12 +88,18 @@ def test_stub_parameters_are_the_runtime_parameters(name):
             continue
         if _is_property(node):
             continue
-        stub_params = [a.arg for a in node.args.posonlyargs + node.args.args][1:]
+        static = any(isinstance(d, ast.Name) and d.id == "staticmethod" for d in node.decorator_list)
+        stub_params = [a.arg for a in node.args.posonlyargs + node.args.args][0 if static else 1:]
         target = runtime if member == "__new__" else getattr(runtime, member)
-        runtime_params = [p for p in inspect.signature(target).parameters if p != "self"]
+        signature = inspect.signature(target)
+        runtime_params = [p for p in signature.parameters if p != "self"]
         assert stub_params == runtime_params, f"{name}.{member}"
+        # Defaults are the runtime's, written the same way.
+        stub_defaults = [ast.literal_eval(d) for d in node.args.defaults]
+        runtime_defaults = [p.default for p in signature.parameters.values() if p.default is not p.empty]
+        assert stub_defaults == runtime_defaults, f"{name}.{member}"
         if not member.startswith("__"):  # plain methods take every argument by position or name
-            assert not node.args.posonlyargs and not node.args.kwonlyargs and not node.args.defaults
+            assert not node.args.posonlyargs and not node.args.kwonlyargs
 
 
 def test_every_stub_member_is_documented():

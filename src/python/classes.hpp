@@ -7,6 +7,7 @@
 #include "velkorant/address.hpp"
 #include "velkorant/board.hpp"
 #include "velkorant/color.hpp"
+#include "velkorant/game.hpp"
 #include "velkorant/hand.hpp"
 #include "velkorant/moves.hpp"
 #include "velkorant/piece.hpp"
@@ -30,6 +31,7 @@ VELKORANT_CLASS(Piece, "Piece", Hold::copy, 0);
 VELKORANT_CLASS(Move, "Move", Hold::shared, 4096);
 VELKORANT_CLASS(Hand, "Hand", Hold::shared, 0);
 VELKORANT_CLASS(Board, "Board", Hold::shared, 0);
+VELKORANT_CLASS(Game, "Game", Hold::shared, 0);
 
 #undef VELKORANT_CLASS
 

@@ -23,7 +23,7 @@ constexpr Registration registration() {
 // created once per process and reused.
 const Registration kClasses[] = {
     registration<Address>(), registration<Color>(), registration<Kind>(), registration<Piece>(),
-    registration<Move>(),    registration<Hand>(),  registration<Board>(),
+    registration<Move>(),    registration<Hand>(),  registration<Board>(), registration<Game>(),
 };
 
 bool register_class(PyObject* module, const Registration& r) {

@@ -20,7 +20,7 @@ its type can only be taken from a raised error.
 from collections.abc import Sequence
 from typing import ClassVar, Final, SupportsIndex, final
 
-__all__ = ["Address", "ColorType", "PieceType", "Piece", "Move", "Hand", "Board"]
+__all__ = ["Address", "ColorType", "PieceType", "Piece", "Move", "Hand", "Board", "Game"]
 
 @final
 class Address:
@@ -44,6 +44,12 @@ class Address:
     def row(self, value: SupportsIndex) -> None: ...
     def to_int(self) -> int:
         """The square index ``(row * 11 + column) % 256``: 12 for 1a, 108 for 9i."""
+    def __reduce__(self) -> tuple[type[Address], tuple[int, int]]:
+        """Pickling support: the constructor call that rebuilds an equal value."""
+    def __copy__(self) -> Address:
+        """An independent copy."""
+    def __deepcopy__(self, memo: dict[int, object], /) -> Address:
+        """An independent copy (nothing is shared to copy deeper)."""
     def __repr__(self) -> str:
         """``velkorant.Address(`` + column digit + row letter + ``)``."""
 
@@ -81,6 +87,12 @@ class ColorType:
         """The negation of ``==``."""
     def __repr__(self) -> str:
         """``velkorant.ColorType(`` + the stored byte 0..255 + ``)``."""
+    def __reduce__(self) -> tuple[type[ColorType], tuple[int]]:
+        """Pickling support: the constructor call that rebuilds an equal value."""
+    def __copy__(self) -> ColorType:
+        """An independent copy."""
+    def __deepcopy__(self, memo: dict[int, object], /) -> ColorType:
+        """An independent copy (nothing is shared to copy deeper)."""
 
 @final
 class PieceType:
@@ -139,6 +151,12 @@ class PieceType:
         """The negation of ``==``."""
     def __repr__(self) -> str:
         """``velkorant.PieceType(`` + the number + ``)``."""
+    def __reduce__(self) -> tuple[type[PieceType], tuple[int]]:
+        """Pickling support: the constructor call that rebuilds an equal value."""
+    def __copy__(self) -> PieceType:
+        """An independent copy."""
+    def __deepcopy__(self, memo: dict[int, object], /) -> PieceType:
+        """An independent copy (nothing is shared to copy deeper)."""
 
 @final
 class Piece:
@@ -163,6 +181,12 @@ class Piece:
     def piece_type(self, value: PieceType) -> None: ...
     def __repr__(self) -> str:
         """``velkorant.Piece(`` + the piece text + ``)``."""
+    def __reduce__(self) -> tuple[type[Piece], tuple[ColorType, PieceType]]:
+        """Pickling support: the constructor call that rebuilds an equal value."""
+    def __copy__(self) -> Piece:
+        """An independent copy."""
+    def __deepcopy__(self, memo: dict[int, object], /) -> Piece:
+        """An independent copy (nothing is shared to copy deeper)."""
 
 @final
 class Move:
@@ -186,6 +210,29 @@ class Move:
         """The destination square."""
     def get_piece(self) -> Piece:
         """The dropped piece of a drop (on a board move, the source index read as a piece code)."""
+    def usi(self) -> str:
+        """The move in USI text: ``"7g7f"``, ``"8h2b+"``, ``"P*5e"``.
+
+        USI's squares are the library's turned by 180 degrees: column c, row r is USI file
+        10 - c and the rank letter of row 10 - r; a USI drop letter is always upper case. A move
+        with no USI form (a square off the playing area, a drop of kind None, King or a promoted
+        kind) raises ``ValueError`` naming the move text.
+        """
+    @staticmethod
+    def from_usi(usi: str, color: ColorType) -> Move:
+        """The move of ``color`` that the USI text stands for (``color`` owns a dropped piece).
+
+        Text that is not ``[1-9][a-i][1-9][a-i]`` with an optional ``+``, or
+        ``[RBGSNLP]*[1-9][a-i]``, raises ``ValueError`` quoting it.
+        """
+    def __reduce__(self) -> tuple[type[Move], tuple[str]] | tuple[type[Move], tuple[str], int]:
+        """Pickling support: the move text, and the word itself where the text cannot rebuild it."""
+    def __setstate__(self, state: SupportsIndex, /) -> None:
+        """Unpickling support: sets the move word (0..65535)."""
+    def __copy__(self) -> Move:
+        """An independent copy."""
+    def __deepcopy__(self, memo: dict[int, object], /) -> Move:
+        """An independent copy (nothing is shared to copy deeper)."""
     def __repr__(self) -> str:
         """``velkorant.Move(`` + the move text + ``)``, which parses back to the same move."""
 
@@ -219,6 +266,10 @@ class Hand:
         """Remove one piece of ``piece_type`` from the hand of ``color_type``."""
     def get_player_pieces(self, color_type: ColorType) -> list[Piece]:
         """One new ``Piece`` per kind that ``color_type`` holds (King..Pawn order), whatever the count."""
+    def __reduce__(self) -> tuple[type[Hand], tuple[()], tuple[list[Piece], bytes]]:
+        """Pickling support: ``Hand()`` and its two tables."""
+    def __setstate__(self, state: tuple[Sequence[Piece], Sequence[SupportsIndex]], /) -> None:
+        """Unpickling support: sets the piece table and the counts."""
     def __copy__(self) -> Hand:
         """An independent copy of the hand."""
     def __deepcopy__(self, memo: dict[int, object], /) -> Hand:
@@ -263,9 +314,117 @@ class Board:
         """
     def is_finished(self) -> tuple[bool, ColorType]:
         """``(False, ColorType None)`` while exactly two kings stand, else ``(True, winner)``."""
+    @property
+    def hand(self) -> Hand:
+        """A new ``Hand`` holding a copy of the board's hand. Assigning a ``Hand`` copies it in;
+        not deletable."""
+    @hand.setter
+    def hand(self, value: Hand) -> None: ...
+    def remove(self, index: SupportsIndex) -> None:
+        """Empty square ``index`` (any of 0..127, wall squares too); 128..255 raise ``IndexError``."""
+    def copy(self) -> Board:
+        """An independent copy of the board, hand included (as ``copy.copy``, but cheaper)."""
+    def to_svg(self) -> str:
+        """A picture of the position: a standalone SVG document of the 9 x 9 board and both hands."""
+    def _repr_svg_(self) -> str:
+        """The picture, for Jupyter."""
+    def __reduce__(self) -> tuple[type[Board], tuple[()], bytes]:
+        """Pickling support: ``Board()`` and its state, a few hundred bytes with a format version."""
+    def __setstate__(self, state: bytes, /) -> None:
+        """Unpickling support. A state this library did not write raises ``ValueError``."""
     def __copy__(self) -> Board:
         """An independent copy of the board."""
     def __deepcopy__(self, memo: dict[int, object], /) -> Board:
         """An independent copy of the board."""
     def __repr__(self) -> str:
         """``velkorant.Board(`` + the placement + ``)``; hands are not shown."""
+
+@final
+class Game:
+    """A game of shogi under the full rules, over the same board: side to move, move number,
+    history with undo, legal moves, check, mate, repetition, SFEN and USI.
+
+    ``Game()`` is the initial position, Black to move, move 1; ``Game(sfen)`` any position in
+    SFEN. ``repr`` shows the SFEN: ``velkorant.Game(lnsgkgsnl/1r5b1/ppppppppp/9/9/9/PPPPPPPPP/1B5R1/LNSGKGSNL b - 1)``.
+    Squares and moves are the library's (``Move``); USI text goes through ``push_usi`` and
+    ``Move.usi()``. Compares and hashes by identity.
+    """
+
+    def __new__(cls, sfen: str | None = None) -> Game:
+        """The game from a SFEN, or the initial position. A malformed SFEN raises ``ValueError``
+        saying what is wrong and where."""
+    @staticmethod
+    def from_board(board: Board, turn: ColorType, ply: SupportsIndex = 1) -> Game:
+        """A game whose position is a copy of ``board``'s squares and hand counts, ``turn``
+        (Black or White) to move, ``ply`` the number of the next move.
+
+        A board the full rules cannot describe (a piece off the 9 x 9 area, kind None on an
+        occupied square, a piece of no side, more pieces of a kind than the game has) raises
+        ``ValueError`` naming the square; so does a ``ply`` below 1.
+        """
+    @staticmethod
+    def from_usi(position: str) -> Game:
+        """The game of a USI ``position`` argument: ``"startpos"``, ``"startpos moves 7g7f 3c3d"``,
+        ``"sfen <sfen> moves ..."`` (the word ``position`` may lead). The first illegal move
+        raises ``ValueError`` naming it and its index."""
+    @property
+    def turn(self) -> ColorType:
+        """The side to move. Read only."""
+    @property
+    def ply(self) -> int:
+        """The number of the next move (SFEN's last field). Read only."""
+    @property
+    def board(self) -> Board:
+        """A new ``Board`` holding a copy of the position. Read only."""
+    @property
+    def history(self) -> list[Move]:
+        """A new list of the moves pushed since creation, oldest first. Read only."""
+    def sfen(self) -> str:
+        """The position in SFEN: placement, ``b``/``w``, hands (``-`` for none), move number."""
+    def usi(self) -> str:
+        """The USI ``position`` argument that reproduces the game: ``"startpos moves ..."`` when
+        it began at the initial position, else ``"sfen <start> moves ..."``."""
+    def legal_moves(self) -> list[Move]:
+        """A new list of the legal moves of the side to move, in ``search_moves`` order."""
+    def is_legal(self, move: Move) -> bool:
+        """Whether ``move`` is a legal move of the side to move."""
+    def push(self, move: Move) -> None:
+        """Play a legal move. An illegal one raises ``ValueError`` naming it and why, and
+        changes nothing."""
+    def push_usi(self, usi: str) -> Move:
+        """Play a move given in USI text (``"7g7f"``, ``"P*5e"``) and return it."""
+    def pop(self) -> Move:
+        """Take back the last move and return it; ``IndexError`` when the history is empty."""
+    def is_check(self) -> bool:
+        """Whether the side to move's king is attacked (never for a side without a king)."""
+    def outcome(self) -> tuple[ColorType, str] | None:
+        """``None`` while the game goes on, else ``(winner, reason)``.
+
+        ``reason`` is ``"checkmate"``, ``"no_legal_moves"`` (also a loss for the side to move),
+        ``"repetition"`` (a draw: the winner is ``ColorType(255)``) or ``"perpetual_check"``
+        (the checking side loses).
+        """
+    def repetition_count(self) -> int:
+        """How often the current position has occurred in this game, this time included."""
+    def can_declare(self) -> bool:
+        """Whether the side to move may declare a win by entering king (the 27-point rule)."""
+    def perft(self, depth: SupportsIndex) -> int:
+        """The number of legal move sequences of ``depth`` plies (1 for depth 0); a negative
+        depth raises ``ValueError``."""
+    def to_svg(self) -> str:
+        """A picture of the position as an SVG document, with the side to move and the last
+        move marked."""
+    def _repr_svg_(self) -> str:
+        """The picture, for Jupyter."""
+    def copy(self) -> Game:
+        """An independent copy, history included."""
+    def __reduce__(self) -> tuple[type[Game], tuple[()], bytes]:
+        """Pickling support: ``Game()`` and its state (start position and history)."""
+    def __setstate__(self, state: bytes, /) -> None:
+        """Unpickling support. A state this library did not write raises ``ValueError``."""
+    def __copy__(self) -> Game:
+        """An independent copy, history included."""
+    def __deepcopy__(self, memo: dict[int, object], /) -> Game:
+        """An independent copy, history included."""
+    def __repr__(self) -> str:
+        """``velkorant.Game(`` + the SFEN + ``)``."""
