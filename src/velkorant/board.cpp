@@ -124,7 +124,8 @@ constexpr std::size_t kSetsAt = 2, kKindsAt = kSetsAt + 3 * 16, kPiecesAt = kKin
 
 void put_set(std::string& out, BitBoard set) {
     const u128 v = set.to_u128();
-    for (int shift = 120; shift >= 0; shift -= 8) out += static_cast<char>(static_cast<std::uint8_t>(v >> shift));
+    for (int shift = 120; shift >= 0; shift -= 8)
+        out += static_cast<char>(static_cast<std::uint8_t>(v >> shift));
 }
 
 BitBoard get_set(std::string_view in, std::size_t at) {
@@ -164,8 +165,10 @@ std::string Board::state() const {
 }
 
 Board Board::from_state(std::string_view state) {
-    if (!state.empty() && state[0] == kGameTag) throw TypeError("a Game state is not a Board state");
-    if (state.size() < 2 || state[0] != kBoardTag) throw_bad_state("it does not start with the board tag");
+    if (!state.empty() && state[0] == kGameTag)
+        throw TypeError("a Game state is not a Board state");
+    if (state.size() < 2 || state[0] != kBoardTag)
+        throw_bad_state("it does not start with the board tag");
     if (static_cast<std::uint8_t>(state[1]) != kBoardVersion) {
         throw_bad_state("format version " + std::to_string(static_cast<std::uint8_t>(state[1])) +
                         " is not " + std::to_string(kBoardVersion));
@@ -203,7 +206,8 @@ Board Board::from_state(std::string_view state) {
         const unsigned owner = byte >> 4, kind = byte & 15;
         if (owner > 3 || kind >= kKinds)
             throw_bad_state("hand slot " + std::to_string(slot) + " names no piece");
-        board.hand.pieces[slot] = Piece{owner == 3 ? Color::None : static_cast<Color>(owner), static_cast<Kind>(kind)};
+        board.hand.pieces[slot] =
+            Piece{owner == 3 ? Color::None : static_cast<Color>(owner), static_cast<Kind>(kind)};
         board.hand.counts[slot] = static_cast<std::uint8_t>(state[kCountsAt + slot]);
     }
     return board;

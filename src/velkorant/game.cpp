@@ -15,9 +15,7 @@ namespace {
 // No side holds more pieces of a kind than the game's 18 pawns.
 constexpr int kMaxHeld = 18;
 
-constexpr bool on_board(unsigned index) {
-    return index < kSquares && !Board::wall.test(index);
-}
+constexpr bool on_board(unsigned index) { return index < kSquares && !Board::wall.test(index); }
 
 // Zobrist keys: one per piece on a square, per count of a hand slot, and for White to move.
 // A position's key is the exclusive or of the keys of what it holds.
@@ -51,9 +49,11 @@ constexpr Keys kKeys = make_keys();
 std::uint64_t key_of(const Board& board, Color turn) {
     std::uint64_t key = turn == Color::White ? kKeys.white_to_move : 0;
     board.occupied.for_each_square([&](std::uint8_t s) {
-        key ^= kKeys.squares[s][board.color_boards[0].test(s) ? 0 : 1][number(board.square_kinds[s])];
+        key ^=
+            kKeys.squares[s][board.color_boards[0].test(s) ? 0 : 1][number(board.square_kinds[s])];
     });
-    for (std::size_t slot = 0; slot < kHandSlots; ++slot) key ^= kKeys.hand[slot][board.hand.counts[slot]];
+    for (std::size_t slot = 0; slot < kHandSlots; ++slot)
+        key ^= kKeys.hand[slot][board.hand.counts[slot]];
     return key;
 }
 
@@ -91,8 +91,11 @@ std::size_t side_slot(Color side, Kind kind) { return byte_of(side) * 8u + numbe
 
 }  // namespace
 
-Game::Game(const Board& board, Color turn, std::int64_t ply) : board_(board), turn_(turn), ply_(ply) {
-    if (!is_side(turn)) throw ValueError("the side to move is Black or White, not " + std::string(debug_name(turn)));
+Game::Game(const Board& board, Color turn, std::int64_t ply)
+    : board_(board), turn_(turn), ply_(ply) {
+    if (!is_side(turn))
+        throw ValueError("the side to move is Black or White, not " +
+                         std::string(debug_name(turn)));
     if (ply < 1) throw ValueError("the move number is 1 or more, not " + std::to_string(ply));
     std::array<int, 9> pieces{};
     std::array<int, 2> kings{};
@@ -104,26 +107,33 @@ Game::Game(const Board& board, Color turn, std::int64_t ply) : board_(board), tu
     for (std::size_t slot = 0; slot < kHandSlots; ++slot) {
         const Kind kind = kind_from_number(slot % 8 + 1);
         if (kind == Kind::King && board_.hand.counts[slot])
-            throw ValueError(std::string("a king in ") + (slot < 8 ? "Black" : "White") + "'s hand");
+            throw ValueError(std::string("a king in ") + (slot < 8 ? "Black" : "White") +
+                             "'s hand");
         pieces[number(kind)] += board_.hand.counts[slot];
     }
     for (int side = 0; side < 2; ++side)
         if (kings[side] > 1)
-            throw ValueError(std::to_string(kings[side]) + " kings of " + (side ? "White" : "Black") + ": a side has one");
+            throw ValueError(std::to_string(kings[side]) + " kings of " +
+                             (side ? "White" : "Black") + ": a side has one");
     for (std::uint8_t k = number(Kind::Gold); k <= number(Kind::Pawn); ++k) {
         if (pieces[k] > kPiecesInGame[k]) {
-            throw ValueError(std::to_string(pieces[k]) + " pieces of kind " + std::string(debug_name(static_cast<Kind>(k))) +
-                             " on the board and in hand: the game has " + std::to_string(kPiecesInGame[k]));
+            throw ValueError(std::to_string(pieces[k]) + " pieces of kind " +
+                             std::string(debug_name(static_cast<Kind>(k))) +
+                             " on the board and in hand: the game has " +
+                             std::to_string(kPiecesInGame[k]));
         }
     }
     key_ = key_of(board_, turn_);
 }
 
-Game::Game() : Game([] {
-    Board b;
-    b.startpos();
-    return b;
-}(), Color::Black, 1) {}
+Game::Game()
+    : Game(
+          [] {
+              Board b;
+              b.startpos();
+              return b;
+          }(),
+          Color::Black, 1) {}
 
 Game Game::from_board(const Board& board, Color turn, std::int64_t ply) {
     Board copy;
@@ -131,7 +141,8 @@ Game Game::from_board(const Board& board, Color turn, std::int64_t ply) {
         if (!board.occupied.test(i)) continue;
         if (!on_board(i)) throw ValueError("a piece on " + square_name(i) + ", off the 9x9 board");
         const Kind kind = board.square_kinds[i];
-        if (kind == Kind::None) throw ValueError("an occupied square of kind None at " + square_name(i));
+        if (kind == Kind::None)
+            throw ValueError("an occupied square of kind None at " + square_name(i));
         const bool black = board.color_boards[0].test(i), white = board.color_boards[1].test(i);
         if (!black && !white) throw ValueError("a piece of neither side at " + square_name(i));
         copy.deploy_unchecked(i, kind, black ? Color::Black : Color::White);
@@ -161,21 +172,25 @@ std::string Game::refusal(Move move) const {
     const Color side = turn_;
     MoveList pseudo;
     search_moves(board_, side, pseudo);
-    const bool generated = std::find(pseudo.data(), pseudo.data() + pseudo.size(), move.word) != pseudo.data() + pseudo.size();
+    const bool generated = std::find(pseudo.data(), pseudo.data() + pseudo.size(), move.word) !=
+                           pseudo.data() + pseudo.size();
     const unsigned to = move.to();
     if (!generated) {
         if (move.is_drop()) {
             const Piece piece = move.get_piece();
             if (piece.owner != side) return "not a move of the side to move";
             const Kind kind = piece.piece_type;
-            if (number(kind) < number(Kind::Gold) || number(kind) > number(Kind::Pawn)) return "not a piece that is held in hand";
+            if (number(kind) < number(Kind::Gold) || number(kind) > number(Kind::Pawn))
+                return "not a piece that is held in hand";
             if (board_.hand.counts[side_slot(side, kind)] == 0) return "no such piece in hand";
             if (move.is_promote()) return "a drop never promotes";
-            if (!on_board(to) || board_.occupied.test(to)) return "drops onto a square that is not empty";
+            if (!on_board(to) || board_.occupied.test(to))
+                return "drops onto a square that is not empty";
             if (kind == Kind::Pawn) {
                 for (unsigned row = 1; row <= 9; ++row) {
                     const unsigned s = row * 11 + to % 11;
-                    if (board_.square_kinds[s] == Kind::Pawn && board_.color_boards[byte_of(side)].test(s))
+                    if (board_.square_kinds[s] == Kind::Pawn &&
+                        board_.color_boards[byte_of(side)].test(s))
                         return "a second pawn of the side in the column";
                 }
             }
@@ -195,18 +210,21 @@ std::string Game::refusal(Move move) const {
     if (!move.is_drop() && !move.is_promote()) {
         const Kind kind = board_.square_kinds[move.from()];
         const unsigned s = byte_of(side);
-        if ((kind == Kind::Pawn || kind == Kind::Lance) && Board::last_row[s].test(to)) return "strands the piece";
+        if ((kind == Kind::Pawn || kind == Kind::Lance) && Board::last_row[s].test(to))
+            return "strands the piece";
         if (kind == Kind::Knight && Board::last_two_rows[s].test(to)) return "strands the piece";
     }
     Board after = board_;
     execute_move(after, move);
     if (in_check(after, side)) return "leaves the king in check";
-    if (move.is_drop() && move.get_piece().piece_type == Kind::Pawn) return "mates with a pawn drop";
+    if (move.is_drop() && move.get_piece().piece_type == Kind::Pawn)
+        return "mates with a pawn drop";
     return "is illegal";
 }
 
 void Game::play(Move move) {
-    if (ply_ == std::numeric_limits<std::int64_t>::max()) throw OverflowError("the move number cannot grow past " + std::to_string(ply_));
+    if (ply_ == std::numeric_limits<std::int64_t>::max())
+        throw OverflowError("the move number cannot grow past " + std::to_string(ply_));
     const unsigned side = byte_of(turn_), other = side ^ 1;
     const unsigned to = move.to();
     std::uint64_t key = key_ ^ kKeys.white_to_move;
@@ -236,7 +254,8 @@ void Game::play(Move move) {
 }
 
 void Game::push(Move move) {
-    if (!is_legal(move)) throw ValueError("move " + move_name(move) + " is illegal: " + refusal(move));
+    if (!is_legal(move))
+        throw ValueError("move " + move_name(move) + " is illegal: " + refusal(move));
     play(move);
 }
 
@@ -278,7 +297,8 @@ int Game::repetition_count() const {
 std::optional<Outcome> Game::outcome() const {
     MoveList moves;
     legal_moves(moves);
-    if (moves.size() == 0) return Outcome{opponent(turn_), is_check() ? "checkmate" : "no_legal_moves"};
+    if (moves.size() == 0)
+        return Outcome{opponent(turn_), is_check() ? "checkmate" : "no_legal_moves"};
     const std::vector<std::size_t> seen = occurrences(4);
     if (seen.size() < 4) return std::nullopt;
     // Every move from the first of the four occurrences on: did each of one side's give check?
@@ -309,7 +329,8 @@ bool Game::can_declare() const {
         points += value(kind);
     });
     for (std::uint8_t k = number(Kind::Gold); k <= number(Kind::Pawn); ++k)
-        points += value(static_cast<Kind>(k)) * board_.hand.counts[side_slot(turn_, static_cast<Kind>(k))];
+        points += value(static_cast<Kind>(k)) *
+                  board_.hand.counts[side_slot(turn_, static_cast<Kind>(k))];
     return pieces >= 10 && points >= (turn_ == Color::Black ? 28 : 27);
 }
 
@@ -327,12 +348,14 @@ constexpr char kBoardTag = 'B';
 constexpr std::uint8_t kGameVersion = 1;
 
 void put_bytes(std::string& out, std::uint64_t value, int bytes) {
-    for (int shift = 8 * (bytes - 1); shift >= 0; shift -= 8) out += static_cast<char>(static_cast<std::uint8_t>(value >> shift));
+    for (int shift = 8 * (bytes - 1); shift >= 0; shift -= 8)
+        out += static_cast<char>(static_cast<std::uint8_t>(value >> shift));
 }
 
 std::uint64_t get_bytes(std::string_view in, std::size_t at, int bytes) {
     std::uint64_t value = 0;
-    for (int i = 0; i < bytes; ++i) value = value << 8 | static_cast<std::uint8_t>(in[at + static_cast<std::size_t>(i)]);
+    for (int i = 0; i < bytes; ++i)
+        value = value << 8 | static_cast<std::uint8_t>(in[at + static_cast<std::size_t>(i)]);
     return value;
 }
 
@@ -356,10 +379,13 @@ std::string Game::state() const {
 }
 
 Game Game::from_state(std::string_view state) {
-    if (!state.empty() && state[0] == kBoardTag) throw TypeError("a Board state is not a Game state");
-    if (state.size() < 2 || state[0] != kGameTag) throw_bad_game_state("it does not start with the game tag");
+    if (!state.empty() && state[0] == kBoardTag)
+        throw TypeError("a Board state is not a Game state");
+    if (state.size() < 2 || state[0] != kGameTag)
+        throw_bad_game_state("it does not start with the game tag");
     if (static_cast<std::uint8_t>(state[1]) != kGameVersion) {
-        throw_bad_game_state("format version " + std::to_string(static_cast<std::uint8_t>(state[1])) + " is not " +
+        throw_bad_game_state("format version " +
+                             std::to_string(static_cast<std::uint8_t>(state[1])) + " is not " +
                              std::to_string(kGameVersion));
     }
     if (state.size() < 4) throw_bad_game_state("it ends inside the start position");
@@ -367,8 +393,9 @@ Game Game::from_state(std::string_view state) {
     if (state.size() < 8 + length) throw_bad_game_state("it ends inside the start position");
     const std::size_t moves = get_bytes(state, 4 + length, 4);
     if (state.size() != 8 + length + 2 * moves) {
-        throw_bad_game_state(std::to_string(state.size()) + " bytes where " + std::to_string(moves) +
-                             " moves make " + std::to_string(8 + length + 2 * moves));
+        throw_bad_game_state(std::to_string(state.size()) + " bytes where " +
+                             std::to_string(moves) + " moves make " +
+                             std::to_string(8 + length + 2 * moves));
     }
     Game game = [&] {
         try {
@@ -380,7 +407,9 @@ Game Game::from_state(std::string_view state) {
     game.entries_.reserve(moves);
     for (std::size_t i = 0; i < moves; ++i) {
         const Move move{static_cast<std::uint16_t>(get_bytes(state, 8 + length + 2 * i, 2))};
-        if (!game.is_legal(move)) throw_bad_game_state("move " + std::to_string(i) + " (" + move_name(move) + ") is illegal");
+        if (!game.is_legal(move))
+            throw_bad_game_state("move " + std::to_string(i) + " (" + move_name(move) +
+                                 ") is illegal");
         game.play(move);
     }
     return game;

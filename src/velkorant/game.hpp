@@ -113,8 +113,12 @@ private:
     // Why the side to move may not play `move`: "leaves the king in check", ...
     std::string refusal(Move move) const;
     // The position after `i` moves (0 = the start).
-    const Board& position(std::size_t i) const { return i < entries_.size() ? entries_[i].before : board_; }
-    std::uint64_t key_at(std::size_t i) const { return i < entries_.size() ? entries_[i].key : key_; }
+    const Board& position(std::size_t i) const {
+        return i < entries_.size() ? entries_[i].before : board_;
+    }
+    std::uint64_t key_at(std::size_t i) const {
+        return i < entries_.size() ? entries_[i].key : key_;
+    }
     Color start_turn() const { return entries_.size() % 2 ? opponent(turn_) : turn_; }
     // The indices of the current position's occurrences, latest first, up to `limit`.
     std::vector<std::size_t> occurrences(std::size_t limit) const;

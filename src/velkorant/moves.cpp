@@ -112,7 +112,8 @@ std::string Move::usi() const {
     if (is_drop()) {
         const Kind kind = get_piece().piece_type;
         if (kind == Kind::None || kind == Kind::King || number(kind) > number(Kind::Pawn))
-            throw_no_usi(*this, "only a gold, rook, bishop, silver, knight, lance or pawn is dropped");
+            throw_no_usi(*this,
+                         "only a gold, rook, bishop, silver, knight, lance or pawn is dropped");
         if (is_promote()) throw_no_usi(*this, "a drop never promotes");
         text += static_cast<char>(kind_letters(kind).back() - 'a' + 'A');
         text += '*';
@@ -127,7 +128,8 @@ std::string Move::usi() const {
 
 Move Move::from_usi(std::string_view usi, Color color) {
     if (!is_side(color))
-        throw ValueError("a USI move is made by Black or White, not " + std::string(debug_name(color)));
+        throw ValueError("a USI move is made by Black or White, not " +
+                         std::string(debug_name(color)));
     const auto bad = [&]() -> Move { throw ValueError("not a USI move: " + quoted(usi)); };
     if (usi.size() == 4 && usi[1] == '*') {
         const Kind kind = usi_drop_kind(usi[0]);

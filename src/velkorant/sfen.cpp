@@ -16,7 +16,8 @@ namespace velkorant {
 
 namespace {
 
-constexpr std::string_view kInitialSfen = "lnsgkgsnl/1r5b1/ppppppppp/9/9/9/PPPPPPPPP/1B5R1/LNSGKGSNL b - 1";
+constexpr std::string_view kInitialSfen =
+    "lnsgkgsnl/1r5b1/ppppppppp/9/9/9/PPPPPPPPP/1B5R1/LNSGKGSNL b - 1";
 
 [[noreturn]] void bad_sfen(std::string_view sfen, const std::string& why) {
     std::string shown(sfen.substr(0, 200));
@@ -52,9 +53,13 @@ std::string quoted_char(char c) {
 void read_placement(std::string_view sfen, std::string_view field, Board& board) {
     unsigned row = 9, column = 1;  // the square the next letter goes to
     std::size_t i = 0;
-    const auto where = [&] { return "placement row " + std::to_string(10 - row) + " (rank " + static_cast<char>('a' + 9 - row) + ")"; };
+    const auto where = [&] {
+        return "placement row " + std::to_string(10 - row) + " (rank " +
+               static_cast<char>('a' + 9 - row) + ")";
+    };
     const auto end_row = [&] {
-        if (column != 10) bad_sfen(sfen, where() + " has " + std::to_string(column - 1) + " squares, not 9");
+        if (column != 10)
+            bad_sfen(sfen, where() + " has " + std::to_string(column - 1) + " squares, not 9");
     };
     for (; i < field.size(); ++i) {
         const char c = field[i];
@@ -83,11 +88,13 @@ void read_placement(std::string_view sfen, std::string_view field, Board& board)
             bad_sfen(sfen, where() + ": unknown piece letter " + quoted_char(letter));
         if (promote) {
             if (!is_promotable(kind))
-                bad_sfen(sfen, where() + ": '+" + letter + "': a " + (kind == Kind::King ? "king" : "gold") + " does not promote");
+                bad_sfen(sfen, where() + ": '+" + letter + "': a " +
+                                   (kind == Kind::King ? "king" : "gold") + " does not promote");
             kind = promoted(kind);
         }
         if (column > 9) bad_sfen(sfen, where() + " has more than 9 squares");
-        board.deploy_unchecked(row * 11 + column, kind, letter >= 'a' ? Color::White : Color::Black);
+        board.deploy_unchecked(row * 11 + column, kind,
+                               letter >= 'a' ? Color::White : Color::Black);
         ++column;
     }
     end_row();
@@ -103,22 +110,28 @@ void read_hand(std::string_view sfen, std::string_view field, Board& board) {
         unsigned count = 1;
         if (field[i] >= '0' && field[i] <= '9') {
             count = 0;
-            while (i < field.size() && field[i] >= '0' && field[i] <= '9' && count < 1000) count = count * 10 + static_cast<unsigned>(field[i++] - '0');
-            if (count == 0) bad_sfen(sfen, "hand at character " + std::to_string(start + 1) + ": a count of 0");
-            if (i == field.size()) bad_sfen(sfen, "hand at character " + std::to_string(start + 1) + ": a count without a piece letter");
+            while (i < field.size() && field[i] >= '0' && field[i] <= '9' && count < 1000)
+                count = count * 10 + static_cast<unsigned>(field[i++] - '0');
+            if (count == 0)
+                bad_sfen(sfen, "hand at character " + std::to_string(start + 1) + ": a count of 0");
+            if (i == field.size())
+                bad_sfen(sfen, "hand at character " + std::to_string(start + 1) +
+                                   ": a count without a piece letter");
         }
         const char letter = field[i++];
         const Kind kind = letter_kind(letter);
-        const std::string where = "hand at character " + std::to_string(i);
-        if (kind == Kind::None || !is_letter(letter)) bad_sfen(sfen, where + ": unknown piece letter " + quoted_char(letter));
-        if (kind == Kind::King) bad_sfen(sfen, where + ": a king is never held in hand");
+        const auto where = [&] { return "hand at character " + std::to_string(i); };
+        if (kind == Kind::None || !is_letter(letter))
+            bad_sfen(sfen, where() + ": unknown piece letter " + quoted_char(letter));
+        if (kind == Kind::King) bad_sfen(sfen, where() + ": a king is never held in hand");
         const Color side = letter >= 'a' ? Color::White : Color::Black;
         const std::size_t slot = byte_of(side) * 8u + number(kind) - 1u;
-        if (named[slot]) bad_sfen(sfen, where + ": " + letter + " is named twice");
+        if (named[slot]) bad_sfen(sfen, where() + ": " + letter + " is named twice");
         named[slot] = true;
         const int limit = kPiecesInGame[number(kind)];
         if (count > static_cast<unsigned>(limit))
-            bad_sfen(sfen, where + ": " + std::to_string(count) + " " + letter + ", more than the game's " + std::to_string(limit));
+            bad_sfen(sfen, where() + ": " + std::to_string(count) + " " + letter +
+                               ", more than the game's " + std::to_string(limit));
         board.hand.counts[slot] = static_cast<std::uint8_t>(count);
     }
 }
@@ -127,7 +140,9 @@ std::int64_t read_move_number(std::string_view sfen, std::string_view field) {
     if (field.empty()) bad_sfen(sfen, "the move number is empty");
     std::int64_t value = 0;
     for (char c : field) {
-        if (c < '0' || c > '9') bad_sfen(sfen, "the move number \"" + std::string(field) + "\" is not a positive integer");
+        if (c < '0' || c > '9')
+            bad_sfen(sfen,
+                     "the move number \"" + std::string(field) + "\" is not a positive integer");
         if (value > (std::numeric_limits<std::int64_t>::max() - (c - '0')) / 10)
             bad_sfen(sfen, "the move number " + std::string(field) + " is too large");
         value = value * 10 + (c - '0');
@@ -137,7 +152,8 @@ std::int64_t read_move_number(std::string_view sfen, std::string_view field) {
 }
 
 void write_hand(std::string& out, const Board& board) {
-    constexpr Kind order[] = {Kind::Rook, Kind::Bichop, Kind::Gold, Kind::Silver, Kind::Knight, Kind::Lance, Kind::Pawn};
+    constexpr Kind order[] = {Kind::Rook,   Kind::Bichop, Kind::Gold, Kind::Silver,
+                              Kind::Knight, Kind::Lance,  Kind::Pawn};
     const std::size_t start = out.size();
     for (unsigned side = 0; side < 2; ++side) {
         for (Kind kind : order) {
@@ -178,13 +194,18 @@ Game Game::parse_sfen(std::string_view sfen) {
         fields[n++] = sfen.substr(start, i - start);
         start = i + 1;
     }
-    if (n != 4) bad_sfen(sfen, std::to_string(n) + " fields where an SFEN has 4 separated by single spaces");
+    if (n != 4)
+        bad_sfen(sfen,
+                 std::to_string(n) + " fields where an SFEN has 4 separated by single spaces");
     Board board;
     read_placement(sfen, fields[0], board);
     Color turn;
-    if (fields[1] == "b") turn = Color::Black;
-    else if (fields[1] == "w") turn = Color::White;
-    else bad_sfen(sfen, "the side to move is \"" + std::string(fields[1]) + "\", not b or w");
+    if (fields[1] == "b")
+        turn = Color::Black;
+    else if (fields[1] == "w")
+        turn = Color::White;
+    else
+        bad_sfen(sfen, "the side to move is \"" + std::string(fields[1]) + "\", not b or w");
     read_hand(sfen, fields[2], board);
     const std::int64_t ply = read_move_number(sfen, fields[3]);
     try {
@@ -208,8 +229,10 @@ std::string Game::usi() const {
     const Board& start = position(0);
     const std::int64_t start_ply = ply_ - static_cast<std::int64_t>(entries_.size());
     std::string out;
-    if (start_turn() == Color::Black && start_ply == 1 && start.occupied == initial.board_.occupied &&
-        start.color_boards[0] == initial.board_.color_boards[0] && start.square_kinds == initial.board_.square_kinds &&
+    if (start_turn() == Color::Black && start_ply == 1 &&
+        start.occupied == initial.board_.occupied &&
+        start.color_boards[0] == initial.board_.color_boards[0] &&
+        start.square_kinds == initial.board_.square_kinds &&
         start.hand.counts == initial.board_.hand.counts) {
         out = "startpos";
     } else {
@@ -230,7 +253,8 @@ Game Game::from_usi(std::string_view position) {
     const std::vector<std::string_view> w = words(position);
     std::size_t i = 0;
     if (i < w.size() && w[i] == "position") ++i;
-    if (i == w.size()) throw ValueError("a USI position names startpos or sfen <sfen>: got nothing");
+    if (i == w.size())
+        throw ValueError("a USI position names startpos or sfen <sfen>: got nothing");
     Game game;
     if (w[i] == "startpos") {
         ++i;
@@ -245,12 +269,16 @@ Game Game::from_usi(std::string_view position) {
         game = Game(sfen);
         i += 5;
     } else {
-        throw ValueError("unknown word \"" + std::string(w[i]) + "\" in a USI position: expected startpos or sfen");
+        throw ValueError("unknown word \"" + std::string(w[i]) +
+                         "\" in a USI position: expected startpos or sfen");
     }
     if (i == w.size()) return game;
-    if (w[i] != "moves") throw ValueError("unknown word \"" + std::string(w[i]) + "\" in a USI position: expected moves");
+    if (w[i] != "moves")
+        throw ValueError("unknown word \"" + std::string(w[i]) +
+                         "\" in a USI position: expected moves");
     for (std::size_t m = i + 1; m < w.size(); ++m) {
-        const std::string index = "move " + std::to_string(m - i - 1) + " (" + std::string(w[m]) + ", counted from 0)";
+        const std::string index =
+            "move " + std::to_string(m - i - 1) + " (" + std::string(w[m]) + ", counted from 0)";
         Move move;
         try {
             move = Move::from_usi(w[m], game.turn_);

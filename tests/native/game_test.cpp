@@ -40,7 +40,11 @@ void record(bool ok, const std::string& what, int line) {
 
 std::string show(const std::string& s) { return "\"" + s + "\""; }
 template <class T>
-std::string show(const T& v) requires std::is_integral_v<T> { return std::to_string(v); }
+std::string show(const T& v)
+    requires std::is_integral_v<T>
+{
+    return std::to_string(v);
+}
 
 // Runs f: true when it throws E with `part` in the message.
 template <class E>
@@ -79,7 +83,11 @@ bool sound(const Board& b) {
 
 void test_usi_moves() {
     const Color B = Color::Black, W = Color::White;
-    struct Case { Move move; Color side; const char* usi; };
+    struct Case {
+        Move move;
+        Color side;
+        const char* usi;
+    };
     const Case cases[] = {
         {Move::base_constructor(at(3, 3), at(3, 4), 0, 0), B, "7g7f"},
         {Move::base_constructor(at(2, 2), at(8, 8), 1, 0), B, "8h2b+"},
@@ -96,13 +104,13 @@ void test_usi_moves() {
 
     // Moves with no USI form name their own move text.
     const Move no_usi[] = {
-        Move::base_constructor(0, at(5, 5), 0, 0),              // from a wall square
-        Move::base_constructor(at(5, 5), 120, 0, 0),            // to a wall square
-        Move::base_constructor(at(5, 5), 125, 0, 0),            // past the grid
-        Move::base_constructor(0, at(5, 5), 0, 1),              // a drop of kind None
-        Move::base_constructor(1, at(5, 5), 0, 1),              // a King drop
-        Move::base_constructor(64 + 14, at(5, 5), 0, 1),        // a promoted drop
-        Move::base_constructor(8, at(5, 5), 1, 1),              // a promoting drop
+        Move::base_constructor(0, at(5, 5), 0, 0),        // from a wall square
+        Move::base_constructor(at(5, 5), 120, 0, 0),      // to a wall square
+        Move::base_constructor(at(5, 5), 125, 0, 0),      // past the grid
+        Move::base_constructor(0, at(5, 5), 0, 1),        // a drop of kind None
+        Move::base_constructor(1, at(5, 5), 0, 1),        // a King drop
+        Move::base_constructor(64 + 14, at(5, 5), 0, 1),  // a promoted drop
+        Move::base_constructor(8, at(5, 5), 1, 1),        // a promoting drop
     };
     for (const Move& m : no_usi) {
         std::string expected = m.to_string();
@@ -110,10 +118,11 @@ void test_usi_moves() {
         CHECK(fails_with<ValueError>([&] { (void)m.usi(); }, expected));
     }
 
-    const char* not_usi[] = {"", "7g7", "7g7f++", "7g7f=", "0a1a", "7j7f", "7g7", "K*5e", "+P*5e",
-                             "p*5e", "P*5e+", "7G7F", "P*0e", "7g 7f", "7g7f "};
+    const char* not_usi[] = {"",      "7g7",  "7g7f++", "7g7f=", "0a1a", "7j7f",  "7g7",  "K*5e",
+                             "+P*5e", "p*5e", "P*5e+",  "7G7F",  "P*0e", "7g 7f", "7g7f "};
     for (const char* text : not_usi)
-        CHECK(fails_with<ValueError>([&] { Move::from_usi(text, B); }, "not a USI move: `" + std::string(text) + "`"));
+        CHECK(fails_with<ValueError>([&] { Move::from_usi(text, B); },
+                                     "not a USI move: `" + std::string(text) + "`"));
     CHECK(fails_with<ValueError>([] { Move::from_usi("P*5e", Color::None); }, "not None"));
 
     // Every move generated along random playouts reads back as the same word.
@@ -151,8 +160,9 @@ void test_remove() {
     CHECK(sound(b));
     for (int index : {128, 200, 255}) {
         const std::string before = b.state();
-        CHECK(fails_with<IndexError>([&] { b.remove(static_cast<std::uint8_t>(index)); },
-                                     std::to_string(index) + " is past the bit sets: an index lies in 0..127"));
+        CHECK(fails_with<IndexError>(
+            [&] { b.remove(static_cast<std::uint8_t>(index)); },
+            std::to_string(index) + " is past the bit sets: an index lies in 0..127"));
         CHECK(b.state() == before);
     }
 }
@@ -172,17 +182,20 @@ Board odd_board(std::mt19937& rng) {
     }
     for (std::size_t s = 0; s < kHandSlots; ++s) {
         b.hand.counts[s] = static_cast<std::uint8_t>(rng());
-        if (rng() % 4 == 0) b.hand.pieces[s] = Piece{colors[rng() % 4], static_cast<Kind>(rng() % 15)};
+        if (rng() % 4 == 0)
+            b.hand.pieces[s] = Piece{colors[rng() % 4], static_cast<Kind>(rng() % 15)};
     }
     return b;
 }
 
 bool same_record(const Board& a, const Board& b) {
     for (std::size_t s = 0; s < kHandSlots; ++s)
-        if (a.hand.pieces[s].owner != b.hand.pieces[s].owner || a.hand.pieces[s].piece_type != b.hand.pieces[s].piece_type)
+        if (a.hand.pieces[s].owner != b.hand.pieces[s].owner ||
+            a.hand.pieces[s].piece_type != b.hand.pieces[s].piece_type)
             return false;
-    return a.hand.counts == b.hand.counts && a.occupied == b.occupied && a.color_boards == b.color_boards &&
-           a.piece_boards == b.piece_boards && a.square_kinds == b.square_kinds;
+    return a.hand.counts == b.hand.counts && a.occupied == b.occupied &&
+           a.color_boards == b.color_boards && a.piece_boards == b.piece_boards &&
+           a.square_kinds == b.square_kinds;
 }
 
 void test_board_state() {
@@ -258,9 +271,13 @@ void test_sfen() {
     };
     for (const char* sfen : canonical) CHECK_EQ(Game(sfen).sfen(), std::string(sfen));
     CHECK_EQ(Game().sfen(), std::string(kStart));
-    CHECK_EQ(Game("8k/9/9/9/9/9/9/9/K8 b pP2s 01").sfen(), std::string("8k/9/9/9/9/9/9/9/K8 b P2sp 1"));
+    CHECK_EQ(Game("8k/9/9/9/9/9/9/9/K8 b pP2s 01").sfen(),
+             std::string("8k/9/9/9/9/9/9/9/K8 b P2sp 1"));
 
-    struct Bad { const char* sfen; const char* message; };
+    struct Bad {
+        const char* sfen;
+        const char* message;
+    };
     const Bad bad[] = {
         {"", "1 fields where an SFEN has 4"},
         {"9/9/9/9/9/9/9/9/9 b -", "3 fields"},
@@ -288,10 +305,12 @@ void test_sfen() {
         {"ppppppppp/ppppppppp/p8/9/9/9/9/9/9 b - 1", "19 pieces of kind Pawn"},
         {"kk7/9/9/9/9/9/9/9/9 b - 1", "2 kings of White"},
     };
-    for (const Bad& b : bad) record(fails_with<ValueError>([&] { Game g(b.sfen); }, b.message), b.sfen, __LINE__);
+    for (const Bad& b : bad)
+        record(fails_with<ValueError>([&] { Game g(b.sfen); }, b.message), b.sfen, __LINE__);
     // Positions that cannot arise in play are still positions: a stranded pawn, two pawns in a
     // column, the side not to move in check.
-    for (const char* odd : {"P8/9/9/9/9/9/9/9/9 b - 1", "9/9/p8/p8/9/9/9/9/9 b - 1", "4k4/9/9/9/4R4/9/9/9/4K4 b - 1"})
+    for (const char* odd :
+         {"P8/9/9/9/9/9/9/9/9 b - 1", "9/9/p8/p8/9/9/9/9/9 b - 1", "4k4/9/9/9/4R4/9/9/9/4K4 b - 1"})
         CHECK_EQ(Game(odd).sfen(), std::string(odd));
 }
 
@@ -300,19 +319,34 @@ void test_from_board() {
     start.startpos();
     start.hand.pieces.fill(Piece{Color::White, Kind::Gold});
     const Game g = Game::from_board(start, Color::White, 7);
-    CHECK_EQ(g.sfen(), std::string("lnsgkgsnl/1r5b1/ppppppppp/9/9/9/PPPPPPPPP/1B5R1/LNSGKGSNL w - 7"));
-    CHECK(g.board().hand.pieces[1].owner == Color::Black && g.board().hand.pieces[1].piece_type == Kind::Gold);
+    CHECK_EQ(g.sfen(),
+             std::string("lnsgkgsnl/1r5b1/ppppppppp/9/9/9/PPPPPPPPP/1B5R1/LNSGKGSNL w - 7"));
+    CHECK(g.board().hand.pieces[1].owner == Color::Black &&
+          g.board().hand.pieces[1].piece_type == Kind::Gold);
 
-    struct Bad { std::function<void(Board&)> change; Color turn; std::int64_t ply; const char* message; };
+    struct Bad {
+        std::function<void(Board&)> change;
+        Color turn;
+        std::int64_t ply;
+        const char* message;
+    };
     const Bad bad[] = {
-        {[](Board& b) { b.deploy(0, Kind::Pawn, Color::Black); }, Color::Black, 1, "a piece on index 0 (column 0, row 0), off the 9x9 board"},
-        {[](Board& b) { b.deploy(125, Kind::Pawn, Color::Black); }, Color::Black, 1, "a piece on index 125, off"},
-        {[](Board& b) { b.deploy(60, Kind::None, Color::Black); }, Color::Black, 1, "kind None at index 60 (column 5, row 5, USI 5e)"},
-        {[](Board& b) { b.deploy(50, Kind::Gold, Color::ColorNumber); }, Color::Black, 1, "neither side at index 50 (column 6, row 4, USI 4f)"},
-        {[](Board& b) { b.deploy(60, Kind::ProPawn, Color::White); }, Color::Black, 1, "19 pieces of kind Pawn"},
-        {[](Board& b) { b.hand.add_piece(Color::White, Kind::Rook); }, Color::Black, 1, "3 pieces of kind Rook"},
-        {[](Board& b) { b.deploy(60, Kind::King, Color::Black); }, Color::Black, 1, "2 kings of Black"},
-        {[](Board& b) { b.hand.add_piece(Color::Black, Kind::King); }, Color::Black, 1, "a king in Black's hand"},
+        {[](Board& b) { b.deploy(0, Kind::Pawn, Color::Black); }, Color::Black, 1,
+         "a piece on index 0 (column 0, row 0), off the 9x9 board"},
+        {[](Board& b) { b.deploy(125, Kind::Pawn, Color::Black); }, Color::Black, 1,
+         "a piece on index 125, off"},
+        {[](Board& b) { b.deploy(60, Kind::None, Color::Black); }, Color::Black, 1,
+         "kind None at index 60 (column 5, row 5, USI 5e)"},
+        {[](Board& b) { b.deploy(50, Kind::Gold, Color::ColorNumber); }, Color::Black, 1,
+         "neither side at index 50 (column 6, row 4, USI 4f)"},
+        {[](Board& b) { b.deploy(60, Kind::ProPawn, Color::White); }, Color::Black, 1,
+         "19 pieces of kind Pawn"},
+        {[](Board& b) { b.hand.add_piece(Color::White, Kind::Rook); }, Color::Black, 1,
+         "3 pieces of kind Rook"},
+        {[](Board& b) { b.deploy(60, Kind::King, Color::Black); }, Color::Black, 1,
+         "2 kings of Black"},
+        {[](Board& b) { b.hand.add_piece(Color::Black, Kind::King); }, Color::Black, 1,
+         "a king in Black's hand"},
         {[](Board&) {}, Color::ColorNumber, 1, "Black or White, not ColorNumber"},
         {[](Board&) {}, Color::Black, 0, "the move number is 1 or more, not 0"},
     };
@@ -327,16 +361,21 @@ void test_from_board() {
 void test_usi_positions() {
     CHECK_EQ(Game().usi(), std::string("startpos"));
     CHECK_EQ(Game(kStart).usi(), std::string("startpos"));
-    const std::string later = "sfen lnsgkgsnl/1r5b1/ppppppppp/9/9/9/PPPPPPPPP/1B5R1/LNSGKGSNL b - 3";
+    const std::string later =
+        "sfen lnsgkgsnl/1r5b1/ppppppppp/9/9/9/PPPPPPPPP/1B5R1/LNSGKGSNL b - 3";
     CHECK_EQ(Game::from_usi(later).usi(), later);
     const std::string played = "startpos moves 7g7f 3c3d 8h2b+ 3a2b B*4e";
     const Game g = Game::from_usi("position " + played);
     CHECK_EQ(g.usi(), played);
-    CHECK_EQ(g.sfen(), std::string("lnsgkg1nl/1r5s1/pppppp1pp/6p2/5B3/2P6/PP1PPPPPP/7R1/LNSGKGSNL w b 6"));
+    CHECK_EQ(g.sfen(),
+             std::string("lnsgkg1nl/1r5s1/pppppp1pp/6p2/5B3/2P6/PP1PPPPPP/7R1/LNSGKGSNL w b 6"));
     CHECK_EQ(Game::from_usi(later + " moves 7g7f").usi(), later + " moves 7g7f");
     CHECK_EQ(Game::from_usi("startpos moves").usi(), std::string("startpos"));
 
-    struct Bad { const char* position; const char* message; };
+    struct Bad {
+        const char* position;
+        const char* message;
+    };
     const Bad bad[] = {
         {"", "got nothing"},
         {"position", "got nothing"},
@@ -344,14 +383,20 @@ void test_usi_positions() {
         {"begin", "unknown word \"begin\""},
         {"sfen 9/9/9/9/9/9/9/9/9 b -", "ends before the 4 fields"},
         {"sfen 9/9/9/9/9/9/9/9/9 b - x", "bad SFEN"},
-        {"startpos moves 7g7f 7g7f", "move 1 (7g7f, counted from 0) is illegal: no piece on the source square"},
+        {"startpos moves 7g7f 7g7f",
+         "move 1 (7g7f, counted from 0) is illegal: no piece on the source square"},
         {"startpos moves 7g7f 3c3d 2g2f 7x", "move 3 (7x, counted from 0) is not a USI move"},
     };
-    for (const Bad& b : bad) CHECK(fails_with<ValueError>([&] { Game::from_usi(b.position); }, b.message));
+    for (const Bad& b : bad)
+        CHECK(fails_with<ValueError>([&] { Game::from_usi(b.position); }, b.message));
 }
 
 void test_push_refusals() {
-    struct Bad { const char* sfen; const char* usi; const char* message; };
+    struct Bad {
+        const char* sfen;
+        const char* usi;
+        const char* message;
+    };
     const Bad bad[] = {
         {kStart, "7g7e", "move 7g7e is illegal: not a move of the piece"},
         {kStart, "3c3d", "not a move of the side to move"},
@@ -372,7 +417,8 @@ void test_push_refusals() {
     }
     Game g;
     CHECK(fails_with<IndexError>([&] { g.pop(); }, "pop from an empty history"));
-    CHECK(fails_with<ValueError>([&] { g.push(Move::base_constructor(0, 0, 0, 0)); }, "move 0`0` is illegal"));
+    CHECK(fails_with<ValueError>([&] { g.push(Move::base_constructor(0, 0, 0, 0)); },
+                                 "move 0`0` is illegal"));
     CHECK(fails_with<ValueError>([&] { (void)g.perft(-1); }, "not -1"));
     CHECK_EQ(g.perft(0), std::uint64_t{1});
     CHECK_EQ(g.perft(2), legal_perft(g.board(), Color::Black, 2));
@@ -408,7 +454,8 @@ void test_push_pop() {
         while (!g.history().empty()) {
             g.pop();
             states.pop_back(), sfens.pop_back(), counts.pop_back();
-            if (g.board().state() != states.back() || g.sfen() != sfens.back() || g.repetition_count() != counts.back())
+            if (g.board().state() != states.back() || g.sfen() != sfens.back() ||
+                g.repetition_count() != counts.back())
                 CHECK(false);
         }
     }
@@ -433,18 +480,24 @@ void test_outcomes() {
         p.push_usi(checks[n % 4]);
         CHECK_EQ(p.is_check(), n % 2 == 0);
     }
-    CHECK(p.outcome() && p.outcome()->winner == Color::White && p.outcome()->reason == "perpetual_check");
+    CHECK(p.outcome() && p.outcome()->winner == Color::White &&
+          p.outcome()->reason == "perpetual_check");
 
     const Game mate("8k/8G/8P/9/9/9/9/9/K8 w - 1"), stuck("8k/6S2/7G1/9/9/9/9/9/K8 w - 1");
-    CHECK(mate.is_check() && mate.outcome()->winner == Color::Black && mate.outcome()->reason == "checkmate");
-    CHECK(!stuck.is_check() && stuck.outcome()->winner == Color::Black && stuck.outcome()->reason == "no_legal_moves");
+    CHECK(mate.is_check() && mate.outcome()->winner == Color::Black &&
+          mate.outcome()->reason == "checkmate");
+    CHECK(!stuck.is_check() && stuck.outcome()->winner == Color::Black &&
+          stuck.outcome()->reason == "no_legal_moves");
     CHECK(!Game("9/9/9/9/9/9/9/9/9 b - 1").is_check());
 }
 
 void test_declaration() {
     // Black's king on 5b with ten pieces worth 18 in the zone, and the hand making up the rest.
     const std::string zone = "LNSG1GSNL/1R2K2B1/9/9/9/9/9/9/4k4 b ";
-    struct Case { std::string sfen; bool can; };
+    struct Case {
+        std::string sfen;
+        bool can;
+    };
     const Case cases[] = {
         {zone + "RB 1", true},                                  // 28 points
         {zone + "R2G2S 1", false},                              // 27 points
@@ -465,17 +518,20 @@ void test_game_state() {
     play_random(g, rng, 60);
     const std::string state = g.state();
     CHECK(Game::from_state(state).usi() == g.usi());
-    CHECK(fails_with<TypeError>([&] { Game::from_state(Board().state()); }, "a Board state is not a Game state"));
+    CHECK(fails_with<TypeError>([&] { Game::from_state(Board().state()); },
+                                "a Board state is not a Game state"));
     // Truncated, flipped or random bytes: refused, or a sound game that writes a state of its
     // own that reads back the same.
     int refused = 0;
     for (int n = 0; n < 400; ++n) {
         std::string bytes = n < 100 ? state.substr(0, rng() % state.size()) : state;
         if (n >= 100) bytes[rng() % bytes.size()] ^= static_cast<char>(1 << rng() % 8);
-        if (n >= 300) for (std::size_t i = 2; i < bytes.size(); ++i) bytes[i] = static_cast<char>(rng());
+        if (n >= 300)
+            for (std::size_t i = 2; i < bytes.size(); ++i) bytes[i] = static_cast<char>(rng());
         try {
             const Game back = Game::from_state(bytes);
-            if (!sound(back.board()) || Game::from_state(back.state()).state() != back.state()) CHECK(false);
+            if (!sound(back.board()) || Game::from_state(back.state()).state() != back.state())
+                CHECK(false);
         } catch (const ValueError&) {
             ++refused;
         } catch (const TypeError&) {
