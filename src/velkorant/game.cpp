@@ -57,13 +57,6 @@ std::uint64_t key_of(const Board& board, Color turn) {
     return key;
 }
 
-// Two boards of games hold the same position: the same pieces on the same squares, the same
-// hands. Boards of games keep no other state, so their sets say it all.
-bool same_position(const Board& a, const Board& b) {
-    return a.occupied == b.occupied && a.color_boards[0] == b.color_boards[0] &&
-           a.square_kinds == b.square_kinds && a.hand.counts == b.hand.counts;
-}
-
 std::string square_name(unsigned index) {
     std::string name = "index " + std::to_string(index);
     if (index < kSquares) {
@@ -90,6 +83,12 @@ std::string move_name(Move move) {
 std::size_t side_slot(Color side, Kind kind) { return byte_of(side) * 8u + number(kind) - 1u; }
 
 }  // namespace
+
+// Boards of games keep no state beyond their pieces and hands, so these sets say it all.
+bool Game::same_position(const Board& a, const Board& b) {
+    return a.occupied == b.occupied && a.color_boards[0] == b.color_boards[0] &&
+           a.square_kinds == b.square_kinds && a.hand.counts == b.hand.counts;
+}
 
 Game::Game(const Board& board, Color turn, std::int64_t ply)
     : board_(board), turn_(turn), ply_(ply) {

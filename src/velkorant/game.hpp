@@ -62,7 +62,7 @@ public:
     MoveList legal_moves() const;
     bool is_legal(Move move) const;
     // Plays a legal move. An illegal one is a ValueError naming the move and why; the game is
-    // unchanged.
+    // unchanged. An ended game still takes moves: outcome() reads the current position.
     void push(Move move);
     // Reads a USI move for the side to move and pushes it.
     Move push_usi(std::string_view usi);
@@ -108,6 +108,8 @@ private:
     // checks the rest: the side, the move number, the number of pieces of each kind.
     Game(const Board& board, Color turn, std::int64_t ply);
     static Game parse_sfen(std::string_view sfen);
+    // Two boards of games hold the same pieces on the same squares and the same hands.
+    static bool same_position(const Board& a, const Board& b);
     // Plays a move already known to be legal.
     void play(Move move);
     // Why the side to move may not play `move`: "leaves the king in check", ...

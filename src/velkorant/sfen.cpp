@@ -229,11 +229,7 @@ std::string Game::usi() const {
     const Board& start = position(0);
     const std::int64_t start_ply = ply_ - static_cast<std::int64_t>(entries_.size());
     std::string out;
-    if (start_turn() == Color::Black && start_ply == 1 &&
-        start.occupied == initial.board_.occupied &&
-        start.color_boards[0] == initial.board_.color_boards[0] &&
-        start.square_kinds == initial.board_.square_kinds &&
-        start.hand.counts == initial.board_.hand.counts) {
+    if (start_turn() == Color::Black && start_ply == 1 && same_position(start, initial.board_)) {
         out = "startpos";
     } else {
         Game first(start, start_turn(), start_ply);
@@ -255,37 +251,38 @@ Game Game::from_usi(std::string_view position) {
     if (i < w.size() && w[i] == "position") ++i;
     if (i == w.size())
         throw ValueError("a USI position names startpos or sfen <sfen>: got nothing");
-    Game game;
-    if (w[i] == "startpos") {
-        ++i;
-    } else if (w[i] == "sfen") {
+    Game game = [&] {
+        if (w[i] == "startpos") {
+            ++i;
+            return Game();
+        }
+        if (w[i] != "sfen") {
+            throw ValueError("unknown word \"" + std::string(w[i]) +
+                             "\" in a USI position: expected startpos or sfen");
+        }
         if (w.size() < i + 5)
             throw ValueError("a USI position ends before the 4 fields of its SFEN");
-        std::string sfen;
-        for (std::size_t f = 1; f <= 4; ++f) {
-            if (f > 1) sfen += ' ';
-            sfen += w[i + f];
-        }
-        game = Game(sfen);
+        std::string sfen(w[i + 1]);
+        for (std::size_t f = 2; f <= 4; ++f) (sfen += ' ') += w[i + f];
         i += 5;
-    } else {
-        throw ValueError("unknown word \"" + std::string(w[i]) +
-                         "\" in a USI position: expected startpos or sfen");
-    }
+        return Game(sfen);
+    }();
     if (i == w.size()) return game;
     if (w[i] != "moves")
         throw ValueError("unknown word \"" + std::string(w[i]) +
                          "\" in a USI position: expected moves");
     for (std::size_t m = i + 1; m < w.size(); ++m) {
-        const std::string index =
-            "move " + std::to_string(m - i - 1) + " (" + std::string(w[m]) + ", counted from 0)";
+        const auto index = [&] {
+            return "move " + std::to_string(m - i - 1) + " (" + std::string(w[m]) +
+                   ", counted from 0)";
+        };
         Move move;
         try {
             move = Move::from_usi(w[m], game.turn_);
         } catch (const ValueError&) {
-            throw ValueError(index + " is not a USI move");
+            throw ValueError(index() + " is not a USI move");
         }
-        if (!game.is_legal(move)) throw ValueError(index + " is illegal: " + game.refusal(move));
+        if (!game.is_legal(move)) throw ValueError(index() + " is illegal: " + game.refusal(move));
         game.play(move);
     }
     return game;
