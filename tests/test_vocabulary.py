@@ -11,6 +11,24 @@ KINDS = ["None", "King", "Gold", "Rook", "Bichop", "Silver", "Knight", "Lance", 
          "Dragon", "Horse", "ProSilver", "ProKnight", "ProLance", "ProPawn"]
 
 
+class Mine(Exception):
+    pass
+
+
+class MineBase(BaseException):
+    pass
+
+
+class Failing:
+    """An object whose integer conversion raises `error`."""
+
+    def __init__(self, error):
+        self.error = error
+
+    def __index__(self):
+        raise self.error("no number here")
+
+
 class TestColorType:
     @pytest.mark.parametrize("name,number", COLORS.items())
     def test_members(self, name, number):
@@ -60,13 +78,21 @@ class TestPieceType:
         with pytest.raises(TypeError):
             ColorType.Black >= ColorType.White
 
-    def test_comparison_with_failing_index_is_not_implemented(self):
-        class Bad:
-            def __index__(self):
-                raise RuntimeError("no number here")
+    @pytest.mark.parametrize("member", [PieceType.King, ColorType.Black], ids=["PieceType", "ColorType"])
+    @pytest.mark.parametrize("error", [RuntimeError, ValueError, TypeError, OverflowError, Mine])
+    def test_comparison_with_failing_index_is_not_implemented(self, member, error):
+        """An ordinary failure of the other operand's conversion means "not an integer"."""
+        other = Failing(error)
+        assert (member == other, other == member, member != other, other != member) == (False, False, True, True)
 
-        assert not (PieceType.King == Bad())
-        assert ColorType.Black != Bad()
+    @pytest.mark.parametrize("member", [PieceType.King, ColorType.Black], ids=["PieceType", "ColorType"])
+    @pytest.mark.parametrize("error", [KeyboardInterrupt, SystemExit, GeneratorExit, MineBase])
+    @pytest.mark.parametrize("compare", [lambda a, b: a == b, lambda a, b: a != b, lambda a, b: b == a,
+                                         lambda a, b: b != a], ids=["==", "!=", "reflected ==", "reflected !="])
+    def test_comparison_lets_errors_outside_exception_through(self, member, error, compare):
+        """A Ctrl-C, an exit or any error that is not an Exception is never swallowed."""
+        with pytest.raises(error):
+            compare(member, Failing(error))
 
     @pytest.mark.parametrize("member", [PieceType.King, ColorType.Black])
     def test_unhashable_and_no_index(self, member):
