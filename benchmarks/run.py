@@ -1,32 +1,43 @@
-"""velkorant against cshogi and python-shogi, side by side.
+"""velkorant against cshogi and python-shogi, side by side, in one table.
 
-    python benchmarks/run.py            # full run (a few minutes)
-    python benchmarks/run.py --quick    # fewer repetitions and games (well under a minute)
+    python benchmarks/run.py                     # full run (several minutes on 2 cores)
+    python benchmarks/run.py --quick             # fewer repetitions and games (about a minute)
+    python benchmarks/run.py --perft build-native/perft   # add the native legal perft rows
 
 Needs the benchmark extras (pip install '.[bench]', i.e. cshogi and python-shogi) and the
-data files made by benchmarks/make_data.py. Three measurements, each library doing its own
-job with its own rules (velkorant's generator is pseudo-legal and a game ends when a king is
-captured; the peers generate legal moves and end a game at mate):
+data files in benchmarks/data/ (seeded cshogi games, see benchmarks/README.md). Every row is
+measured in the same run, on the same positions and games for every library:
 
-movegen  One move list per call on each fixed position, for the side to move:
-         velkorant board.search_moves(color), cshogi list(board.legal_moves), python-shogi
-         list(board.legal_moves). Median over repetitions of the time per call.
-replay   The recorded games from the initial position: at every ply generate the move list
-         as above, then execute the recorded move (picked from that list by an index found
-         in an untimed pass). Plies per second; median over repetitions.
-playout  Seeded random games: generate, pick a move with a seeded random.Random, execute,
-         test for the end (velkorant board.is_finished()[0], cshogi board.is_game_over(),
-         python-shogi board.is_game_over()), until the end or 512 plies. Plies per second.
+pseudo-legal rows (velkorant's Board: no king safety, a game ends when a king is taken; the
+peers do their legal job, so velkorant's lists are somewhat longer):
+  movegen     board.search_moves(color)      vs list(board.legal_moves)      per call
+  replay      generate, execute_move the recorded move  vs generate, push    plies/s
+  playout     seeded random games: generate, pick, execute, is_finished()[0]
+              vs generate, pick, push, is_game_over()                        plies/s
+full-rules rows (velkorant's Game against the same calls of the peers):
+  legal movegen    game.legal_moves()        vs list(board.legal_moves)      per call
+  undo             game.push(m); game.pop()  vs board.push(m); board.pop()   per pair
+  legal self-play  seeded random legal games: legal_moves(), pick, push, outcome()
+                   vs list(legal_moves), pick, push, is_game_over()          plies/s
+  sfen parse       Game(sfen)                vs Board(sfen)                  per call
+  sfen write       game.sfen()               vs board.sfen()                 per call
+  usi push         game.push_usi(usi) over the recorded games  vs board.push_usi(usi)
+native rows (with --perft PATH): the built perft tool's legal perft, nodes per second of
+processor time, from the initial position (depths 5 and 6) and from its built-in middle game.
 
-Before timing, every position and every recorded game is checked untimed: the velkorant
-board built from each SFEN is the SFEN's position with the right hands; every legal move
-that cshogi lists is in velkorant's list; every recorded move of every game is in
-velkorant's list at its ply. That validates the coordinate conversion of usi_bridge.py.
+Before timing, everything is checked untimed: velkorant's Game and cshogi list the same legal
+moves on every position used (the fixed positions, every ply of the recorded games, every ply
+of the self-play games), python-shogi agrees on the fixed positions and on the games it
+plays; the SFEN each library writes is the one it read; the recorded games replay to the same
+position at every ply; every legal move is in velkorant's pseudo-legal list. The self-play
+games are the same game in every library: at each ply the legal moves sorted by USI text are
+the same list, the seeded RNG draws an index into that sorted list, and the timed loop maps it
+to the library's own list order through a table built in the untimed pass.
 
-python-shogi is more than a thousand times slower than the other two, so it gets fewer
-repetitions, a subset of the games and fewer playouts; all figures are per call or per ply,
-so the ratios stay comparable. The garbage collector is disabled while timing, as timeit
-does.
+python-shogi is more than a thousand times slower than the other two on move generation, so
+it gets fewer repetitions, a subset of the games and fewer self-play games; all figures are
+per call or per ply, so the ratios stay comparable. The garbage collector is off while
+timing, as timeit does. Timings are printed, never asserted.
 """
 
 from __future__ import annotations
@@ -36,37 +47,32 @@ import gc
 import os
 import platform
 import random
+import re
 import statistics
+import subprocess
 import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, HERE)
 
 import cshogi  # noqa: E402
 import shogi  # noqa: E402  (python-shogi)
 import velkorant  # noqa: E402
-from velkorant import ColorType, Move  # noqa: E402
-
-import usi_bridge  # noqa: E402
+from velkorant import ColorType, Game, Move  # noqa: E402
 
 BLACK = ColorType.Black
 WHITE = ColorType.White
 COLORS = (BLACK, WHITE)
 MAX_PLIES = 512
-PREFIX = len("velkorant.Move(")
+LIBS = ("velkorant", "cshogi", "python-shogi")
 
 
 def load(name: str) -> list[str]:
     path = os.path.join(HERE, "data", name)
     if not os.path.exists(path):
-        sys.exit(f"{path} is missing: run python benchmarks/make_data.py first")
+        sys.exit(f"{path} is missing")
     with open(path) as f:
         return [line.strip() for line in f if line.strip() and not line.startswith("#")]
-
-
-def text(move) -> str:
-    return repr(move)[PREFIX:-1]
 
 
 def timed(reps: int, *fns) -> list[list[float]]:
@@ -91,71 +97,150 @@ def timed(reps: int, *fns) -> list[list[float]]:
     return out
 
 
-def median(times: list[float]) -> float:
-    return statistics.median(times)
+median = statistics.median
+
+
+def cs_usi(moves) -> list[str]:
+    return [cshogi.move_to_usi(m) for m in moves]
+
+
+def vk_usi(moves) -> list[str]:
+    return [m.usi() for m in moves]
 
 
 # --------------------------------------------------------------------------- checks
 
 
+def same_legal(game: Game, board: cshogi.Board, where) -> list[str]:
+    """Untimed: velkorant's legal list and cshogi's hold the same moves; returns them sorted."""
+    ours = sorted(vk_usi(game.legal_moves()))
+    theirs = sorted(cs_usi(board.legal_moves))
+    assert ours == theirs, (where, sorted(set(ours) ^ set(theirs)))
+    return ours
+
+
 def check_positions(sfens: list[str]) -> dict[str, float]:
-    """Untimed: velkorant's boards match the SFENs and contain every legal move."""
-    sizes = {"velkorant": 0, "cshogi": 0, "python-shogi": 0}
+    """Untimed, per fixed position: the SFEN reads and writes back unchanged in velkorant and
+    cshogi, velkorant's Board copy carries the position and hands, the legal sets agree in all
+    three libraries, and every legal move is in velkorant's pseudo-legal list."""
+    sizes = dict.fromkeys(("pseudo", *LIBS), 0)
     for sfen in sfens:
-        usi_bridge.check_board(sfen)
-        board, side = usi_bridge.board_from_sfen(sfen)
-        ours = {text(m) for m in board.search_moves(side)}
-        peer = cshogi.Board(sfen)
-        legal = [cshogi.move_to_usi(m) for m in peer.legal_moves]
-        white = side == WHITE
-        missing = [u for u in legal if usi_bridge.move_text(u, white) not in ours]
-        assert not missing, (sfen, missing)
+        game, peer = Game(sfen), cshogi.Board(sfen)
+        assert game.sfen() == sfen == peer.sfen(), (sfen, game.sfen(), peer.sfen())
+        board = game.board
+        assert Game.from_board(board, game.turn, game.ply).sfen() == sfen, sfen
+        legal = same_legal(game, peer, sfen)
         py = sorted(m.usi() for m in shogi.Board(sfen).legal_moves)
-        assert py == sorted(legal), (sfen, "cshogi and python-shogi disagree")
-        sizes["velkorant"] += len(ours)
+        assert py == legal, (sfen, "python-shogi disagrees")
+        pseudo = set(vk_usi(board.search_moves(game.turn)))
+        missing = [u for u in legal if u not in pseudo]
+        assert not missing, (sfen, "not in the pseudo-legal list", missing)
+        sizes["pseudo"] += len(pseudo)
+        sizes["velkorant"] += len(legal)
         sizes["cshogi"] += len(legal)
         sizes["python-shogi"] += len(py)
     return {k: v / len(sfens) for k, v in sizes.items()}
 
 
 def index_games(games: list[list[str]], slow_games: int):
-    """Untimed: for every library and every ply, the recorded move's index in the list.
-
-    Asserts that each recorded move appears in velkorant's generated list. python-shogi is
-    indexed only on the first `slow_games` games, the ones it replays.
-    """
+    """Untimed: per library and ply of every recorded game, the recorded move's index in the
+    library's own list (velkorant: the pseudo-legal list). Checks at every ply that Game and
+    cshogi list the same legal moves, that the recorded move is among them, that push_usi
+    reaches the same position in both (same SFEN), and that the pseudo-legal list has it."""
     vk_idx, cs_idx, py_idx = [], [], []
     for game in games:
         board = velkorant.Board()
         board.startpos()
-        cs = cshogi.Board()
+        full, cs, by_usi = Game(), cshogi.Board(), Game()
         vi, ci = [], []
         for ply, usi in enumerate(game):
-            color = COLORS[ply & 1]
-            want = usi_bridge.move_text(usi, color == WHITE)
-            listed = [text(m) for m in board.search_moves(color)]
-            assert want in listed, (ply, usi, want)
-            vi.append(listed.index(want))
-            board.execute_move(Move(want))
-            legal = list(cs.legal_moves)
-            k = [cshogi.move_to_usi(m) for m in legal].index(usi)
+            legal = same_legal(full, cs, (ply, usi))
+            assert usi in legal, (ply, usi)
+            listed = vk_usi(board.search_moves(COLORS[ply & 1]))
+            vi.append(listed.index(usi))
+            board.execute_move(Move.from_usi(usi, COLORS[ply & 1]))
+            moves = list(cs.legal_moves)
+            k = cs_usi(moves).index(usi)
             ci.append(k)
-            cs.push(legal[k])
+            cs.push(moves[k])
+            full.push(Move.from_usi(usi, COLORS[ply & 1]))
+            assert by_usi.push_usi(usi).usi() == usi
+            assert full.sfen() == cs.sfen() == by_usi.sfen(), (ply, usi, full.sfen(), cs.sfen())
         vk_idx.append(vi)
         cs_idx.append(ci)
     for game in games[:slow_games]:
         py = shogi.Board()
         pi = []
         for usi in game:
-            legal = list(py.legal_moves)
-            k = [m.usi() for m in legal].index(usi)
+            moves = list(py.legal_moves)
+            k = [m.usi() for m in moves].index(usi)
             pi.append(k)
-            py.push(legal[k])
+            py.push(moves[k])
         py_idx.append(pi)
     return vk_idx, cs_idx, py_idx
 
 
-# --------------------------------------------------------------------------- movegen
+def self_play_tables(seeds: list[int], slow_games: int):
+    """Untimed: the seeded random legal games, played in velkorant and cshogi side by side.
+
+    At each ply both list the same legal moves; sorted by USI text they are one list, and
+    int(rnd() * n) of the game's random.Random(seed) picks the move from it. The returned
+    tables map that sorted index to each library's own list order, ply by ply, so the timed
+    loops (which do not sort) play exactly these games. A game stops when velkorant's
+    outcome() is not None, at mate (cshogi's is_game_over() agrees) or at a fourfold
+    repetition (cshogi's is_draw() names the same kind), or after MAX_PLIES plies.
+    python-shogi plays the first `slow_games` games too, and must list the same moves.
+    """
+    tables = {lib: [] for lib in LIBS}
+    endings = {}
+    for n, seed in enumerate(seeds):
+        rnd = random.Random(seed).random
+        game, cs = Game(), cshogi.Board()
+        py = shogi.Board() if n < slow_games else None
+        vk_t, cs_t, py_t = [], [], []
+        for ply in range(MAX_PLIES):
+            ours, theirs = game.legal_moves(), list(cs.legal_moves)
+            vk_text, cs_text = vk_usi(ours), cs_usi(theirs)
+            order = sorted(vk_text)
+            assert order == sorted(cs_text), (seed, ply, set(vk_text) ^ set(cs_text))
+            if py is not None:
+                py_moves = list(py.legal_moves)
+                py_text = [m.usi() for m in py_moves]
+                assert sorted(py_text) == order, (seed, ply, "python-shogi disagrees")
+                py_t.append(tuple(py_text.index(u) for u in order))
+            vk_t.append(tuple(vk_text.index(u) for u in order))
+            cs_t.append(tuple(cs_text.index(u) for u in order))
+            usi = order[int(rnd() * len(order))]
+            game.push(ours[vk_text.index(usi)])
+            cs.push(theirs[cs_text.index(usi)])
+            if py is not None:
+                py.push(py_moves[py_text.index(usi)])
+            outcome = game.outcome()
+            if outcome is not None:
+                reason = outcome[1]
+                if reason in ("checkmate", "no_legal_moves"):
+                    assert cs.is_game_over(), (seed, ply, reason)
+                elif reason == "repetition":
+                    assert cs.is_draw() == cshogi.REPETITION_DRAW, (seed, ply, reason)
+                else:
+                    assert cs.is_draw() in (cshogi.REPETITION_WIN, cshogi.REPETITION_LOSE), (
+                        seed, ply, reason)
+                if py is not None:
+                    assert py.is_game_over(), (seed, ply, reason, "python-shogi goes on")
+                endings[reason] = endings.get(reason, 0) + 1
+                break
+            assert not cs.is_game_over(), (seed, ply, "cshogi sees the game over")
+            assert py is None or not py.is_game_over(), (seed, ply, "python-shogi sees it over")
+        else:
+            endings["ply cap"] = endings.get("ply cap", 0) + 1
+        tables["velkorant"].append(vk_t)
+        tables["cshogi"].append(cs_t)
+        if py is not None:
+            tables["python-shogi"].append(py_t)
+    return tables, endings
+
+
+# --------------------------------------------------------------------------- pseudo-legal
 
 
 def movegen_velkorant(items, inner):
@@ -166,16 +251,13 @@ def movegen_velkorant(items, inner):
     return run
 
 
-def movegen_legal(boards, inner):
+def movegen_peer(boards, inner):
     # the same shape for cshogi and python-shogi: list(board.legal_moves)
     def run():
         for board in boards:
             for _ in range(inner):
                 list(board.legal_moves)
     return run
-
-
-# --------------------------------------------------------------------------- replay
 
 
 def replay_velkorant(indices):
@@ -200,9 +282,6 @@ def replay_peer(library, indices):
             for i in idx:
                 push(list(board.legal_moves)[i])
     return run
-
-
-# --------------------------------------------------------------------------- playout
 
 
 def playout_velkorant(seeds, plies):
@@ -250,6 +329,97 @@ def playout_peer(library, seeds, plies):
     return run
 
 
+# --------------------------------------------------------------------------- full rules
+
+
+def legal_velkorant(games, inner):
+    def run():
+        for legal in games:
+            for _ in range(inner):
+                legal()
+    return run
+
+
+def undo_run(pairs):
+    """pairs: (push, pop, moves) per position; the same loop for every library."""
+    def run():
+        for push, pop, moves in pairs:
+            for m in moves:
+                push(m)
+                pop()
+    return run
+
+
+def self_play_velkorant(seeds, tables):
+    def run():
+        for seed, table in zip(seeds, tables):
+            rnd = random.Random(seed).random
+            game = Game()
+            legal, push, outcome = game.legal_moves, game.push, game.outcome
+            for order in table:
+                moves = legal()
+                push(moves[order[int(rnd() * len(moves))]])
+                if outcome() is not None:
+                    break
+    return run
+
+
+def self_play_peer(library, seeds, tables):
+    def run():
+        for seed, table in zip(seeds, tables):
+            rnd = random.Random(seed).random
+            board = library.Board()
+            push, over = board.push, board.is_game_over
+            for order in table:
+                moves = list(board.legal_moves)
+                push(moves[order[int(rnd() * len(moves))]])
+                if over():
+                    break
+    return run
+
+
+def parse_run(make, sfens, inner):
+    def run():
+        for _ in range(inner):
+            for s in sfens:
+                make(s)
+    return run
+
+
+def write_run(objects, inner):
+    def run():
+        for _ in range(inner):
+            for sfen in objects:
+                sfen()
+    return run
+
+
+def usi_run(make, games):
+    def run():
+        for game in games:
+            push = make().push_usi
+            for usi in game:
+                push(usi)
+    return run
+
+
+# --------------------------------------------------------------------------- native perft
+
+PERFT_LINE = re.compile(
+    r"legal perft\((\d+)\) = (\d+) +([\d.]+) s +([\d.]+) M nodes/s +\(cpu ([\d.]+) s, ([\d.]+) M nodes/s\)"
+)
+
+
+def native_perft(tool: str, middle: bool, depth: int) -> dict[int, tuple[int, float, float]]:
+    """Runs `perft --legal [--middle] depth`: per depth (nodes, wall M nodes/s, cpu M nodes/s)."""
+    cmd = [tool, "--legal", *(["--middle"] if middle else []), str(depth)]
+    out = subprocess.run(cmd, check=True, capture_output=True, text=True).stdout
+    rows = {}
+    for m in PERFT_LINE.finditer(out):
+        rows[int(m[1])] = (int(m[2]), float(m[4]), float(m[6]))
+    return rows
+
+
 # --------------------------------------------------------------------------- main
 
 
@@ -258,16 +428,17 @@ def main() -> int:
     parser.add_argument("--quick", action="store_true", help="fewer repetitions and games")
     parser.add_argument("--reps", type=int, help="repetitions for velkorant and cshogi")
     parser.add_argument("--peer-reps", type=int, help="repetitions for python-shogi")
-    parser.add_argument("--playouts", type=int, help="random games per library (fast ones)")
-    parser.add_argument("--no-check", action="store_true", help="skip the untimed checks")
+    parser.add_argument("--playouts", type=int, help="random games per fast library")
+    parser.add_argument("--perft", metavar="PATH", help="the built perft tool (native rows)")
     args = parser.parse_args()
 
     reps = args.reps or (3 if args.quick else 7)
     slow_reps = args.peer_reps or (1 if args.quick else 3)
-    inner = 10 if args.quick else 20  # calls per position and repetition (fast libraries)
+    inner = 5 if args.quick else 20  # calls per position and repetition (fast libraries)
     playouts = args.playouts or (20 if args.quick else 100)
     slow_games = 3 if args.quick else 8  # python-shogi: recorded games replayed
     slow_playouts = 1 if args.quick else 3  # python-shogi: random games
+    slow_positions = 50 if args.quick else 250  # python-shogi: positions for movegen, undo
 
     start = time.perf_counter()
     sfens = load("positions.txt")
@@ -277,99 +448,162 @@ def main() -> int:
         f"python {platform.python_version()} on {platform.machine()}; velkorant, "
         f"cshogi {version('cshogi')}, python-shogi {version('python-shogi')}"
     )
-    print(f"data: {len(sfens)} positions, {len(games)} games ({nplies} plies)")
+    print(f"data: {len(sfens)} positions, {len(games)} recorded games ({nplies} plies)")
 
-    if not args.no_check:
-        t0 = time.perf_counter()
-        avg = check_positions(sfens)
-        print(
-            "checked positions: moves per position velkorant {velkorant:.1f} (pseudo-legal), "
-            "cshogi {cshogi:.1f}, python-shogi {python-shogi:.1f} (legal)".format(**avg)
-        )
-    else:
-        t0 = time.perf_counter()
+    t0 = time.perf_counter()
+    avg = check_positions(sfens)
     vk_idx, cs_idx, py_idx = index_games(games, slow_games)
-    print(f"checked games: every recorded move found ({time.perf_counter() - t0:.1f} s, untimed)")
-
-    rows = []
-
-    # movegen
-    vk_items = []
-    for sfen in sfens:
-        board, side = usi_bridge.board_from_sfen(sfen)
-        vk_items.append((board.search_moves, side))
-    cs_boards = [cshogi.Board(s) for s in sfens]
-    py_boards = [shogi.Board(s) for s in sfens]
-    n = len(sfens)
-    vk, cs = timed(reps, movegen_velkorant(vk_items, inner), movegen_legal(cs_boards, inner))
-    (py,) = timed(slow_reps, movegen_legal(py_boards, 1))
-    rows.append(
-        ("movegen", "us/call",
-         median(vk) / (n * inner) * 1e6, median(cs) / (n * inner) * 1e6, median(py) / n * 1e6,
-         "time")
-    )
-
-    # replay
-    vk, cs = timed(reps, replay_velkorant(vk_idx), replay_peer(cshogi, cs_idx))
-    slow_plies = sum(map(len, py_idx[:slow_games]))
-    (py,) = timed(slow_reps, replay_peer(shogi, py_idx[:slow_games]))
-    rows.append(
-        ("replay", "plies/s", nplies / median(vk), nplies / median(cs), slow_plies / median(py),
-         "rate")
-    )
-
-    # playout
     seeds = list(range(1, playouts + 1))
-    counts = {"velkorant": [], "cshogi": [], "python-shogi": []}
+    tables, endings = self_play_tables(seeds, slow_playouts)
+    self_plies = {lib: sum(map(len, t)) for lib, t in tables.items()}
+    print(
+        f"checked, untimed ({time.perf_counter() - t0:.1f} s): legal moves equal on every "
+        f"position and ply, SFEN and USI replays equal, self-play games identical"
+    )
+
+    rows = []  # (name, unit, {lib: figure}, kind, target ratio against cshogi)
+    n = len(sfens)
+    vk_games = [Game(s) for s in sfens]
+    cs_boards = [cshogi.Board(s) for s in sfens]
+    py_boards = [shogi.Board(s) for s in sfens[:slow_positions]]
+    ns = len(py_boards)
+
+    # pseudo-legal movegen
+    vk_items = [(g.board.search_moves, g.turn) for g in vk_games]
+    vk, cs = timed(reps, movegen_velkorant(vk_items, inner), movegen_peer(cs_boards, inner))
+    (py,) = timed(slow_reps, movegen_peer(py_boards, 1))
+    rows.append(("movegen", "us/call", per(vk, n * inner), per(cs, n * inner), per(py, ns), "time", 2.0))
+
+    # pseudo-legal replay
+    vk, cs = timed(reps, replay_velkorant(vk_idx), replay_peer(cshogi, cs_idx))
+    slow_plies = sum(map(len, py_idx))
+    (py,) = timed(slow_reps, replay_peer(shogi, py_idx))
+    rows.append(("replay", "plies/s", nplies / median(vk), nplies / median(cs), slow_plies / median(py), "rate", 2.0))
+
+    # pseudo-legal playout
+    counts = {lib: [] for lib in LIBS}
     vk, cs = timed(
         reps,
         playout_velkorant(seeds, counts["velkorant"]),
         playout_peer(cshogi, seeds, counts["cshogi"]),
     )
     (py,) = timed(slow_reps, playout_peer(shogi, seeds[:slow_playouts], counts["python-shogi"]))
-    rate = [
-        counts[name][0] / median(t)
-        for name, t in (("velkorant", vk), ("cshogi", cs), ("python-shogi", py))
-    ]
-    rows.append(("playout", "plies/s", *rate, "rate"))
+    rate = [counts[lib][0] / median(t) for lib, t in zip(LIBS, (vk, cs, py))]
+    rows.append(("playout", "plies/s", *rate, "rate", 2.0))
+
+    # legal movegen
+    vk, cs = timed(reps, legal_velkorant([g.legal_moves for g in vk_games], inner), movegen_peer(cs_boards, inner))
+    (py,) = timed(slow_reps, movegen_peer(py_boards, 1))
+    rows.append(("legal movegen", "us/call", per(vk, n * inner), per(cs, n * inner), per(py, ns), "time", 1.5))
+
+    # undo: every legal move of every position, pushed and popped
+    vk_pairs = [(g.push, g.pop, g.legal_moves()) for g in vk_games]
+    cs_pairs = [(b.push, b.pop, list(b.legal_moves)) for b in cs_boards]
+    py_pairs = [(b.push, b.pop, list(b.legal_moves)) for b in py_boards]
+    npairs = sum(len(p[2]) for p in vk_pairs)
+    nslow = sum(len(p[2]) for p in py_pairs)
+    vk, cs = timed(reps, undo_run(vk_pairs), undo_run(cs_pairs))
+    (py,) = timed(slow_reps, undo_run(py_pairs))
+    rows.append(("undo", "us/pair", per(vk, npairs), per(cs, npairs), per(py, nslow), "time", 1.0))
+    for g, b in zip(vk_games, cs_boards):
+        assert g.sfen() == b.sfen()  # every push was undone
+
+    # legal self-play
+    vk, cs = timed(
+        reps,
+        self_play_velkorant(seeds, tables["velkorant"]),
+        self_play_peer(cshogi, seeds, tables["cshogi"]),
+    )
+    (py,) = timed(slow_reps, self_play_peer(shogi, seeds[:slow_playouts], tables["python-shogi"]))
+    rows.append((
+        "legal self-play", "plies/s",
+        self_plies["velkorant"] / median(vk), self_plies["cshogi"] / median(cs),
+        self_plies["python-shogi"] / median(py), "rate", 1.5,
+    ))
+
+    # SFEN
+    slow_sfens = sfens[:slow_positions]
+    vk, cs = timed(reps, parse_run(Game, sfens, inner), parse_run(cshogi.Board, sfens, inner))
+    (py,) = timed(slow_reps, parse_run(shogi.Board, slow_sfens, 1))
+    rows.append(("sfen parse", "us/call", per(vk, n * inner), per(cs, n * inner), per(py, ns), "time", 1.0))
+    vk, cs = timed(reps, write_run([g.sfen for g in vk_games], inner), write_run([b.sfen for b in cs_boards], inner))
+    (py,) = timed(slow_reps, write_run([b.sfen for b in py_boards], 1))
+    rows.append(("sfen write", "us/call", per(vk, n * inner), per(cs, n * inner), per(py, ns), "time", None))
+
+    # USI: the recorded games, move by move
+    vk, cs = timed(reps, usi_run(Game, games), usi_run(cshogi.Board, games))
+    (py,) = timed(slow_reps, usi_run(shogi.Board, games[:slow_games]))
+    rows.append(("usi push", "us/move", per(vk, nplies), per(cs, nplies), per(py, slow_plies), "time", None))
+
+    native = []
+    if args.perft:
+        depth = 5 if args.quick else 6
+        mid = 4 if args.quick else 5
+        start_rows = native_perft(args.perft, False, depth)
+        middle_rows = native_perft(args.perft, True, mid)
+        for d in sorted({5, depth}):
+            native.append((f"perft start d{d}", *start_rows[d]))
+        native.append((f"perft middle d{mid}", *middle_rows[mid]))
 
     print()
+    print(f"repetitions: {reps} (velkorant, cshogi), {slow_reps} (python-shogi); medians shown")
     print(
-        f"repetitions: {reps} (velkorant, cshogi), {slow_reps} (python-shogi); medians shown"
+        f"movegen, legal movegen, sfen: {n} positions x {inner} calls per repetition "
+        f"(python-shogi: {ns} positions x 1); moves per position: pseudo-legal {avg['pseudo']:.1f}, "
+        f"legal {avg['velkorant']:.1f}"
+    )
+    print(f"undo: {npairs} push/pop pairs, every legal move of every position (python-shogi: {nslow})")
+    print(
+        f"replay, usi push: {len(games)} games, {nplies} plies "
+        f"(python-shogi: {len(py_idx)} games, {slow_plies} plies)"
     )
     print(
-        f"movegen: {n} positions x {inner} calls per repetition (python-shogi: x 1)"
-    )
-    print(f"replay: {len(games)} games, {nplies} plies (python-shogi: {slow_games} games, {slow_plies} plies)")
-    print(
-        f"playout: {playouts} seeded random games, average length velkorant "
+        f"playout: {playouts} seeded pseudo-legal games, average length velkorant "
         f"{counts['velkorant'][0] / playouts:.0f}, cshogi {counts['cshogi'][0] / playouts:.0f} plies "
         f"(python-shogi: {slow_playouts} games, average {counts['python-shogi'][0] / slow_playouts:.0f})"
     )
+    print(
+        f"legal self-play: {playouts} seeded games, the same in both libraries, {self_plies['velkorant']} "
+        f"plies, ended by {', '.join(f'{k} {v}' for k, v in sorted(endings.items()))} "
+        f"(python-shogi: the first {slow_playouts}, {self_plies['python-shogi']} plies)"
+    )
     print()
     header = (
-        f"{'benchmark':<10}{'unit':<9}{'velkorant':>12}{'cshogi':>12}{'python-shogi':>14}"
-        f"{'cshogi/vk':>12}{'pyshogi/vk':>12}"
+        f"{'benchmark':<17}{'unit':<9}{'velkorant':>11}{'cshogi':>11}{'python-shogi':>13}"
+        f"{'vs cshogi':>11}{'vs py-shogi':>12}{'target':>8}  met"
     )
     print(header)
     print("-" * len(header))
-    for name, unit, v, c, p, kind in rows:
+    for name, unit, v, c, p, kind, target in rows:
         # ratio > 1: velkorant is faster than that peer
         rc, rp = (c / v, p / v) if kind == "time" else (v / c, v / p)
+        goal = f"{target:.1f}x" if target else "-"
+        met = ("yes" if rc >= target else "NO") if target else ""
         print(
-            f"{name:<10}{unit:<9}{fmt(v):>12}{fmt(c):>12}{fmt(p):>14}"
-            f"{rc:>11.2f}x{rp:>11.1f}x"
+            f"{name:<17}{unit:<9}{fmt(v):>11}{fmt(c):>11}{fmt(p):>13}"
+            f"{rc:>10.2f}x{rp:>11.0f}x{goal:>8}  {met}"
         )
-    print("ratios: how many times faster velkorant is than the peer (per call or per ply)")
+    for name, nodes, wall, cpu in native:
+        met = "yes" if cpu >= 150 else "NO"
+        print(f"{name:<17}{'M nod/s':<9}{cpu:>11.1f}{'':>11}{'':>13}{'':>11}{'':>12}{'150':>8}  {met}")
+    print(
+        "ratios: how many times faster velkorant is than the peer (per call or per ply); "
+        "targets are ratios against cshogi"
+    )
+    if native:
+        print(
+            "native: legal perft of the built tool, leaves counted, M nodes per second of processor "
+            "time (wall: " + ", ".join(f"{name} {wall:.1f}" for name, _, wall, _ in native) + "; nodes: "
+            + ", ".join(f"{name} {nodes}" for name, nodes, _, _ in native) + ")"
+        )
+    else:
+        print("native rows: add --perft PATH (perft built with -DVELKORANT_NATIVE_TOOLS=ON)")
     print()
     move = Move("7g7f")
-    board = velkorant.Board()
-    board.startpos()
+    game = Game()
     print(
-        f"sys.getsizeof: velkorant Move {sys.getsizeof(move)} B, Board {sys.getsizeof(board)} B "
-        f"(object only); for reference a cshogi move is an int "
-        f"({sys.getsizeof(next(iter(cshogi.Board().legal_moves)))} B), a python-shogi Move "
-        f"object {sys.getsizeof(next(iter(shogi.Board().legal_moves)))} B (shallow)"
+        f"sys.getsizeof: velkorant Move {sys.getsizeof(move)} B, Board {sys.getsizeof(game.board)} B, "
+        f"Game {sys.getsizeof(game)} B (object only)"
     )
     print(
         f"wall time: {time.perf_counter() - start:.1f} s; load average {loadavg()} "
@@ -378,9 +612,14 @@ def main() -> int:
     return 0
 
 
+def per(times: list[float], count: int) -> float:
+    """Median microseconds per item."""
+    return median(times) / count * 1e6
+
+
 def loadavg() -> str:
     try:
-        return "%.1f" % os.getloadavg()[0]
+        return "%.2f %.2f %.2f" % os.getloadavg()
     except (AttributeError, OSError):
         return "?"
 
