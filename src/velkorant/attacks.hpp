@@ -105,7 +105,7 @@ constexpr u128 turned(u128 pattern) {
 
 struct Tables {
     u128 steps[2][kKinds];     // step targets of each side's kinds from kCentre
-    u128 rays[8][kSquares];    // rays[d][s]: the open board from s along kDirections[d]
+    u128 rays[8][kBits];       // rays[d][s]: the open board from s along kDirections[d]; none from 121..127
     u128 lines[2][kSquares];   // the rook's four rays, the bishop's four rays
     u128 columns[11];          // rows 1..9 of each column
     bool in_zone[2][kSquares]; // square s lies in the side's promotion zone
@@ -143,8 +143,13 @@ template <Direction D>
 inline u128 slide(unsigned s, u128 blockers) {
     const u128 ray = kTables.rays[ray_of(D)][s];
     const u128 hit = ray & blockers;
-    if (!hit) return ray;
-    return ray & ~kTables.rays[ray_of(D)][D > 0 ? lowest_index(hit) : highest_index(hit)];
+    if constexpr (D < 0) {
+        // Towards index 0 the first piece is the lowest bit of the hits: keep the bits up to it.
+        return ray & (hit ^ (hit - 1));
+    } else {
+        // Towards index 127 it is the lowest index; with none, index 127 stands in, whose ray is empty.
+        return ray & ~kTables.rays[ray_of(D)][lowest_index(hit | 1)];
+    }
 }
 
 inline u128 rook_attacks(unsigned s, u128 blockers) {

@@ -44,12 +44,6 @@ constexpr PlainTargets kPlainTargets = make_plain_targets();
 // rows, lances and pawns not on the last row.
 constexpr u128 drop_rows(int side, Kind kind) { return kPlainTargets.of[side][number(kind)] & kPlaying; }
 
-// One side's pieces grouped by the way they attack.
-struct Attackers {
-    u128 pawns, knights, silvers, golds, kings, rooks, bichops, lances;
-    u128 steppers;  // all that step or jump: the five groups above the sliders
-};
-
 // kReach[s]: the squares within two rows and one column of s, from where a step or a jump can
 // reach s.
 struct Reach {
@@ -69,38 +63,65 @@ constexpr Reach make_reach() {
 
 constexpr Reach kReach = make_reach();
 
+// One side's pieces as attackers: its sliders by line, and whether any stepping piece is near.
+struct Attackers {
+    const Board* board;
+    int side;
+    u128 own;
+    u128 rooks;     // rook and dragon
+    u128 bichops;   // bishop and horse
+    u128 lances;
+    u128 steppers;  // every piece that steps or jumps: all kinds but rook, bishop and lance
+};
+
 Attackers attackers_of(const Board& board, int side) {
+    const auto& kinds = board.piece_boards;
+    const auto of = [&](Kind k) { return kinds[number(k)].to_u128(); };
     const u128 own = board.color_boards[side].to_u128();
-    const auto of = [&](Kind k) { return board.piece_boards[number(k)].to_u128(); };
-    Attackers a;
-    a.pawns = of(Kind::Pawn) & own;
-    a.knights = of(Kind::Knight) & own;
-    a.silvers = of(Kind::Silver) & own;
-    a.golds = (of(Kind::Gold) | of(Kind::ProSilver) | of(Kind::ProKnight) | of(Kind::ProLance) | of(Kind::ProPawn)) & own;
-    a.kings = (of(Kind::King) | of(Kind::Dragon) | of(Kind::Horse)) & own;  // every neighbouring square
-    a.rooks = (of(Kind::Rook) | of(Kind::Dragon)) & own;
-    a.bichops = (of(Kind::Bichop) | of(Kind::Horse)) & own;
-    a.lances = of(Kind::Lance) & own;
-    a.steppers = a.pawns | a.knights | a.silvers | a.golds | a.kings;
-    return a;
+    return Attackers{&board,
+                     side,
+                     own,
+                     (of(Kind::Rook) | of(Kind::Dragon)) & own,
+                     (of(Kind::Bichop) | of(Kind::Horse)) & own,
+                     of(Kind::Lance) & own,
+                     own & ~(of(Kind::Rook) | of(Kind::Bichop) | of(Kind::Lance))};
 }
 
-// The pieces of `a` (side `them`) that step or jump onto s. A piece of `them` on p reaches s
-// exactly when the other side's piece of the same kind on s reaches p.
-u128 step_attackers(const Attackers& a, int them, unsigned s) {
-    const int us = them ^ 1;
+// The pieces of `a` that step or jump onto s. A piece on p reaches s exactly when the other
+// side's piece of the same kind on s reaches p.
+u128 step_attackers(const Attackers& a, unsigned s) {
     if (!(a.steppers & kReach.of[s])) return 0;
-    return (step_attacks(us, Kind::Pawn, s) & a.pawns) | (step_attacks(us, Kind::Knight, s) & a.knights) |
-           (step_attacks(us, Kind::Silver, s) & a.silvers) | (step_attacks(us, Kind::Gold, s) & a.golds) |
-           (step_attacks(us, Kind::King, s) & a.kings);
+    const int other = a.side ^ 1;
+    const auto of = [&](Kind k) { return a.board->piece_boards[number(k)].to_u128(); };
+    const u128 golds = of(Kind::Gold) | of(Kind::ProSilver) | of(Kind::ProKnight) | of(Kind::ProLance) | of(Kind::ProPawn);
+    return ((step_attacks(other, Kind::Pawn, s) & of(Kind::Pawn)) | (step_attacks(other, Kind::Knight, s) & of(Kind::Knight)) |
+            (step_attacks(other, Kind::Silver, s) & of(Kind::Silver)) | (step_attacks(other, Kind::Gold, s) & golds) |
+            (step_attacks(other, Kind::King, s) & (of(Kind::King) | of(Kind::Dragon) | of(Kind::Horse)))) &
+           a.own;
 }
 
-// Some piece of `a` (side `them`) attacks s with `occupied` in the way.
-bool attacked(const Attackers& a, int them, unsigned s, u128 occupied) {
-    if (step_attackers(a, them, s)) return true;
-    if ((kTables.lines[0][s] & a.rooks) && (rook_attacks(s, occupied) & a.rooks)) return true;
-    if ((kTables.lines[1][s] & a.bichops) && (bichop_attacks(s, occupied) & a.bichops)) return true;
-    return a.lances && (lance_attacks(them ^ 1, s, occupied) & a.lances);
+// The nearest piece along D from s is one of `sliders`.
+template <Direction D>
+inline bool slides_onto(unsigned s, u128 occupied, u128 sliders) {
+    const u128 ray = kTables.rays[ray_of(D)][s];
+    if (!(ray & sliders)) return false;
+    const u128 hit = ray & occupied;
+    return sliders & bit(D > 0 ? lowest_index(hit) : highest_index(hit));
+}
+
+// Some piece of `a` attacks s with `occupied` in the way.
+bool attacked(const Attackers& a, unsigned s, u128 occupied) {
+    if (step_attackers(a, s)) return true;
+    // A lance slides towards the other side: White's lances reach s from the north.
+    if (kTables.lines[0][s] & (a.rooks | a.lances)) {
+        if (slides_onto<North>(s, occupied, a.rooks | (a.side ? a.lances : 0)) ||
+            slides_onto<South>(s, occupied, a.rooks | (a.side ? 0 : a.lances)) || slides_onto<East>(s, occupied, a.rooks) ||
+            slides_onto<West>(s, occupied, a.rooks))
+            return true;
+    }
+    return (kTables.lines[1][s] & a.bichops) &&
+           (slides_onto<NorthEast>(s, occupied, a.bichops) || slides_onto<NorthWest>(s, occupied, a.bichops) ||
+            slides_onto<SouthEast>(s, occupied, a.bichops) || slides_onto<SouthWest>(s, occupied, a.bichops));
 }
 
 bool in_check(const Board& board, int side) {
@@ -109,7 +130,7 @@ bool in_check(const Board& board, int side) {
     const Attackers a = attackers_of(board, side ^ 1);
     const u128 occupied = (board.color_boards[0] | board.color_boards[1]).to_u128();
     while (kings)
-        if (attacked(a, side ^ 1, pop_lowest(kings), occupied)) return true;
+        if (attacked(a, pop_lowest(kings), occupied)) return true;
     return false;
 }
 
@@ -120,15 +141,13 @@ struct Guard {
     u128 checkers = 0;
     u128 evasions = kAll;  // destinations that answer the check: all when not in check
     u128 pinned = 0;
-    unsigned pins = 0;
-    u128 pin_piece[8];
-    u128 pin_line[8];
     Attackers them{};
 
-    // The line a pinned piece on s must stay on.
+    // The line from the king through a pinned piece, which the piece must stay on.
     u128 line_of(u128 piece) const {
-        for (unsigned i = 0;; ++i)
-            if (pin_piece[i] == piece) return pin_line[i];
+        for (unsigned d = 0; d < 7; ++d)
+            if (kTables.rays[d][king] & piece) return kTables.rays[d][king];
+        return kTables.rays[7][king];
     }
 };
 
@@ -146,7 +165,7 @@ Guard guard_of(const Board& board, int us) {
     const unsigned k = g.king = lowest_index(kings);
     const u128 occupied = own | board.color_boards[them].to_u128();
     g.them = attackers_of(board, them);
-    g.checkers = step_attackers(g.them, them, k);
+    g.checkers = step_attackers(g.them, k);
     u128 line = 0;
     // Along each ray from the king, the nearest slider that would reach it on an open board:
     // nothing between gives check, one own piece between is pinned.
@@ -164,8 +183,6 @@ Guard guard_of(const Board& board, int us) {
             line = between;
         } else if (!(blockers & (blockers - 1)) && (blockers & own)) {
             g.pinned |= blockers;
-            g.pin_piece[g.pins] = blockers;
-            g.pin_line[g.pins++] = ray;
         }
     }
     if (g.checkers) g.evasions = g.checkers & (g.checkers - 1) ? 0 : g.checkers | line;
@@ -185,9 +202,13 @@ u128 tried(const Board& board, int us, u128 targets, Make make) {
     return safe;
 }
 
-// Members of a set, counted in parallel over both words: a portable build has no population
-// count instruction, and the library's fallback is a call.
+// Members of a set. Without the population count instruction (a portable x86-64 build) the bits
+// are added in parallel over both words, since the library's fallback is a call.
 inline unsigned count(u128 set) {
+#if defined(__POPCNT__) || !defined(__x86_64__)
+    return static_cast<unsigned>(std::popcount(static_cast<std::uint64_t>(set >> 64)) +
+                                 std::popcount(static_cast<std::uint64_t>(set)));
+#else
     auto high = static_cast<std::uint64_t>(set >> 64), low = static_cast<std::uint64_t>(set);
     constexpr std::uint64_t k1 = 0x5555555555555555, k2 = 0x3333333333333333, k4 = 0x0f0f0f0f0f0f0f0f;
     high -= (high >> 1) & k1;
@@ -196,6 +217,7 @@ inline unsigned count(u128 set) {
     low = (low & k2) + ((low >> 2) & k2);
     const std::uint64_t bytes = ((high + (high >> 4)) & k4) + ((low + (low >> 4)) & k4);
     return static_cast<unsigned>((bytes * 0x0101010101010101) >> 56);
+#endif
 }
 
 // Counts the moves without listing them.
@@ -277,7 +299,7 @@ void generate(const Board& board, int us, Sink& sink) {
                 const u128 without_king = occupied ^ bit(s);
                 for (u128 rest = targets; rest;) {
                     const unsigned t = pop_lowest(rest);
-                    if (attacked(g.them, them, t, without_king)) targets ^= bit(t);
+                    if (attacked(g.them, t, without_king)) targets ^= bit(t);
                 }
             } else {
                 targets &= g.evasions;
@@ -324,42 +346,50 @@ std::uint64_t count_moves_of(const Board& board) {
     if (g.mode == Guard::kOneKing) {
         const u128 without_king = occupied ^ bit(g.king);
         for (u128 rest = step_attacks(Us, Kind::King, g.king) & ~own; rest;)
-            n += !attacked(g.them, Us ^ 1, pop_lowest(rest), without_king);
+            n += !attacked(g.them, pop_lowest(rest), without_king);
         if (!g.evasions) return n;  // double check: only the king moves
     }
 
     const u128 open = ~own & g.evasions & kPlaying;  // where a piece other than the king may go
     const u128 free = own & ~g.pinned;
     // Pawns promote exactly when they arrive in the zone: all of them at once.
+    const u128 last_row = ~Board::last_row[Us].to_u128();
     const u128 pawns = shifted<s * North>(of(Kind::Pawn) & free) & open;
-    n += count(pawns & ~Board::last_row[Us].to_u128()) + count(pawns & zone);
+    n += count(pawns & last_row) + count(pawns & zone);
     // Then piece by piece, kind by kind; most have no promoting move, many have no move at all.
-    const auto each = [&](u128 pieces, auto targets_of, bool promotes) {
+    const auto each = [&](u128 pieces, auto targets_of, u128 plain, bool promotes) {
         while (pieces) {
             const unsigned from = pop_lowest(pieces);
-            u128 targets = targets_of(from) & open;
-            if (g.pinned & bit(from)) targets &= g.line_of(bit(from));
+            const u128 targets = targets_of(from) & open;
             if (!targets) continue;
-            const Kind kind = board.square_kinds[from];
-            n += count(targets & kPlainTargets.of[Us][number(kind)]);
+            n += count(targets & plain);
             if (promotes) {
                 const u128 promoting = kTables.in_zone[Us][from] ? targets : targets & zone;
                 if (promoting) n += count(promoting);
             }
         }
     };
-    const u128 pinned = g.pinned;
     const auto steps_of = [](Kind kind) { return [kind](unsigned from) { return step_attacks(Us, kind, from); }; };
-    each((of(Kind::Pawn) & pinned), steps_of(Kind::Pawn), true);
-    each(of(Kind::Knight) & own, steps_of(Kind::Knight), true);
-    each(of(Kind::Silver) & own, steps_of(Kind::Silver), true);
-    each((of(Kind::Gold) | of(Kind::ProSilver) | of(Kind::ProKnight) | of(Kind::ProLance) | of(Kind::ProPawn)) & own,
-         steps_of(Kind::Gold), false);
-    each(of(Kind::Lance) & own, [&](unsigned from) { return lance_attacks(Us, from, occupied); }, true);
-    each(of(Kind::Rook) & own, [&](unsigned from) { return rook_attacks(from, occupied); }, true);
-    each(of(Kind::Bichop) & own, [&](unsigned from) { return bichop_attacks(from, occupied); }, true);
-    each(of(Kind::Dragon) & own, [&](unsigned from) { return rook_attacks(from, occupied) | step_attacks(Us, Kind::Dragon, from); }, false);
-    each(of(Kind::Horse) & own, [&](unsigned from) { return bichop_attacks(from, occupied) | step_attacks(Us, Kind::Horse, from); }, false);
+    const u128 last_two_rows = ~Board::last_two_rows[Us].to_u128();
+    each(of(Kind::Knight) & free, steps_of(Kind::Knight), last_two_rows, true);
+    each(of(Kind::Silver) & free, steps_of(Kind::Silver), kAll, true);
+    each((of(Kind::Gold) | of(Kind::ProSilver) | of(Kind::ProKnight) | of(Kind::ProLance) | of(Kind::ProPawn)) & free,
+         steps_of(Kind::Gold), kAll, false);
+    each(of(Kind::Lance) & free, [&](unsigned from) { return lance_attacks(Us, from, occupied); }, last_row, true);
+    each(of(Kind::Rook) & free, [&](unsigned from) { return rook_attacks(from, occupied); }, kAll, true);
+    each(of(Kind::Bichop) & free, [&](unsigned from) { return bichop_attacks(from, occupied); }, kAll, true);
+    each(of(Kind::Dragon) & free, [&](unsigned from) { return rook_attacks(from, occupied) | step_attacks(Us, Kind::Dragon, from); },
+         kAll, false);
+    each(of(Kind::Horse) & free, [&](unsigned from) { return bichop_attacks(from, occupied) | step_attacks(Us, Kind::Horse, from); },
+         kAll, false);
+    // Pinned pieces stay on the line through their king.
+    for (u128 rest = g.pinned; rest;) {
+        const unsigned from = pop_lowest(rest);
+        const Kind kind = board.square_kinds[from];
+        const u128 targets = attacks(Us, kind, from, occupied) & open & g.line_of(bit(from));
+        n += count(targets & kPlainTargets.of[Us][number(kind)]);
+        if (is_promotable(kind)) n += count(kTables.in_zone[Us][from] ? targets : targets & zone);
+    }
 
     Counter dropped;
     drops(board, Us, g, dropped);
@@ -402,6 +432,29 @@ int side_of(Color side) {
     return byte_of(side);
 }
 
+// Plays a move of legal play on `board`: what execute_move does, without its checks of the hand
+// slots, which such a move cannot miss (a count at 255 is left to execute_move to refuse).
+void play(Board& board, Move move) {
+    const unsigned to = move.to();
+    if (move.is_drop()) {
+        const Piece piece = move.get_piece();
+        --board.hand.counts[8 * byte_of(piece.owner) + number(piece.piece_type) - 1];
+        board.deploy_unchecked(to, piece.piece_type, piece.owner);
+        return;
+    }
+    const unsigned from = move.from();
+    const Kind kind = board.square_kinds[from];
+    const Color owner = board.color_boards[0].test(from) ? Color::Black : Color::White;
+    if (board.occupied.test(to)) {
+        // The captured piece goes to the mover's hand; placing the mover overwrites it.
+        std::uint8_t& held = board.hand.counts[8 * byte_of(owner) + number(unpromoted(board.square_kinds[to])) - 1];
+        if (held == 255) return execute_move(board, move);
+        ++held;
+    }
+    board.drop_unchecked(from);
+    board.deploy_unchecked(to, move.is_promote() ? promoted(kind) : kind, owner);
+}
+
 std::uint64_t perft(const Board& board, int side, int depth, MoveList* lists) {
     if (depth == 1) return count_moves(board, side);
     MoveList& moves = lists[depth];
@@ -411,7 +464,7 @@ std::uint64_t perft(const Board& board, int side, int depth, MoveList* lists) {
     std::uint64_t nodes = 0;
     for (std::size_t i = 0; i < moves.size(); ++i) {
         Board child = board;
-        execute_move(child, moves[i]);
+        play(child, moves[i]);
         nodes += perft(child, side ^ 1, depth - 1, lists);
     }
     return nodes;
