@@ -246,9 +246,10 @@ inline u128 columns_of(u128 set) {
     return set & kPlaying;
 }
 
-// The drops of `us`, kind by kind (Gold..Pawn), each kind's squares in one set.
+// The drops of `us`, kind by kind (Gold..Pawn), each kind's squares in one set; only the kinds
+// whose bit is set in `kinds`.
 template <class Sink>
-void drops(const Board& board, int us, const Guard& g, Sink& sink) {
+void drops(const Board& board, int us, const Guard& g, Sink& sink, unsigned kinds = ~0u) {
     const std::uint8_t* counts = board.hand.counts.data() + 8 * us;
     std::uint64_t held;
     std::memcpy(&held, counts, sizeof held);
@@ -256,7 +257,7 @@ void drops(const Board& board, int us, const Guard& g, Sink& sink) {
     const int them = us ^ 1;
     const u128 empty = board.piece_boards[0].to_u128() & kPlaying & g.evasions;
     for (Kind kind : {Kind::Gold, Kind::Rook, Kind::Bichop, Kind::Silver, Kind::Knight, Kind::Lance, Kind::Pawn}) {
-        if (!counts[number(kind) - 1]) continue;
+        if (!counts[number(kind) - 1] || !(kinds >> number(kind) & 1)) continue;
         const unsigned code = Piece{static_cast<Color>(us), kind}.code();
         const auto drop = [code](unsigned t) { return Move::drop_of(code, t); };
         u128 allowed = empty & drop_rows(us, kind);
@@ -279,8 +280,10 @@ void drops(const Board& board, int us, const Guard& g, Sink& sink) {
     }
 }
 
+// The legal moves of `us` in the pseudo-legal order: the board moves of `pieces`, then the drops
+// of `drop_kinds` (a bit per kind).
 template <class Sink>
-void generate(const Board& board, int us, Sink& sink) {
+void generate(const Board& board, int us, Sink& sink, u128 pieces = kAll, unsigned drop_kinds = ~0u) {
     const int them = us ^ 1;
     const u128 own = board.color_boards[us].to_u128();
     const u128 occupied = own | board.color_boards[them].to_u128();
@@ -289,7 +292,7 @@ void generate(const Board& board, int us, Sink& sink) {
     const bool double_check = g.evasions == 0;
 
     // In double check only the king moves.
-    for (u128 movers = double_check ? bit(g.king) : own; movers;) {
+    for (u128 movers = (double_check ? bit(g.king) : own) & pieces; movers;) {
         const unsigned s = pop_lowest(movers);
         const Kind kind = board.square_kinds[s];
         u128 targets = attacks(us, kind, s, occupied) & ~own;
@@ -315,7 +318,7 @@ void generate(const Board& board, int us, Sink& sink) {
         if (plain | promoting) sink.board(s, plain, promoting);
     }
 
-    if (!double_check) drops(board, us, g, sink);
+    if (!double_check && drop_kinds) drops(board, us, g, sink, drop_kinds);
 }
 
 // Every member moved one step along d: index i to i + d.
@@ -486,8 +489,17 @@ void legal_moves(const Board& board, Color side, MoveList& out) {
 }
 
 bool is_legal(const Board& board, Color side, Move move) {
+    const int us = side_of(side);
     Finder finder{move};
-    generate(board, side_of(side), finder);
+    // Only the moving piece, or the dropped kind, needs generating.
+    if (move.is_drop()) {
+        const unsigned kind = move.from() & 63;
+        if ((move.from() >> 6) != static_cast<unsigned>(us) || kind < number(Kind::Gold) || kind > number(Kind::Pawn)) return false;
+        generate(board, us, finder, 0, 1u << kind);
+    } else {
+        if (move.from() >= kSquares || !board.color_boards[us].test(move.from())) return false;
+        generate(board, us, finder, bit(move.from()), 0);
+    }
     return finder.found;
 }
 

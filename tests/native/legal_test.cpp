@@ -294,11 +294,27 @@ void test_against_reference() {
             ok &= is_legal(board, side, pseudo[i]) == kept;
             refused_drops += pseudo[i].is_drop() && !kept;
         }
-        for (int i = 0; i < 16; ++i) {
-            const Move word{static_cast<std::uint16_t>(rng())};
+        // Words close to real ones: the promote flag turned, the other side's moves, random words.
+        std::vector<std::uint16_t> near;
+        for (std::size_t i = 0; i < pseudo.size(); ++i) near.push_back(pseudo[i].word ^ 1u << 14);
+        search_moves(board, opponent(side), pseudo);
+        for (std::size_t i = 0; i < pseudo.size(); ++i) near.push_back(pseudo[i].word);
+        for (int i = 0; i < 16; ++i) near.push_back(static_cast<std::uint16_t>(rng()));
+        for (std::uint16_t w : near) {
+            const Move word{w};
             bool listed = false;
             for (std::uint16_t w : slow) listed |= w == word.word;
             ok &= is_legal(board, side, word) == listed;
+        }
+        // Two plies deep now and then: the moves are played, not only listed.
+        if (positions % 40 == 0) {
+            std::uint64_t two = 0;
+            for (std::uint16_t w : slow) {
+                Board child = board;
+                execute_move(child, Move{w});
+                two += reference_legal(child, opponent(side)).size();
+            }
+            ok &= legal_perft(board, side, 2) == two;
         }
         moves += static_cast<int>(slow.size());
         checks += in_check(board, side);
