@@ -1,7 +1,7 @@
 """Generate the benchmark data: synthetic game records and positions taken from them.
 
-    python benchmarks/make_data.py            # writes benchmarks/data/games.txt, positions.txt
-    python benchmarks/make_data.py --seed 7   # a different, equally deterministic set
+    python tools/make_data.py            # writes benchmarks/data/games.txt, positions.txt
+    python tools/make_data.py --seed 7   # a different, equally deterministic set
 
 There is no collection of real games available offline, so the games are made here by a
 small seeded player built on cshogi's legal move generator (cshogi is a benchmark extra,
@@ -36,7 +36,7 @@ import sys
 import cshogi
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-DATA = os.path.join(HERE, "data")
+DATA = os.path.join(os.path.dirname(HERE), "benchmarks", "data")
 
 # Material values indexed by cshogi piece type (1 pawn .. 8 king, 9..14 promoted).
 VALUE = [0, 1, 3, 4, 5, 8, 10, 6, 1000, 6, 6, 6, 6, 10, 12]
@@ -158,14 +158,14 @@ def main() -> int:
     os.makedirs(args.out, exist_ok=True)
     with open(os.path.join(args.out, "games.txt"), "w") as f:
         f.write(
-            "# Synthetic games from benchmarks/make_data.py "
+            "# Synthetic games from tools/make_data.py "
             f"(seed {args.seed}); one game per line, USI moves from the initial position.\n"
         )
         for moves, _ in games:
             f.write(" ".join(moves) + "\n")
     with open(os.path.join(args.out, "positions.txt"), "w") as f:
         f.write(
-            "# Positions taken from games.txt by benchmarks/make_data.py "
+            "# Positions taken from games.txt by tools/make_data.py "
             f"(seed {args.seed}); one SFEN per line.\n"
         )
         for sfen in positions:
