@@ -245,7 +245,7 @@ void Game::play(Move move) {
             key ^= kKeys.hand[slot][counts[slot]] ^ kKeys.hand[slot][counts[slot] + 1];
         }
     }
-    entries_.push_back(Entry{board_, key_, move});
+    entries_.emplace_back(board_, key_, move);
     execute_move(board_, move);
     key_ = key;
     turn_ = opponent(turn_);
@@ -278,19 +278,19 @@ Move Game::pop() {
 
 bool Game::is_check() const { return in_check(board_, turn_); }
 
-std::vector<std::size_t> Game::occurrences(std::size_t limit) const {
-    std::vector<std::size_t> found;
-    const std::size_t now = entries_.size();
+int Game::occurrences(int limit, std::size_t& earliest) const {
+    int found = 0;
     // Only every second position has the same side to move.
-    for (std::size_t i = now + 2; i >= 2 && found.size() < limit;) {
+    for (std::size_t i = entries_.size() + 2; i >= 2 && found < limit;) {
         i -= 2;
-        if (key_at(i) == key_ && same_position(position(i), board_)) found.push_back(i);
+        if (key_at(i) == key_ && same_position(position(i), board_)) ++found, earliest = i;
     }
     return found;
 }
 
 int Game::repetition_count() const {
-    return static_cast<int>(occurrences(std::numeric_limits<std::size_t>::max()).size());
+    std::size_t earliest;
+    return occurrences(std::numeric_limits<int>::max(), earliest);
 }
 
 std::optional<Outcome> Game::outcome() const {
@@ -298,12 +298,12 @@ std::optional<Outcome> Game::outcome() const {
     legal_moves(moves);
     if (moves.size() == 0)
         return Outcome{opponent(turn_), is_check() ? "checkmate" : "no_legal_moves"};
-    const std::vector<std::size_t> seen = occurrences(4);
-    if (seen.size() < 4) return std::nullopt;
+    std::size_t first;
+    if (occurrences(4, first) < 4) return std::nullopt;
     // Every move from the first of the four occurrences on: did each of one side's give check?
     bool checked_always[2] = {true, true};
     Color mover = turn_;  // the side to move at the first occurrence is the side to move now
-    for (std::size_t i = seen.back(); i < entries_.size(); ++i, mover = opponent(mover))
+    for (std::size_t i = first; i < entries_.size(); ++i, mover = opponent(mover))
         if (!in_check(position(i + 1), opponent(mover))) checked_always[byte_of(mover)] = false;
     if (checked_always[0] != checked_always[1])
         return Outcome{checked_always[0] ? Color::White : Color::Black, "perpetual_check"};

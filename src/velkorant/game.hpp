@@ -122,8 +122,9 @@ private:
         return i < entries_.size() ? entries_[i].key : key_;
     }
     Color start_turn() const { return entries_.size() % 2 ? opponent(turn_) : turn_; }
-    // The indices of the current position's occurrences, latest first, up to `limit`.
-    std::vector<std::size_t> occurrences(std::size_t limit) const;
+    // Counts the current position's occurrences back from now until `limit` are found;
+    // `earliest` gets the index of the earliest one counted.
+    int occurrences(int limit, std::size_t& earliest) const;
 
     Board board_;
     Color turn_ = Color::Black;
