@@ -37,7 +37,8 @@ to the library's own list order through a table built in the untimed pass.
 python-shogi is more than a thousand times slower than the other two on move generation, so
 it gets fewer repetitions, a subset of the games and fewer self-play games; all figures are
 per call or per ply, so the ratios stay comparable. The garbage collector is off while
-timing, as timeit does. Timings are printed, never asserted.
+timing, as timeit does, and the clock is the process's processor time. Timings are
+printed, never asserted.
 """
 
 from __future__ import annotations
@@ -76,10 +77,13 @@ def load(name: str) -> list[str]:
 
 
 def timed(reps: int, *fns) -> list[list[float]]:
-    """Seconds of each of `reps` calls of every fn, with the collector off (as timeit does).
+    """Processor seconds of each of `reps` calls of every fn, with the collector off (as
+    timeit does).
 
-    The functions take turns within each repetition, so a change in the machine's load
-    during the run affects them alike.
+    Processor time, not wall-clock time: on a machine shared with other work the process
+    waits for a core now and then, and that wait is no part of the library's speed. The
+    functions take turns within each repetition, so a change in the machine's load during
+    the run (caches shared with other processes) affects them alike.
     """
     out = [[] for _ in fns]
     enabled = gc.isenabled()
@@ -88,9 +92,9 @@ def timed(reps: int, *fns) -> list[list[float]]:
     try:
         for _ in range(reps):
             for fn, times in zip(fns, out):
-                t0 = time.perf_counter()
+                t0 = time.process_time()
                 fn()
-                times.append(time.perf_counter() - t0)
+                times.append(time.process_time() - t0)
     finally:
         if enabled:
             gc.enable()
