@@ -327,9 +327,8 @@ constexpr u128 shifted(u128 set) {
     if constexpr (D > 0) return set >> D; else return set << -D;
 }
 
-// The number of legal moves of side Us, counted kind by kind over whole sets where the order of
-// the list does not matter: every pawn's step at once, every gold's step in one direction at
-// once. Pinned pieces and the sliders are counted one by one.
+// The number of legal moves of side Us, counted where the order of the list does not matter:
+// every free pawn's step at once, then the other free pieces kind by kind, then the pinned ones.
 template <int Us>
 std::uint64_t count_moves_of(const Board& board) {
     constexpr int s = Us ? -1 : 1;  // White's directions are Black's turned around
@@ -505,7 +504,8 @@ bool is_legal(const Board& board, Color side, Move move) {
 
 std::uint64_t legal_perft(const Board& board, Color side, int depth) {
     const int us = side_of(side);
-    if (depth <= 0) return 1;
+    if (depth < 0) throw ValueError("the depth must be 0 or more, not " + std::to_string(depth));
+    if (depth == 0) return 1;
     std::vector<MoveList> lists(static_cast<std::size_t>(depth) + 1);
     return perft(board, us, depth, lists.data());
 }

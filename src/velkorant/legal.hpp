@@ -1,5 +1,9 @@
 // The full rules of shogi over the pseudo-legal board: king safety, stranded pieces and the
-// mating pawn drop. `side` is always Black or White here.
+// mating pawn drop. `side` is Black or White; any other colour is a ValueError. The position is
+// one of play: pieces on the playing area only, of real kinds, the standard hand table.
+//
+// A side with two kings (an odd position) is in check when either is attacked, and a move
+// must leave neither attacked.
 #pragma once
 
 #include <cstdint>
@@ -12,19 +16,20 @@ namespace velkorant {
 // never in check, and the rules that need its king do not apply to it.
 bool has_king(const Board& board, Color side);
 
-// The side's king is attacked by a piece of the other side.
+// A king of the side is attacked by a piece of the other side.
 bool in_check(const Board& board, Color side);
 
 // The legal moves of `side`, in the order search_moves lists them, the illegal ones left out:
 // no move that leaves the own king attacked, no non-promotion that strands a pawn or lance on
-// its last row or a knight on its last two rows, no pawn drop that mates.
+// its last row or a knight on its last two rows, no pawn drop that gives check and leaves the
+// defender without a legal reply (a pawn drop that checks but does not mate is legal).
 void legal_moves(const Board& board, Color side, MoveList& out);
 
 // `move` (any word) is among legal_moves(board, side).
 bool is_legal(const Board& board, Color side, Move move);
 
-// The number of legal move sequences of `depth` plies (depth 0 gives 1), the leaves counted
-// without being played.
+// The number of legal move sequences of `depth` plies (depth 0 gives 1, a negative depth is a
+// ValueError), the leaves counted without being played.
 std::uint64_t legal_perft(const Board& board, Color side, int depth);
 
 }  // namespace velkorant

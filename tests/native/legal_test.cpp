@@ -250,6 +250,13 @@ void test_side_checks() {
         }
         CHECK(refused);
     }
+    bool refused = false;
+    try {
+        (void)legal_perft(board, Color::Black, -1);
+    } catch (const ValueError&) {
+        refused = true;
+    }
+    CHECK(refused);
 }
 
 // A random position: kings (mostly one per side), pieces of every kind, pieces in hand.
