@@ -91,7 +91,7 @@ bool Game::same_position(const Board& a, const Board& b) {
 }
 
 Game::Game(const Board& board, Color turn, std::int64_t ply)
-    : board_(board), turn_(turn), ply_(ply) {
+    : board_(board), start_(board), turn_(turn), ply_(ply) {
     if (!is_side(turn))
         throw ValueError("the side to move is Black or White, not " +
                          std::string(debug_name(turn)));
@@ -245,7 +245,8 @@ void Game::play(Move move) {
             key ^= kKeys.hand[slot][counts[slot]] ^ kKeys.hand[slot][counts[slot] + 1];
         }
     }
-    entries_.emplace_back(board_, key_, move);
+    entries_.push_back(
+        Entry{key_, move, board_.occupied.test(to) ? board_.square_kinds[to] : Kind::None});
     execute_move(board_, move);
     key_ = key;
     turn_ = opponent(turn_);
@@ -264,26 +265,56 @@ Move Game::push_usi(std::string_view usi) {
     return move;
 }
 
+void Game::undo(Board& board, Color mover, const Entry& entry) {
+    const Move move = entry.move;
+    const unsigned to = move.to();
+    auto& counts = board.hand.counts;
+    if (move.is_drop()) {
+        board.drop_unchecked(to);
+        ++counts[side_slot(mover, move.get_piece().piece_type)];
+        return;
+    }
+    const Kind moved = board.square_kinds[to];
+    board.deploy_unchecked(move.from(), move.is_promote() ? unpromoted(moved) : moved, mover);
+    if (entry.captured == Kind::None) {
+        board.drop_unchecked(to);
+    } else {
+        board.deploy_unchecked(to, entry.captured, opponent(mover));
+        --counts[side_slot(mover, unpromoted(entry.captured))];
+    }
+}
+
 Move Game::pop() {
     if (entries_.empty()) throw IndexError("pop from an empty history");
-    const Entry& last = entries_.back();
-    const Move move = last.move;
-    board_ = last.before;
-    key_ = last.key;
+    const Entry last = entries_.back();
     entries_.pop_back();
     turn_ = opponent(turn_);
+    undo(board_, turn_, last);
+    key_ = last.key;
     --ply_;
-    return move;
+    return last.move;
 }
 
 bool Game::is_check() const { return in_check(board_, turn_); }
 
 int Game::occurrences(int limit, std::size_t& earliest) const {
-    int found = 0;
-    // Only every second position has the same side to move.
-    for (std::size_t i = entries_.size() + 2; i >= 2 && found < limit;) {
+    // Positions with the key of the current one, every second one back (the same side to
+    // move); the rest cannot be the same.
+    const std::size_t now = entries_.size();
+    std::size_t lowest = now;
+    for (std::size_t i = now; i >= 2;) {
         i -= 2;
-        if (key_at(i) == key_ && same_position(position(i), board_)) ++found, earliest = i;
+        if (entries_[i].key == key_) lowest = i;
+    }
+    earliest = now;
+    int found = 1;
+    if (lowest == now) return found;
+    // Taking the moves back one by one, compare each candidate exactly.
+    Board before = board_;
+    for (std::size_t i = now; i-- > lowest && found < limit;) {
+        undo(before, turn_at(i), entries_[i]);
+        if ((now - i) % 2 == 0 && entries_[i].key == key_ && same_position(before, board_))
+            ++found, earliest = i;
     }
     return found;
 }
@@ -300,11 +331,15 @@ std::optional<Outcome> Game::outcome() const {
         return Outcome{opponent(turn_), is_check() ? "checkmate" : "no_legal_moves"};
     std::size_t first;
     if (occurrences(4, first) < 4) return std::nullopt;
-    // Every move from the first of the four occurrences on: did each of one side's give check?
+    // Every move from the first of the four occurrences on, taken back from the last: did
+    // each of one side's give check?
     bool checked_always[2] = {true, true};
-    Color mover = turn_;  // the side to move at the first occurrence is the side to move now
-    for (std::size_t i = first; i < entries_.size(); ++i, mover = opponent(mover))
-        if (!in_check(position(i + 1), opponent(mover))) checked_always[byte_of(mover)] = false;
+    Board after = board_;
+    for (std::size_t i = entries_.size(); i-- > first;) {
+        const Color mover = turn_at(i);
+        if (!in_check(after, opponent(mover))) checked_always[byte_of(mover)] = false;
+        undo(after, mover, entries_[i]);
+    }
     if (checked_always[0] != checked_always[1])
         return Outcome{checked_always[0] ? Color::White : Color::Black, "perpetual_check"};
     return Outcome{Color::None, "repetition"};
@@ -364,8 +399,7 @@ std::uint64_t get_bytes(std::string_view in, std::size_t at, int bytes) {
 }  // namespace
 
 std::string Game::state() const {
-    const std::int64_t start_ply = ply_ - static_cast<std::int64_t>(entries_.size());
-    const std::string start = Game(position(0), start_turn(), start_ply).sfen();
+    const std::string start = Game(start_, turn_at(0), start_ply()).sfen();
     std::string out;
     out.reserve(8 + start.size() + 2 * entries_.size());
     out += kGameTag;

@@ -98,10 +98,12 @@ public:
     static Game from_state(std::string_view state);
 
 private:
+    // What a move changed, enough to take it back: the key of the position it was played from
+    // and the kind it captured (None for none).
     struct Entry {
-        Board before;           // the position the move was played from
-        std::uint64_t key = 0;  // its hash
+        std::uint64_t key = 0;
         Move move;
+        Kind captured = Kind::None;
     };
 
     // Takes a board whose squares are already known to be real pieces on the 9x9 area and
@@ -112,21 +114,21 @@ private:
     static bool same_position(const Board& a, const Board& b);
     // Plays a move already known to be legal.
     void play(Move move);
+    // Takes back on `board` the move of `mover` that `entry` records.
+    static void undo(Board& board, Color mover, const Entry& entry);
     // Why the side to move may not play `move`: "leaves the king in check", ...
     std::string refusal(Move move) const;
-    // The position after `i` moves (0 = the start).
-    const Board& position(std::size_t i) const {
-        return i < entries_.size() ? entries_[i].before : board_;
+    // The side to move after `i` moves.
+    Color turn_at(std::size_t i) const {
+        return (entries_.size() - i) % 2 ? opponent(turn_) : turn_;
     }
-    std::uint64_t key_at(std::size_t i) const {
-        return i < entries_.size() ? entries_[i].key : key_;
-    }
-    Color start_turn() const { return entries_.size() % 2 ? opponent(turn_) : turn_; }
+    std::int64_t start_ply() const { return ply_ - static_cast<std::int64_t>(entries_.size()); }
     // Counts the current position's occurrences back from now until `limit` are found;
     // `earliest` gets the index of the earliest one counted.
     int occurrences(int limit, std::size_t& earliest) const;
 
     Board board_;
+    Board start_;  // the position the game was set up from
     Color turn_ = Color::Black;
     std::int64_t ply_ = 1;
     std::uint64_t key_ = 0;

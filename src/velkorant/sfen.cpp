@@ -226,15 +226,11 @@ std::string Game::sfen() const {
 
 std::string Game::usi() const {
     static const Game initial;
-    const Board& start = position(0);
-    const std::int64_t start_ply = ply_ - static_cast<std::int64_t>(entries_.size());
     std::string out;
-    if (start_turn() == Color::Black && start_ply == 1 && same_position(start, initial.board_)) {
+    if (turn_at(0) == Color::Black && start_ply() == 1 && same_position(start_, initial.board_))
         out = "startpos";
-    } else {
-        Game first(start, start_turn(), start_ply);
-        out = "sfen " + first.sfen();
-    }
+    else
+        out = "sfen " + Game(start_, turn_at(0), start_ply()).sfen();
     if (!entries_.empty()) {
         out += " moves";
         for (const Entry& e : entries_) {
