@@ -25,7 +25,8 @@ enum Direction : int {
     SouthWest = South + West,
 };
 
-// The eight directions in Black's order of play: forward, forward-left, round to forward-right.
+// The eight directions, numbered as they are visited for Black: forward first, backward fourth.
+// White's are the same turned around.
 inline constexpr Direction kDirections[8] = {North, NorthWest, West, SouthWest, South, SouthEast, East, NorthEast};
 
 // Position of a direction in kDirections: the index of its ray table.
@@ -58,25 +59,20 @@ namespace detail {
 // Step patterns are built around this square; any square 24 or more from both ends will do.
 inline constexpr unsigned kCentre = 60;
 
-struct Step {
-    Direction first;
-    Direction second;  // a knight's jump is two steps; a plain step has its own direction and 0
-};
-
-// Black's steps by kind; White's are the same turned around. Dragon and Horse step only
-// where they do not slide.
+// Black's steps by kind, as index displacements; White's are the same turned around. A knight
+// jumps two rows forward and one column aside. Dragon and Horse step only where they do not
+// slide.
 constexpr u128 black_steps(Kind kind) {
-    constexpr Step king[] = {{North, {}}, {NorthWest, {}}, {West, {}}, {SouthWest, {}},
-                             {South, {}}, {SouthEast, {}}, {East, {}}, {NorthEast, {}}};
-    constexpr Step gold[] = {{North, {}}, {NorthWest, {}}, {West, {}}, {South, {}}, {East, {}}, {NorthEast, {}}};
-    constexpr Step silver[] = {{North, {}}, {NorthWest, {}}, {SouthWest, {}}, {SouthEast, {}}, {NorthEast, {}}};
-    constexpr Step knight[] = {{North, NorthWest}, {North, NorthEast}};
-    constexpr Step pawn[] = {{North, {}}};
-    constexpr Step diagonal[] = {{NorthWest, {}}, {SouthWest, {}}, {SouthEast, {}}, {NorthEast, {}}};
-    constexpr Step orthogonal[] = {{North, {}}, {West, {}}, {South, {}}, {East, {}}};
+    constexpr int king[] = {North, NorthWest, West, SouthWest, South, SouthEast, East, NorthEast};
+    constexpr int gold[] = {North, NorthWest, West, South, East, NorthEast};
+    constexpr int silver[] = {North, NorthWest, SouthWest, SouthEast, NorthEast};
+    constexpr int knight[] = {North + NorthWest, North + NorthEast};
+    constexpr int pawn[] = {North};
+    constexpr int diagonal[] = {NorthWest, SouthWest, SouthEast, NorthEast};
+    constexpr int orthogonal[] = {North, West, South, East};
     const auto pattern = [](const auto& steps) {
         u128 set = 0;
-        for (const Step& s : steps) set |= bit(static_cast<unsigned>(static_cast<int>(kCentre) + s.first + s.second));
+        for (const int step : steps) set |= bit(static_cast<unsigned>(static_cast<int>(kCentre) + step));
         return set;
     };
     switch (kind) {
