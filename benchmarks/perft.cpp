@@ -9,7 +9,8 @@
 // --middle starts from a built-in middle game instead of the initial position: after a bishop
 // exchange and two pawn exchanges on the rook's column (USI 7g7f 3c3d 8h2b+ 3a2b 2g2f 8c8d 2f2e
 // 8d8e 2e2d 2c2d 2h2d 8e8f 8g8f 8b8f 2d3d 2b3c), Black to move holding a bishop and three pawns,
-// White holding a bishop and two pawns.
+// White holding a bishop and two pawns. Its legal counts are 98, 9870, 736403, 60173524 (depths 1
+// to 4, the same as cshogi's and fairy-stockfish's) and 4065818929 at depth 5.
 //
 //   perft [--legal] [--middle] [max_depth]     (default 5)
 #include <chrono>

@@ -151,6 +151,13 @@ void test_perft() {
     board.startpos();
     const std::uint64_t expected[] = {1, 30, 900, 25470, 719731, 19861490};
     for (int depth = 0; depth <= 5; ++depth) CHECK_EQ(legal_perft(board, Color::Black, depth), expected[depth]);
+    // A middle game with pieces in both hands (USI lnsgkg1nl/9/p1pppps1p/6R2/9/1rP6/P2PPPP1P/9/LNSGKGSNL
+    // b B3Pb2p), counted as cshogi and fairy-stockfish count it.
+    Board middle = from_text("lnsgkg1nl/9/p1pppps1p/6R2/9/1rP6/P2PPPP1P/9/LNSGKGSNL", "BPPP");
+    middle.hand.add_piece(Color::White, Kind::Bichop);
+    middle.hand.add_pieces(Color::White, Kind::Pawn, 2);
+    const std::uint64_t in_middle[] = {1, 98, 9870, 736403};
+    for (int depth = 0; depth <= 3; ++depth) CHECK_EQ(legal_perft(middle, Color::Black, depth), in_middle[depth]);
 }
 
 struct Case {
