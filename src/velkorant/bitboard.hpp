@@ -27,6 +27,20 @@ struct SquareList {
     const std::uint8_t* end() const { return items + size; }
 };
 
+// Takes the lowest index out of a non-empty set and returns it. Index i is bit 127 - i, so the
+// lowest index is the highest bit: the high word holds indices 0..63, the low word 64..127.
+constexpr unsigned pop_lowest(u128& set) {
+    const auto high = static_cast<std::uint64_t>(set >> 64);
+    if (high) {
+        const auto index = static_cast<unsigned>(std::countl_zero(high));
+        set ^= static_cast<u128>((std::uint64_t{1} << 63) >> index) << 64;
+        return index;
+    }
+    const auto index = static_cast<unsigned>(std::countl_zero(static_cast<std::uint64_t>(set)));
+    set ^= (std::uint64_t{1} << 63) >> index;
+    return 64 + index;
+}
+
 [[noreturn]] void throw_bit_out_of_bounds(std::size_t index);   // reads: "index i out of bounds: 128"
 [[noreturn]] void throw_bit_out_of_range(std::size_t index);    // writes: "... out of range: Excluded(128)"
 [[noreturn]] void throw_shift_too_long(std::size_t n);
@@ -83,18 +97,7 @@ public:
     // Calls f(index) for each member among 0..120, ascending.
     template <class F>
     constexpr void for_each_square(F&& f) const {
-        std::uint64_t high = static_cast<std::uint64_t>(v_ >> 64);
-        std::uint64_t low = static_cast<std::uint64_t>(v_) & kLowSquares;
-        while (high) {
-            unsigned lead = static_cast<unsigned>(std::countl_zero(high));
-            f(static_cast<std::uint8_t>(lead));
-            high &= ~(std::uint64_t{1} << (63 - lead));
-        }
-        while (low) {
-            unsigned lead = static_cast<unsigned>(std::countl_zero(low));
-            f(static_cast<std::uint8_t>(64 + lead));
-            low &= ~(std::uint64_t{1} << (63 - lead));
-        }
+        for (u128 rest = v_ & ~kSpare; rest;) f(static_cast<std::uint8_t>(pop_lowest(rest)));
     }
 
     SquareList get_trues() const {
@@ -108,24 +111,9 @@ private:
 
     static constexpr u128 kTop = static_cast<u128>(1) << 127;
     static constexpr u128 kSpare = 0x7f;  // indices 121..127: the seven lowest bits
-    static constexpr std::uint64_t kLowSquares = ~std::uint64_t{0x7f};  // 64..120 of word 1
 
     u128 v_ = 0;
 };
-
-// Takes the lowest index out of a non-empty set and returns it. Index i is bit 127 - i, so the
-// lowest index is the highest bit: the high word holds indices 0..63, the low word 64..127.
-constexpr unsigned pop_lowest(u128& set) {
-    const auto high = static_cast<std::uint64_t>(set >> 64);
-    if (high) {
-        const auto index = static_cast<unsigned>(std::countl_zero(high));
-        set ^= static_cast<u128>((std::uint64_t{1} << 63) >> index) << 64;
-        return index;
-    }
-    const auto index = static_cast<unsigned>(std::countl_zero(static_cast<std::uint64_t>(set)));
-    set ^= (std::uint64_t{1} << 63) >> index;
-    return 64 + index;
-}
 
 // Rows 1..9 of a column: column + 11, column + 22, ..., column + 99, less any past 127.
 // Panics for column >= 128 with the message of a write.
