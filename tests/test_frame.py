@@ -345,7 +345,7 @@ class TestTypes:
 
 
 def test_module():
-    assert velkorant.__all__ == ["Address", "ColorType", "PieceType", "Piece", "Move", "Hand", "Board"]
+    assert velkorant.__all__ == ["Address", "ColorType", "PieceType", "Piece", "Move", "Hand", "Board", "Game"]
     assert velkorant.__doc__ == ""
     assert all(getattr(velkorant, name).__name__ == name for name in velkorant.__all__)
 

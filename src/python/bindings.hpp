@@ -229,12 +229,17 @@ PyObject* call_with_arguments(const char* cls, const char* member, PyObject* con
     constexpr std::size_t n = ParamsT::count;
     static_assert(n == std::tuple_size_v<Arguments>, "one name per parameter");
     PyObject* argv[n > 0 ? n : 1] = {};
-    const ParameterList list{cls, member, ParamsT::names.data(), n, ParamsT::required};
-    const bool matched = tuple_args ? match_arguments(list, tuple_args, kwargs, argv)
-                                    : match_arguments(list, args, nargs, kwnames, argv);
-    if (!matched) return nullptr;
+    if (!tuple_args && !kwnames && nargs == static_cast<Py_ssize_t>(n)) {
+        // Every parameter given by position, the common case: nothing to match.
+        std::copy(args, args + n, argv);
+    } else {
+        const ParameterList list{cls, member, ParamsT::names.data(), n, ParamsT::required};
+        const bool matched = tuple_args ? match_arguments(list, tuple_args, kwargs, argv)
+                                        : match_arguments(list, args, nargs, kwnames, argv);
+        if (!matched) return nullptr;
+    }
     std::array<Ref, n> defaults;
-    if (!ParamsT::fill_defaults(argv, defaults)) return nullptr;
+    if (ParamsT::required < n && !ParamsT::fill_defaults(argv, defaults)) return nullptr;
     return [&]<std::size_t... I>(std::index_sequence<I...> seq) -> PyObject* {
         std::tuple<CasterFor<std::tuple_element_t<I, Arguments>>...> casters;
         if (!load_arguments(casters, argv, ParamsT::names, seq)) return nullptr;
