@@ -21,8 +21,7 @@ void set_game_state(Game& g, BytesView state) { g = Game::from_state(state.data)
 
 std::string game_svg(const Game& g) {
     SvgMarks marks{g.turn()};
-    const std::vector<Move> history = g.history();
-    if (!history.empty()) marks.has_last = true, marks.last = history.back();
+    if (const std::optional<Move> last = g.last_move()) marks.has_last = true, marks.last = *last;
     return to_svg(g.board(), marks);
 }
 

@@ -52,6 +52,10 @@ public:
     const Board& board() const { return board_; }
     // The moves played since the game was set up, oldest first.
     std::vector<Move> history() const;
+    // The last move played, if any.
+    std::optional<Move> last_move() const {
+        return entries_.empty() ? std::nullopt : std::optional<Move>(entries_.back().move);
+    }
 
     std::string sfen() const;
     // "startpos moves ..." when the game began at the initial position, else
