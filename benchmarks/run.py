@@ -589,7 +589,7 @@ def main() -> int:
         )
     for name, nodes, wall, cpu in native:
         met = "yes" if cpu >= 150 else "NO"
-        print(f"{name:<17}{'M nod/s':<9}{cpu:>11.1f}{'':>11}{'':>13}{'':>11}{'':>12}{'150':>8}  {met}")
+        print(f"{name:<17}{'Mnode/s':<9}{cpu:>11.1f}{'':>11}{'':>13}{'':>11}{'':>12}{'150':>8}  {met}")
     print(
         "ratios: how many times faster velkorant is than the peer (per call or per ply); "
         "targets are ratios against cshogi"
