@@ -11,7 +11,7 @@ import sys
 
 from hypothesis import given, settings, strategies as st
 
-from velkorant import Address, Board, ColorType, Hand, Move, Piece, PieceType
+from velkorant import Address, Board, ColorType, Game, Hand, Move, Piece, PieceType
 
 from support.surface import Index, hand_counts, move_text, move_view, parse_placement, read, square_text
 from support.workload import mixed_calls
@@ -146,7 +146,7 @@ def test_random_games_keep_every_piece(rng):
 def test_mixed_calls_do_not_leak():
     """Hundreds of thousands of calls leave no objects and no references behind. Every instance
     holds a reference to its class, so a leaked instance shows in its class's reference count."""
-    classes = (Address, ColorType, PieceType, Piece, Move, Hand, Board, Index)
+    classes = (Address, ColorType, PieceType, Piece, Move, Hand, Board, Game, Index)
     mixed_calls(300)  # fill the free lists and caches first
     gc.collect()
     blocks, references = sys.getallocatedblocks(), [sys.getrefcount(c) for c in classes]

@@ -3,14 +3,15 @@ tools/sanitize.sh runs it under valgrind."""
 import copy
 import pickle
 
-from velkorant import Address, Board, ColorType, Hand, Move, Piece, PieceType
+from velkorant import Address, Board, ColorType, Game, Hand, Move, Piece, PieceType
 
 from support.surface import Index
 
 
 def mixed_calls(rounds):
-    """Every class and member, about ninety calls a round, a third of them failing in every way
-    the boundary knows (wrong type, range, length, borrow, refusal, panic, codec, callbacks)."""
+    """Every class and most members, over a hundred calls a round, a third of them failing in
+    every way the boundary knows (wrong type, range, length, borrow, refusal, panic, codec,
+    callbacks), with pickling and a game of the full rules."""
     black, white, pawn = ColorType.Black, ColorType.White, PieceType.Pawn
     no_colour = getattr(ColorType, "None")
     long_text = "\u00e9" * 300
@@ -45,6 +46,17 @@ def mixed_calls(rounds):
         fails(lambda: pickle.loads(pickle.dumps(board)))
         fails(hand.__setstate__, (hand.pieces, bytes(15)))
         fails(move.__setstate__, 2**16)
+        game = Game()
+        game.push(game.legal_moves()[i % 30])
+        game.push_usi("3c3d"), game.is_check(), game.outcome(), game.sfen(), game.history, game.board
+        pickle.loads(pickle.dumps(game)).pop()
+        board.hand = hand
+        board.remove(60)
+        fails(Game, "x")
+        fails(game.push_usi, "zz")
+        fails(game.perft, -1)
+        fails(Game().pop)
+        fails(board.remove, 200)
         fails(board.deploy, 200, pawn, black)
         fails(board.get_piece, Address(200, 200))
         fails(board.search_moves, no_colour)
