@@ -505,17 +505,63 @@ void legal_moves(const Board& board, Color side, MoveList& out) {
 
 bool is_legal(const Board& board, Color side, Move move) {
     const int us = side_of(side);
-    Finder finder{move};
-    // Only the moving piece, or the dropped kind, needs generating.
-    if (move.is_drop()) {
-        const unsigned kind = move.from() & 63;
-        if ((move.from() >> 6) != static_cast<unsigned>(us) || kind < number(Kind::Gold) || kind > number(Kind::Pawn)) return false;
-        generate(board, us, finder, 0, 1u << kind);
-    } else {
-        if (move.from() >= kSquares || !board.color_boards[us].test(move.from())) return false;
-        generate(board, us, finder, bit(move.from()), 0);
+    const int them = us ^ 1;
+    const u128 own = board.color_boards[us].to_u128();
+    const u128 kings = board.piece_boards[number(Kind::King)].to_u128() & own;
+    if (kings & (kings - 1)) {
+        // Several kings: only the moving piece, or the dropped kind, is generated and tried.
+        Finder finder{move};
+        if (move.is_drop()) {
+            const unsigned kind = move.from() & 63;
+            if ((move.from() >> 6) != static_cast<unsigned>(us) || kind < number(Kind::Gold) || kind > number(Kind::Pawn))
+                return false;
+            generate(board, us, finder, 0, 1u << kind);
+        } else {
+            if (move.from() >= kSquares || !(own & bit(move.from()))) return false;
+            generate(board, us, finder, bit(move.from()), 0);
+        }
+        return finder.found;
     }
-    return finder.found;
+
+    // One king or none: is the word one of the side's pseudo-legal moves that strands nothing?
+    const unsigned to = move.to();
+    if (!(kPlaying & bit(to))) return false;
+    const u128 occupied = own | board.color_boards[them].to_u128();
+    unsigned king = kings ? lowest_index(kings) : 0;
+    u128 after = occupied | bit(to);  // the occupied squares once the move is played
+    if (move.is_drop()) {
+        const Kind kind = kind_from_number(move.from() & 63);
+        if ((move.from() >> 6) != static_cast<unsigned>(us) || move.is_promote() || number(kind) < number(Kind::Gold) ||
+            number(kind) > number(Kind::Pawn) || !board.hand.counts[8 * us + number(kind) - 1])
+            return false;
+        if (!(board.piece_boards[0].to_u128() & drop_rows(us, kind) & bit(to))) return false;
+        if (kind == Kind::Pawn) {
+            const u128 pawns = (board.piece_boards[number(Kind::Pawn)] & board.color_boards[us]).to_u128();
+            if (columns_of(pawns) & bit(to)) return false;
+            // A pawn drop that checks must leave the defender a reply.
+            u128 checks = 0;
+            for (u128 rest = (board.piece_boards[number(Kind::King)] & board.color_boards[them]).to_u128(); rest;)
+                checks |= step_attacks(them, Kind::Pawn, pop_lowest(rest));
+            if ((checks & bit(to)) && pawn_drop_mates(board, us, to)) return false;
+        }
+    } else {
+        const unsigned from = move.from();
+        if (from >= kSquares || !(own & bit(from))) return false;
+        const Kind kind = board.square_kinds[from];
+        if (!(attacks(us, kind, from, occupied) & ~own & bit(to))) return false;
+        if (move.is_promote() ? !is_promotable(kind) || !(kTables.in_zone[us][from] || kTables.in_zone[us][to])
+                              : !(kPlainTargets.of[us][number(kind)] & bit(to)))
+            return false;
+        after ^= bit(from);
+        if (from == king) king = to;
+    }
+    if (!kings) return true;
+    // The king must not be attacked once the move is played: the other side's pieces less the
+    // one captured on the destination, with the mover's squares changed.
+    Attackers a = attackers_of(board, them);
+    const u128 left = ~bit(to);
+    a.own &= left, a.rooks &= left, a.bichops &= left, a.lances &= left, a.steppers &= left;
+    return !attacked(a, king, after);
 }
 
 std::uint64_t legal_perft(const Board& board, Color side, int depth) {
