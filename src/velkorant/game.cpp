@@ -325,9 +325,7 @@ int Game::repetition_count() const {
 }
 
 std::optional<Outcome> Game::outcome() const {
-    MoveList moves;
-    legal_moves(moves);
-    if (moves.size() == 0)
+    if (count_legal_moves(board_, turn_) == 0)
         return Outcome{opponent(turn_), is_check() ? "checkmate" : "no_legal_moves"};
     std::size_t first;
     if (occurrences(4, first) < 4) return std::nullopt;

@@ -503,6 +503,8 @@ void legal_moves(const Board& board, Color side, MoveList& out) {
     generate(board, us, writer);
 }
 
+std::uint64_t count_legal_moves(const Board& board, Color side) { return count_moves(board, side_of(side)); }
+
 bool is_legal(const Board& board, Color side, Move move) {
     const int us = side_of(side);
     const int them = us ^ 1;

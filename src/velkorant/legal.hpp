@@ -25,6 +25,9 @@ bool in_check(const Board& board, Color side);
 // defender without a legal reply (a pawn drop that checks but does not mate is legal).
 void legal_moves(const Board& board, Color side, MoveList& out);
 
+// How many moves legal_moves lists, counted without listing them.
+std::uint64_t count_legal_moves(const Board& board, Color side);
+
 // `move` (any word) is among legal_moves(board, side).
 bool is_legal(const Board& board, Color side, Move move);
 
