@@ -325,7 +325,7 @@ int Game::repetition_count() const {
 }
 
 std::optional<Outcome> Game::outcome() const {
-    if (count_legal_moves(board_, turn_) == 0)
+    if (!has_legal_move(board_, turn_))
         return Outcome{opponent(turn_), is_check() ? "checkmate" : "no_legal_moves"};
     std::size_t first;
     if (occurrences(4, first) < 4) return std::nullopt;

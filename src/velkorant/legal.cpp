@@ -315,7 +315,11 @@ void generate(const Board& board, int us, Sink& sink, u128 pieces = kAll, unsign
             plain = tried(board, us, plain, [s](unsigned t) { return Move::normal(s, t); });
             promoting = tried(board, us, promoting, [s](unsigned t) { return Move::promoting(s, t); });
         }
-        if (plain | promoting) sink.board(s, plain, promoting);
+        if (plain | promoting) {
+            sink.board(s, plain, promoting);
+            if constexpr (requires { sink.done(); })
+                if (sink.done()) return;
+        }
     }
 
     if (!double_check && drop_kinds) drops(board, us, g, sink, drop_kinds);
@@ -432,6 +436,14 @@ struct Writer {
     }
 };
 
+// Tells whether any move comes out, and stops the generator at the first piece that has one.
+struct Any {
+    bool found = false;
+    void board(unsigned, u128, u128) { found = true; }
+    void drops(unsigned, u128) { found = true; }
+    bool done() const { return found; }
+};
+
 // Tells whether one move word comes out.
 struct Finder {
     Move move;
@@ -504,6 +516,12 @@ void legal_moves(const Board& board, Color side, MoveList& out) {
 }
 
 std::uint64_t count_legal_moves(const Board& board, Color side) { return count_moves(board, side_of(side)); }
+
+bool has_legal_move(const Board& board, Color side) {
+    Any any;
+    generate(board, side_of(side), any);
+    return any.found;
+}
 
 bool is_legal(const Board& board, Color side, Move move) {
     const int us = side_of(side);

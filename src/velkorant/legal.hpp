@@ -27,6 +27,8 @@ void legal_moves(const Board& board, Color side, MoveList& out);
 
 // How many moves legal_moves lists, counted without listing them.
 std::uint64_t count_legal_moves(const Board& board, Color side);
+// Whether legal_moves lists any move, found without looking further than the first.
+bool has_legal_move(const Board& board, Color side);
 
 // `move` (any word) is among legal_moves(board, side).
 bool is_legal(const Board& board, Color side, Move move);

@@ -297,6 +297,7 @@ void test_against_reference() {
         const std::vector<std::uint16_t> fast = fast_legal(board, side);
         const std::vector<std::uint16_t> slow = reference_legal(board, side);
         bool ok = fast == slow && legal_perft(board, side, 1) == slow.size() &&
+                  count_legal_moves(board, side) == slow.size() && has_legal_move(board, side) == !slow.empty() &&
                   in_check(board, side) == (has_king(board, side) && reference_in_check(board, side));
         // is_legal on every generated word and on random words.
         MoveList pseudo;
