@@ -45,7 +45,11 @@ struct Name {
 // A parameter written "name" or "name=default".
 template <Name P>
 struct Parameter {
-    static constexpr std::size_t split = P.view().find('=');
+    static constexpr std::size_t split = [] {
+        for (std::size_t i = 0; i + 1 < sizeof(P.text); ++i)
+            if (P.text[i] == '=') return i;
+        return std::string_view::npos;
+    }();
     static constexpr bool has_default = split != std::string_view::npos;
     static constexpr std::string_view name_view = has_default ? P.view().substr(0, split) : P.view();
     static constexpr std::string_view default_text = has_default ? P.view().substr(split + 1) : std::string_view{};
