@@ -1,7 +1,7 @@
 """velkorant against cshogi and python-shogi, side by side, in one table.
 
-    python benchmarks/run.py                     # full run (several minutes on 2 cores)
-    python benchmarks/run.py --quick             # fewer repetitions and games (about a minute)
+    python benchmarks/run.py                     # full run (one to two minutes)
+    python benchmarks/run.py --quick             # fewer repetitions and games (about ten seconds)
     python benchmarks/run.py --perft build-native/perft   # add the native legal perft rows
 
 Needs the benchmark extras (pip install '.[bench]', i.e. cshogi and python-shogi) and the
