@@ -3,6 +3,7 @@ fatal failures, the types themselves, the module, and reference balance."""
 import gc
 import subprocess
 import sys
+import textwrap
 import threading
 import weakref
 
@@ -164,101 +165,110 @@ class TestSearchDuringSearch:
     building the result list allocates, an allocation can start the garbage collector, and the
     collector runs callbacks and finalizers that may generate moves on another board.
 
-    Every list made while the collector runs this often is kept alive: a freed list would go to
-    the list free list, and a list taken from there is not an allocation that starts a collection."""
+    Each case runs in a fresh interpreter: whether an allocation starts a collection depends on
+    the collector's state, which the rest of the suite changes (a collection that is under way
+    in any frame of the process starts no other). Every list made while the collector runs this
+    often is kept alive: a freed list would go to the list free list, and a list taken from there
+    is not an allocation that starts a collection."""
 
-    @staticmethod
-    def boards():
+    PRELUDE = textwrap.dedent("""
+        import gc, threading
+        from velkorant import Board, ColorType, PieceType
         board, other = Board(), Board()
         board.startpos()
         other.deploy(60, PieceType.Rook, ColorType.White)
-        return board, other, [repr(m) for m in board.search_moves(ColorType.Black)]
+        expected = [repr(m) for m in board.search_moves(ColorType.Black)]
+        expected_other = [repr(m) for m in other.search_moves(ColorType.White)]
+        kept = []
 
-    @staticmethod
-    def collecting_often(callback):
-        """Runs the collector at almost every allocation of a list, with `callback` as a gc
-        callback; gives back the lists that empty the list free list."""
-        spare = [[] for _ in range(200)]
-        gc.callbacks.append(callback)
-        gc.set_threshold(1)
-        return spare
+        def collecting_often(callback):
+            spare = [[] for _ in range(200)]   # empties the list free list
+            gc.callbacks.append(callback)
+            gc.set_threshold(1)
+            return spare
 
-    @staticmethod
-    def collecting_normally(callback):
-        gc.set_threshold(700)
-        gc.callbacks.remove(callback)
+        def collecting_normally(callback):
+            gc.set_threshold(700)
+            gc.callbacks.remove(callback)
+
+        def own_lists(results, wanted=expected):
+            return all([repr(m) for m in r] == wanted for r in results)
+    """)
+
+    @classmethod
+    def run_isolated(cls, body):
+        source = cls.PRELUDE + textwrap.dedent(body) + "\nprint('ok')\n"
+        result = subprocess.run([sys.executable, "-c", source], capture_output=True, text=True, timeout=120)
+        assert result.returncode == 0 and result.stdout.strip() == "ok", result.stderr[-2000:]
 
     def test_a_gc_callback_searching_another_board(self):
-        board, other, expected = self.boards()
-        kept = []
+        self.run_isolated("""
+            def callback(phase, info):
+                if phase == "start":
+                    kept.append(other.search_moves(ColorType.White))
 
-        def callback(phase, info):
-            if phase == "start":
-                kept.append(other.search_moves(ColorType.White))
-
-        spare = self.collecting_often(callback)
-        try:
-            results = [board.search_moves(ColorType.Black) for _ in range(20)]
-        finally:
-            self.collecting_normally(callback)
-        assert spare and kept and all([repr(m) for m in r] == expected for r in results)
+            spare = collecting_often(callback)
+            try:
+                results = [board.search_moves(ColorType.Black) for _ in range(20)]
+            finally:
+                collecting_normally(callback)
+            assert spare and kept and own_lists(results)
+        """)
 
     def test_finalizers_in_cycles_searching_another_board(self):
-        board, other, expected = self.boards()
-        kept = []
+        self.run_isolated("""
+            class Cycle:
+                def __init__(self):
+                    self.me = self
 
-        class Cycle:
-            def __init__(self):
-                self.me = self
+                def __del__(self):
+                    kept.append(other.search_moves(ColorType.White))
 
-            def __del__(self):
-                kept.append(other.search_moves(ColorType.White))
+            def callback(phase, info):
+                pass
 
-        def callback(phase, info):
-            pass
-
-        spare = self.collecting_often(callback)
-        try:
-            results = []
-            for _ in range(20):
-                Cycle()
-                results.append(board.search_moves(ColorType.Black))
-        finally:
-            self.collecting_normally(callback)
-        assert spare and kept and all([repr(m) for m in r] == expected for r in results)
+            spare = collecting_often(callback)
+            try:
+                results = []
+                for _ in range(20):
+                    Cycle()
+                    results.append(board.search_moves(ColorType.Black))
+            finally:
+                collecting_normally(callback)
+            assert spare and kept and own_lists(results)
+        """)
 
     def test_two_threads_each_with_its_own_board(self):
         """In the middle of every collection in this thread's call, a second thread runs a whole
         call on its own board."""
-        board, other, expected = self.boards()
-        expected_other = [repr(m) for m in other.search_moves(ColorType.White)]
-        go, done, found_other, stop = threading.Event(), threading.Event(), [], []
-        first = threading.current_thread()
+        self.run_isolated("""
+            go, done, stop = threading.Event(), threading.Event(), []
+            first = threading.current_thread()
 
-        def second():
-            while go.wait() and not stop:
-                go.clear()
-                found_other.append(other.search_moves(ColorType.White))
-                done.set()
+            def second():
+                while go.wait() and not stop:
+                    go.clear()
+                    kept.append(other.search_moves(ColorType.White))
+                    done.set()
 
-        def callback(phase, info):
-            if phase == "start" and threading.current_thread() is first:
-                done.clear()
+            def callback(phase, info):
+                if phase == "start" and threading.current_thread() is first:
+                    done.clear()
+                    go.set()
+                    done.wait()
+
+            thread = threading.Thread(target=second)
+            thread.start()
+            spare = collecting_often(callback)
+            try:
+                results = [board.search_moves(ColorType.Black) for _ in range(20)]
+            finally:
+                collecting_normally(callback)
+                stop.append(True)
                 go.set()
-                done.wait()
-
-        thread = threading.Thread(target=second)
-        thread.start()
-        spare = self.collecting_often(callback)
-        try:
-            results = [board.search_moves(ColorType.Black) for _ in range(20)]
-        finally:
-            self.collecting_normally(callback)
-            stop.append(True)
-            go.set()
-            thread.join()
-        assert spare and found_other and all([repr(m) for m in r] == expected for r in results)
-        assert all([repr(m) for m in r] == expected_other for r in found_other)
+                thread.join()
+            assert spare and kept and own_lists(results) and own_lists(kept, expected_other)
+        """)
 
 
 class TestPanic:
