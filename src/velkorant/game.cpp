@@ -247,6 +247,7 @@ void Game::play(Move move) {
     }
     entries_.push_back(
         Entry{key_, move, board_.occupied.test(to) ? board_.square_kinds[to] : Kind::None});
+    ++seen_[key_ % kKeyBuckets];
     execute_move(board_, move);
     key_ = key;
     turn_ = opponent(turn_);
@@ -288,6 +289,7 @@ Move Game::pop() {
     if (entries_.empty()) throw IndexError("pop from an empty history");
     const Entry last = entries_.back();
     entries_.pop_back();
+    --seen_[last.key % kKeyBuckets];
     turn_ = opponent(turn_);
     undo(board_, turn_, last);
     key_ = last.key;
@@ -301,6 +303,8 @@ int Game::occurrences(int limit, std::size_t& earliest) const {
     // Positions with the key of the current one, every second one back (the same side to
     // move); the rest cannot be the same.
     const std::size_t now = entries_.size();
+    earliest = now;
+    if (!seen_[key_ % kKeyBuckets]) return 1;
     std::size_t lowest = now;
     for (std::size_t i = now; i >= 2;) {
         i -= 2;

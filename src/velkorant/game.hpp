@@ -137,6 +137,10 @@ private:
     std::int64_t ply_ = 1;
     std::uint64_t key_ = 0;
     std::vector<Entry> entries_;
+    // How many positions of the history fall in each bucket of keys (the key's low bits): an
+    // empty bucket tells at once that the current position has not occurred before.
+    static constexpr std::size_t kKeyBuckets = 512;
+    std::array<std::uint32_t, kKeyBuckets> seen_{};
 };
 
 }  // namespace velkorant
