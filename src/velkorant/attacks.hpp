@@ -105,6 +105,7 @@ struct Tables {
     u128 lines[2][kSquares];   // the rook's four rays, the bishop's four rays
     u128 columns[11];          // rows 1..9 of each column
     bool in_zone[2][kSquares]; // square s lies in the side's promotion zone
+    u128 step_from[2][kKinds][kBits];  // step targets of each side's kinds from each index, on the playing area
 };
 
 constexpr Tables make_tables() {
@@ -125,6 +126,14 @@ constexpr Tables make_tables() {
     for (unsigned column = 0; column < 11; ++column) t.columns[column] = generate_column(column).to_u128();
     for (int side = 0; side < 2; ++side)
         for (unsigned s = 0; s < kSquares; ++s) t.in_zone[side][s] = Board::promotion_zone[side].test(s);
+    // The centred pattern moved to every index: one load where a generator asks for a piece's steps.
+    const u128 playing = ~Board::wall.to_u128() & ~static_cast<u128>(0x7f);
+    for (int side = 0; side < 2; ++side)
+        for (int kind = 0; kind < kKinds; ++kind)
+            for (unsigned s = 0; s < kBits; ++s) {
+                const u128 pattern = t.steps[side][kind];
+                t.step_from[side][kind][s] = (s >= kCentre ? pattern >> (s - kCentre) : pattern << (kCentre - s)) & playing;
+            }
     return t;
 }
 
@@ -160,11 +169,7 @@ inline u128 lance_attacks(int side, unsigned s, u128 blockers) {
 }
 
 // The step and jump targets of a piece of `kind` and `side` on s, on the playing area only.
-inline u128 step_attacks(int side, Kind kind, unsigned s) {
-    const u128 pattern = kTables.steps[side][number(kind)];
-    const u128 moved = s >= detail::kCentre ? pattern >> (s - detail::kCentre) : pattern << (detail::kCentre - s);
-    return moved & kPlaying;
-}
+inline u128 step_attacks(int side, Kind kind, unsigned s) { return kTables.step_from[side][number(kind)][s]; }
 
 // Every square a piece of `kind` and `side` on s reaches, up to and including the first piece in
 // the way of each slide.
