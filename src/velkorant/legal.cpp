@@ -518,8 +518,27 @@ void legal_moves(const Board& board, Color side, MoveList& out) {
 std::uint64_t count_legal_moves(const Board& board, Color side) { return count_moves(board, side_of(side)); }
 
 bool has_legal_move(const Board& board, Color side) {
+    const int us = side_of(side);
+    const u128 own = board.color_boards[us].to_u128();
+    const u128 kings = board.piece_boards[number(Kind::King)].to_u128() & own;
+    if (kings && !(kings & (kings - 1))) {
+        // Out of check, a piece that shares no line with its king cannot uncover it: its first
+        // move that strands nothing is legal. Most positions are answered by their first piece.
+        const unsigned king = lowest_index(kings);
+        const u128 occupied = own | board.color_boards[us ^ 1].to_u128();
+        const u128 zone = Board::promotion_zone[us].to_u128();
+        if (!attacked(attackers_of(board, us ^ 1), king, occupied)) {
+            for (u128 movers = own & ~(kTables.lines[0][king] | kTables.lines[1][king] | kings); movers;) {
+                const unsigned s = pop_lowest(movers);
+                const Kind kind = board.square_kinds[s];
+                const u128 targets = attacks(us, kind, s, occupied) & ~own;
+                if (targets & kPlainTargets.of[us][number(kind)]) return true;
+                if (is_promotable(kind) && (kTables.in_zone[us][s] ? targets : targets & zone)) return true;
+            }
+        }
+    }
     Any any;
-    generate(board, side_of(side), any);
+    generate(board, us, any);
     return any.found;
 }
 
