@@ -247,7 +247,7 @@ void Game::play(Move move) {
     }
     entries_.push_back(
         Entry{key_, move, board_.occupied.test(to) ? board_.square_kinds[to] : Kind::None});
-    ++seen_[key_ % kKeyBuckets];
+    if (std::uint16_t& seen = seen_[key_ % kKeyBuckets]; seen != kFull) ++seen;
     execute_move(board_, move);
     key_ = key;
     turn_ = opponent(turn_);
@@ -289,7 +289,7 @@ Move Game::pop() {
     if (entries_.empty()) throw IndexError("pop from an empty history");
     const Entry last = entries_.back();
     entries_.pop_back();
-    --seen_[last.key % kKeyBuckets];
+    if (std::uint16_t& seen = seen_[last.key % kKeyBuckets]; seen != kFull) --seen;
     turn_ = opponent(turn_);
     undo(board_, turn_, last);
     key_ = last.key;

@@ -138,9 +138,11 @@ private:
     std::uint64_t key_ = 0;
     std::vector<Entry> entries_;
     // How many positions of the history fall in each bucket of keys (the key's low bits): an
-    // empty bucket tells at once that the current position has not occurred before.
+    // empty bucket tells at once that the current position has not occurred before. A count
+    // that reaches its limit stays there (the bucket is then always searched).
     static constexpr std::size_t kKeyBuckets = 512;
-    std::array<std::uint32_t, kKeyBuckets> seen_{};
+    static constexpr std::uint16_t kFull = 0xffff;
+    std::array<std::uint16_t, kKeyBuckets> seen_{};
 };
 
 }  // namespace velkorant
