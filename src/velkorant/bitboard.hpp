@@ -41,6 +41,23 @@ constexpr unsigned pop_lowest(u128& set) {
     return 64 + index;
 }
 
+// Calls f(i) for every member i of a set, ascending: the high word's indices 0..63, then the
+// low word's 64..127, each word taken apart on its own (a loop over one 64-bit word is
+// cheaper than popping from both).
+template <class F>
+constexpr void for_each_index(u128 set, F&& f) {
+    for (auto word = static_cast<std::uint64_t>(set >> 64); word;) {
+        const auto index = static_cast<unsigned>(std::countl_zero(word));
+        word ^= (std::uint64_t{1} << 63) >> index;
+        f(index);
+    }
+    for (auto word = static_cast<std::uint64_t>(set); word;) {
+        const auto index = static_cast<unsigned>(std::countl_zero(word));
+        word ^= (std::uint64_t{1} << 63) >> index;
+        f(64 + index);
+    }
+}
+
 [[noreturn]] void throw_bit_out_of_bounds(std::size_t index);   // reads: "index i out of bounds: 128"
 [[noreturn]] void throw_bit_out_of_range(std::size_t index);    // writes: "... out of range: Excluded(128)"
 [[noreturn]] void throw_shift_too_long(std::size_t n);

@@ -425,13 +425,13 @@ struct Writer {
     MoveList& out;
     void board(unsigned s, u128 plain, u128 promoting) {
         std::uint16_t* cursor = out.append_space(2 * 81);
-        while (plain) *cursor++ = Move::normal(s, pop_lowest(plain)).word;
-        while (promoting) *cursor++ = Move::promoting(s, pop_lowest(promoting)).word;
+        for_each_index(plain, [&](unsigned t) { *cursor++ = Move::normal(s, t).word; });
+        for_each_index(promoting, [&](unsigned t) { *cursor++ = Move::promoting(s, t).word; });
         out.commit(cursor);
     }
     void drops(unsigned code, u128 targets) {
         std::uint16_t* cursor = out.append_space(81);
-        while (targets) *cursor++ = Move::drop_of(code, pop_lowest(targets)).word;
+        for_each_index(targets, [&](unsigned t) { *cursor++ = Move::drop_of(code, t).word; });
         out.commit(cursor);
     }
 };

@@ -19,7 +19,7 @@ namespace {
 // One move per member of `targets`, ascending, built by `make(t)`.
 template <class Make>
 inline std::uint16_t* emit(std::uint16_t* cursor, u128 targets, Make make) {
-    while (targets) *cursor++ = make(pop_lowest(targets)).word;
+    for_each_index(targets, [&](unsigned t) { *cursor++ = make(t).word; });
     return cursor;
 }
 
