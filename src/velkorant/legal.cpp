@@ -334,7 +334,7 @@ constexpr u128 shifted(u128 set) {
 // The number of legal moves of side Us, counted where the order of the list does not matter:
 // every free pawn's step at once, then the other free pieces kind by kind, then the pinned ones.
 template <int Us>
-std::uint64_t count_moves_of(const Board& board) {
+[[gnu::always_inline]] inline std::uint64_t count_moves_of(const Board& board) {
     constexpr int s = Us ? -1 : 1;  // White's directions are Black's turned around
     const Guard g = guard_of(board, Us);
     if (g.mode == Guard::kTried) {
@@ -418,6 +418,11 @@ std::uint64_t count_moves_of(const Board& board) {
     return n + dropped.n;
 }
 
+// Counting is mostly population counts: where the processor has the instruction, a second copy
+// of the counter compiled for it is chosen when the library loads; the build stays portable.
+#if defined(__x86_64__) && !defined(__POPCNT__) && defined(__GNUC__) && !defined(__clang__)
+[[gnu::target_clones("popcnt", "default")]]
+#endif
 std::uint64_t count_moves(const Board& board, int us) { return us ? count_moves_of<1>(board) : count_moves_of<0>(board); }
 
 // Lists the moves into a MoveList.
