@@ -12,38 +12,14 @@
 #include "velkorant/errors.hpp"
 #include "velkorant/game.hpp"
 
+#include "check.hpp"
+
 using namespace velkorant;
 
 namespace {
 
-int passed = 0;
-int failed = 0;
-
-void record(bool ok, const std::string& what, int line) {
-    if (ok) {
-        ++passed;
-    } else {
-        ++failed;
-        std::printf("FAIL line %d: %s\n", line, what.c_str());
-    }
-}
-
-#define CHECK(cond) record((cond), #cond, __LINE__)
-#define CHECK_EQ(a, b)                                                                      \
-    do {                                                                                    \
-        const auto va_ = (a);                                                               \
-        const auto vb_ = (b);                                                               \
-        record(va_ == vb_, std::string(#a " == " #b ": ") + show(va_) + " vs " + show(vb_), \
-               __LINE__);                                                                   \
-    } while (0)
-
-std::string show(const std::string& s) { return "\"" + s + "\""; }
-template <class T>
-std::string show(const T& v)
-    requires std::is_integral_v<T>
-{
-    return std::to_string(v);
-}
+using check::record;
+using check::show;
 
 // Runs f: true when it throws E with `part` in the message.
 template <class E>
@@ -536,6 +512,5 @@ int main() {
     test_push_pop();
     test_outcomes();
     test_declaration();
-    std::printf("%d passed, %d failed\n", passed, failed);
-    return failed ? 1 : 0;
+    return check::finish();
 }

@@ -15,31 +15,15 @@
 #include "velkorant/errors.hpp"
 #include "velkorant/legal.hpp"
 
+#include "check.hpp"
+
 using namespace velkorant;
 
 namespace {
 
-int passed = 0;
-int failed = 0;
-const char* group = "";
-
-void record(bool ok, const std::string& what, int line) {
-    if (ok) {
-        ++passed;
-    } else {
-        ++failed;
-        std::printf("FAIL [%s] line %d: %s\n", group, line, what.c_str());
-    }
-}
-
-#define CHECK(cond) record((cond), #cond, __LINE__)
-#define CHECK_EQ(a, b)                                                                          \
-    do {                                                                                        \
-        const auto va_ = (a);                                                                   \
-        const auto vb_ = (b);                                                                   \
-        record(va_ == vb_, std::string(#a " == " #b ": ") + std::to_string(va_) + " vs " +    \
-                               std::to_string(vb_), __LINE__);                                  \
-    } while (0)
+using check::group;
+using check::record;
+using check::show;
 
 constexpr std::string_view kLetters = "kgrbsnlp";
 
@@ -374,6 +358,5 @@ int main() {
     test_pawn_drop_mate();
     test_side_checks();
     test_against_reference();
-    std::printf("%d passed, %d failed\n", passed, failed);
-    return failed == 0 ? 0 : 1;
+    return check::finish();
 }

@@ -18,54 +18,16 @@
 #include "velkorant/board.hpp"
 #include "velkorant/errors.hpp"
 
+#include "check.hpp"
+
 using namespace velkorant;
 
 namespace {
 
-int passed = 0;
-int failed = 0;
-const char* group = "";
-
-void record(bool ok, const std::string& what, int line) {
-    if (ok) {
-        ++passed;
-    } else {
-        ++failed;
-        std::printf("FAIL [%s] line %d: %s\n", group, line, what.c_str());
-    }
-}
-
-std::string show(const std::string& s) { return "\"" + s + "\""; }
-std::string show(const char* s) { return show(std::string(s)); }
-std::string show(Color c) { return std::string(debug_name(c)); }
-std::string show(Kind k) { return std::string(debug_name(k)); }
-template <class T>
-std::string show(const T& v) requires std::is_integral_v<T> { return std::to_string(v); }
-
-#define CHECK(cond) record((cond), #cond, __LINE__)
-#define CHECK_EQ(a, b)                                                                       \
-    do {                                                                                     \
-        const auto& va_ = (a);                                                               \
-        const auto& vb_ = (b);                                                               \
-        record(va_ == vb_, std::string(#a " == " #b ": ") + show(va_) + " vs " + show(vb_), \
-               __LINE__);                                                                    \
-    } while (0)
-
-// What an operation did: "ok" or the failure's type and message.
-std::string outcome(const std::function<void()>& f) {
-    try {
-        f();
-        return "ok";
-    } catch (const Panic& e) {
-        return std::string("Panic: ") + e.what();
-    } catch (const ValueError& e) {
-        return std::string("ValueError: ") + e.what();
-    } catch (const OverflowError& e) {
-        return std::string("OverflowError: ") + e.what();
-    }
-}
-
-#define CHECK_FAILS(expr, expected) CHECK_EQ(outcome([&] { expr; }), std::string(expected))
+using check::group;
+using check::outcome;
+using check::record;
+using check::show;
 
 Address square(int column, int row) {
     return Address{static_cast<std::uint8_t>(column), static_cast<std::uint8_t>(row)};
@@ -1002,6 +964,5 @@ int main() {
     test_generation_examples();
     test_against_model();
     test_perft();
-    std::printf("%d passed, %d failed\n", passed, failed);
-    return failed == 0 ? 0 : 1;
+    return check::finish();
 }

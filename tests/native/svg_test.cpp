@@ -8,18 +8,12 @@
 
 #include "velkorant/svg.hpp"
 
+#include "check.hpp"
+
 using namespace velkorant;
 
 namespace {
 
-int passed = 0;
-int failed = 0;
-
-void record(bool ok, const char* what, int line) {
-    ok ? ++passed : ++failed;
-    if (!ok) std::printf("FAIL line %d: %s\n", line, what);
-}
-#define CHECK(cond) record((cond), #cond, __LINE__)
 
 // The lines of the document that start with `open`: one element each.
 std::vector<std::string> elements(const std::string& svg, std::string_view open) {
@@ -97,6 +91,5 @@ int main() {
     test_odd_records();
     test_hands();
     test_marks();
-    std::printf("%d passed, %d failed\n", passed, failed);
-    return failed == 0 ? 0 : 1;
+    return check::finish();
 }
