@@ -115,9 +115,6 @@ namespace {
 // first byte; kinds as one nibble per index (the kind set holding it, 15 for none), even
 // indices in the high nibble; a hand piece as its owner's code (Black 0, White 1,
 // ColorNumber 2, None 3) times 16 plus its kind.
-constexpr char kBoardTag = 'B';
-constexpr char kGameTag = 'G';
-constexpr std::uint8_t kBoardVersion = 1;
 constexpr unsigned kNoKindSet = 15;
 constexpr std::size_t kSetsAt = 2, kKindsAt = kSetsAt + 3 * 16, kPiecesAt = kKindsAt + kBits / 2,
                       kCountsAt = kPiecesAt + kHandSlots, kStateSize = kCountsAt + kHandSlots;
@@ -136,17 +133,30 @@ BitBoard get_set(std::string_view in, std::size_t at) {
 
 std::uint8_t owner_code(Color c) { return c == Color::None ? 3 : byte_of(c); }
 
-[[noreturn]] void throw_bad_state(const std::string& why) {
-    throw ValueError("not a board state of this library: " + why);
-}
+[[noreturn]] void throw_bad_state(const std::string& why) { throw_bad_state(kBoardState, why); }
 
 }  // namespace
+
+void throw_bad_state(const StateHeader& header, const std::string& why) {
+    throw ValueError(std::string("not a ") + header.noun + " state of this library: " + why);
+}
+
+void check_state_header(std::string_view state, const StateHeader& header, const StateHeader& other) {
+    if (!state.empty() && state[0] == other.tag)
+        throw TypeError(std::string("a ") + other.name + " state is not a " + header.name + " state");
+    if (state.size() < 2 || state[0] != header.tag)
+        throw_bad_state(header, std::string("it does not start with the ") + header.noun + " tag");
+    if (static_cast<std::uint8_t>(state[1]) != header.version) {
+        throw_bad_state(header, "format version " + std::to_string(static_cast<std::uint8_t>(state[1])) +
+                                    " is not " + std::to_string(header.version));
+    }
+}
 
 std::string Board::state() const {
     std::string out;
     out.reserve(kStateSize);
-    out += kBoardTag;
-    out += static_cast<char>(kBoardVersion);
+    out += kBoardState.tag;
+    out += static_cast<char>(kBoardState.version);
     put_set(out, occupied);
     put_set(out, color_boards[0]);
     put_set(out, color_boards[1]);
@@ -165,14 +175,7 @@ std::string Board::state() const {
 }
 
 Board Board::from_state(std::string_view state) {
-    if (!state.empty() && state[0] == kGameTag)
-        throw TypeError("a Game state is not a Board state");
-    if (state.size() < 2 || state[0] != kBoardTag)
-        throw_bad_state("it does not start with the board tag");
-    if (static_cast<std::uint8_t>(state[1]) != kBoardVersion) {
-        throw_bad_state("format version " + std::to_string(static_cast<std::uint8_t>(state[1])) +
-                        " is not " + std::to_string(kBoardVersion));
-    }
+    check_state_header(state, kBoardState, kGameState);
     if (state.size() != kStateSize) {
         throw_bad_state(std::to_string(state.size()) + " bytes where a state has " +
                         std::to_string(kStateSize));

@@ -97,6 +97,23 @@ struct Board {
     }
 };
 
+// The first two bytes of a pickled state: its class's tag and format version, and the class's
+// names for messages.
+struct StateHeader {
+    char tag;
+    std::uint8_t version;
+    const char* name;   // "Board"
+    const char* noun;   // "board"
+};
+inline constexpr StateHeader kBoardState{'B', 1, "Board", "board"};
+inline constexpr StateHeader kGameState{'G', 1, "Game", "game"};
+
+// ValueError "not a <noun> state of this library: <why>".
+[[noreturn]] void throw_bad_state(const StateHeader& header, const std::string& why);
+// Checks that `state` begins with `header`'s tag and version; a state of `other` is a TypeError,
+// anything else that does not match a ValueError.
+void check_state_header(std::string_view state, const StateHeader& header, const StateHeader& other);
+
 // The Python object wraps one Board and must stay within 512 bytes.
 static_assert(sizeof(Board) <= 480);
 

@@ -379,9 +379,6 @@ std::uint64_t Game::perft(int depth) const {
 // (two bytes of length, high byte first, then the text), the number of moves played (four
 // bytes) and each move word (two bytes).
 namespace {
-constexpr char kGameTag = 'G';
-constexpr char kBoardTag = 'B';
-constexpr std::uint8_t kGameVersion = 1;
 
 void put_bytes(std::string& out, std::uint64_t value, int bytes) {
     for (int shift = 8 * (bytes - 1); shift >= 0; shift -= 8)
@@ -395,17 +392,15 @@ std::uint64_t get_bytes(std::string_view in, std::size_t at, int bytes) {
     return value;
 }
 
-[[noreturn]] void throw_bad_game_state(const std::string& why) {
-    throw ValueError("not a game state of this library: " + why);
-}
+[[noreturn]] void throw_bad_game_state(const std::string& why) { throw_bad_state(kGameState, why); }
 }  // namespace
 
 std::string Game::state() const {
     const std::string start = Game(start_, turn_at(0), start_ply()).sfen();
     std::string out;
     out.reserve(8 + start.size() + 2 * entries_.size());
-    out += kGameTag;
-    out += static_cast<char>(kGameVersion);
+    out += kGameState.tag;
+    out += static_cast<char>(kGameState.version);
     put_bytes(out, start.size(), 2);
     out += start;
     put_bytes(out, entries_.size(), 4);
@@ -414,15 +409,7 @@ std::string Game::state() const {
 }
 
 Game Game::from_state(std::string_view state) {
-    if (!state.empty() && state[0] == kBoardTag)
-        throw TypeError("a Board state is not a Game state");
-    if (state.size() < 2 || state[0] != kGameTag)
-        throw_bad_game_state("it does not start with the game tag");
-    if (static_cast<std::uint8_t>(state[1]) != kGameVersion) {
-        throw_bad_game_state("format version " +
-                             std::to_string(static_cast<std::uint8_t>(state[1])) + " is not " +
-                             std::to_string(kGameVersion));
-    }
+    check_state_header(state, kGameState, kBoardState);
     if (state.size() < 4) throw_bad_game_state("it ends inside the start position");
     const std::size_t length = get_bytes(state, 2, 2);
     if (state.size() < 8 + length) throw_bad_game_state("it ends inside the start position");
