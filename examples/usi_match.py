@@ -50,7 +50,7 @@ class MatchError(Exception):
 
 
 @dataclasses.dataclass(frozen=True)
-class EngineSpec:
+class EngineSetup:
     """How to start one engine and how to give it its thinking time."""
 
     command: tuple[str, ...]
@@ -69,19 +69,19 @@ def _gpsusi_options(ms: int) -> dict[str, str]:
     return options
 
 
-ENGINES: dict[str, EngineSpec] = {
+ENGINES: dict[str, EngineSetup] = {
     # Shogi is fairy-stockfish's default variant when it speaks USI; naming it costs nothing.
-    "fairy-stockfish": EngineSpec(("/usr/games/fairy-stockfish",), "movetime",
+    "fairy-stockfish": EngineSetup(("/usr/games/fairy-stockfish",), "movetime",
                                   lambda ms: {"UCI_Variant": "shogi", "Threads": "1"}),
     # gpsusi refuses "go movetime" (it aborts), so it gets byoyomi.
-    "gpsusi": EngineSpec(("/usr/games/gpsusi",), "byoyomi", _gpsusi_options),
+    "gpsusi": EngineSetup(("/usr/games/gpsusi",), "byoyomi", _gpsusi_options),
 }
 
 
-def engine_spec(name: str) -> Optional[EngineSpec]:
-    """The spec of a known engine name or an engine path; None when it is not installed."""
-    spec = ENGINES.get(name) or EngineSpec((name,))
-    return spec if shutil.which(spec.command[0]) else None
+def engine_setup(name: str) -> Optional[EngineSetup]:
+    """How to start a known engine name or an engine path; None when it is not installed."""
+    setup = ENGINES.get(name) or EngineSetup((name,))
+    return setup if shutil.which(setup.command[0]) else None
 
 
 class Engine:
@@ -246,9 +246,9 @@ class Decision:
 class EnginePlayer:
     """A player that asks a USI engine, with a fixed time per move."""
 
-    def __init__(self, engine: Engine, spec: EngineSpec, ms: int, name: Optional[str] = None):
+    def __init__(self, engine: Engine, setup: EngineSetup, ms: int, name: Optional[str] = None):
         self.engine, self.name, self.ms = engine, name or engine.name, ms
-        if spec.limit == "movetime":
+        if setup.limit == "movetime":
             self.go = f"movetime {ms}"
         else:
             self.go = f"btime 0 wtime 0 byoyomi {ms}"
@@ -256,10 +256,10 @@ class EnginePlayer:
     @classmethod
     def start(cls, name: str, ms: int, timeout: float = 30.0) -> "EnginePlayer":
         """Start the engine ``name`` (from ENGINES, or a path) set up for ``ms`` per move."""
-        spec = engine_spec(name)
-        if spec is None:
+        setup = engine_setup(name)
+        if setup is None:
             raise EngineError(f"{name}: not installed")
-        return cls(Engine(spec.command, name, spec.options(ms), timeout), spec, ms, name)
+        return cls(Engine(setup.command, name, setup.options(ms), timeout), setup, ms, name)
 
     def new_game(self) -> None:
         self.engine.new_game()

@@ -30,17 +30,17 @@ MS = 50  # engine time per move
 
 
 def installed(name):
-    spec = usi_match.engine_spec(name)
-    if spec is None:
+    setup = usi_match.engine_setup(name)
+    if setup is None:
         pytest.skip(f"{name} is not installed (apt-get install -y fairy-stockfish gpsshogi)")
-    return spec
+    return setup
 
 
 @pytest.fixture(scope="module")
 def fairy():
     """A fairy-stockfish process of its own, asked only for perft."""
-    spec = installed("fairy-stockfish")
-    with usi_match.Engine(spec.command, "fairy-stockfish perft", spec.options(MS)) as engine:
+    setup = installed("fairy-stockfish")
+    with usi_match.Engine(setup.command, "fairy-stockfish perft", setup.options(MS)) as engine:
         yield engine
 
 
@@ -232,7 +232,7 @@ for line in sys.stdin:
 def test_engine_failures_stop_the_game(answer, error, words):
     engine = usi_match.Engine([sys.executable, "-c", FAKE_ENGINE, answer], "fake")
     engine.timeout = 0.5  # how long a silent engine is waited for after "go"
-    player = usi_match.EnginePlayer(engine, usi_match.EngineSpec(engine.command), 10)
+    player = usi_match.EnginePlayer(engine, usi_match.EngineSetup(engine.command), 10)
     try:
         with pytest.raises(getattr(usi_match, error)) as raised:
             usi_match.play_game(player, usi_match.RandomPlayer(seed=1), 8)
@@ -245,7 +245,7 @@ def test_engine_failures_stop_the_game(answer, error, words):
 
 def test_resignation_ends_the_game():
     engine = usi_match.Engine([sys.executable, "-c", FAKE_ENGINE, "bestmove resign"], "fake")
-    player = usi_match.EnginePlayer(engine, usi_match.EngineSpec(engine.command), 10)
+    player = usi_match.EnginePlayer(engine, usi_match.EngineSetup(engine.command), 10)
     try:
         result = usi_match.play_game(usi_match.RandomPlayer(seed=1), player, 8)
     finally:

@@ -376,9 +376,9 @@ def writable(attribute):
 
 
 MEMBERS = [member for cls in CLASSES for member in members_of(cls)]
-# The members whose failures the library's specification words exactly; the others (the full
+# The members of the seven first classes, whose failures carry fixed wordings; the others (the full
 # rules and what came with them) fail with ValueError or IndexError messages of their own.
-SPECIFIED = {f"{cls.__name__}.{name}" for cls, names in {
+FIXED_WORDING = {f"{cls.__name__}.{name}" for cls, names in {
     Address: "__new__ column row to_int", ColorType: "__new__ ==", PieceType: "__new__ ==",
     Piece: "__new__ owner piece_type", Move: "__new__ is_drop is_promote get_from get_to get_piece",
     Hand: "__new__ pieces counts add_piece add_pieces decrease_piece get_player_pieces",
@@ -418,7 +418,7 @@ def check_failure(error, member):
                 and re.fullmatch(WRAPPER_ERRORS, str(error))), str(error)
     elif kind is UnicodeEncodeError:
         assert (cls, name) == (Move, "__new__")
-    elif kind in (ValueError, IndexError) and member.label not in SPECIFIED:
+    elif kind in (ValueError, IndexError) and member.label not in FIXED_WORDING:
         assert str(error), repr(error)
     elif kind is ValueError:
         assert re.fullmatch(r"expected a sequence of length \d+ \(got \d+\)|__len__\(\) should return >= 0|"
