@@ -33,14 +33,7 @@
 namespace velkorant::python {
 
 // ---------------------------------------------------------------------------------------------
-// Names as template parameters
-
-template <std::size_t N>
-struct Name {
-    char text[N]{};
-    constexpr Name(const char (&s)[N]) { std::copy_n(s, N, text); }
-    constexpr std::string_view view() const { return {text, N - 1}; }
-};
+// Names as template parameters (Name itself is in object.hpp)
 
 // A parameter written "name" or "name=default".
 template <Name P>
@@ -381,12 +374,7 @@ template <auto F, Name... P>
 struct Constructor {
     using S = Factory<decltype(F)>;
     using Record = std::remove_cvref_t<typename S::Result>;
-    static constexpr Name<std::char_traits<char>::length(ClassOf<Record>::name) + 1> class_name = [] {
-        char text[std::char_traits<char>::length(ClassOf<Record>::name) + 1]{};
-        std::copy_n(ClassOf<Record>::name, sizeof text, text);
-        return Name<sizeof text>(text);
-    }();
-    static constexpr const char* doc = TextSignature<class_name, false, P...>::value;
+    static constexpr const char* doc = TextSignature<ClassOf<Record>::title, false, P...>::value;
 
     static PyObject* tp_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
         return call_with_arguments<Parameters<P...>, typename S::Arguments>(

@@ -116,11 +116,6 @@ struct Caster<std::string> {
     static PyObject* cast(const std::string& s) { return Caster<std::string_view>::cast(s); }
 };
 
-template <>
-struct Caster<const char*> {
-    static PyObject* cast(const char* s) { return PyUnicode_FromString(s); }
-};
-
 // Instances of the module's classes. An argument is copied into the call or held with shared
 // access until the call returns, as its class declares; a result is a new instance holding its
 // own copy.

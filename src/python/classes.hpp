@@ -14,10 +14,11 @@
 
 namespace velkorant::python {
 
-#define VELKORANT_CLASS(Record, Name, Holding, FreeListSize)              \
+#define VELKORANT_CLASS(Record, Text, Holding, FreeListSize)              \
     template <> struct ClassOf<Record> {                                  \
-        static constexpr const char* name = Name;                         \
-        static constexpr const char* qualified_name = "velkorant." Name;  \
+        static constexpr python::Name<sizeof(Text)> title{Text};          \
+        static constexpr const char* name = title.text;                   \
+        static constexpr const char* qualified_name = "velkorant." Text;  \
         static constexpr Hold hold = Holding;                             \
         static constexpr int free_list = FreeListSize;                    \
         static inline PyTypeObject* type = nullptr;                       \

@@ -8,12 +8,23 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <new>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 
 namespace velkorant::python {
+
+// A name as a template parameter: "deploy", "Board".
+template <std::size_t N>
+struct Name {
+    char text[N]{};
+    constexpr Name(const char (&s)[N]) { std::copy_n(s, N, text); }
+    constexpr std::string_view view() const { return {text, N - 1}; }
+};
 
 // Owns one strong reference and drops it on scope exit.
 class Ref {
@@ -102,7 +113,7 @@ private:
 enum class Hold { copy, shared };
 
 // The Python class of a record: specialised once per class in classes.hpp with
-//   name       the class name, "Board"
+//   title      the class name, "Board", as a Name (and `name`, its text)
 //   hold       how its instances are held as arguments
 //   free_list  0, or how many freed objects to keep for reuse
 //   type       the type object, set when the module creates the class

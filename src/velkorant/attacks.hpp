@@ -100,7 +100,6 @@ constexpr u128 turned(u128 pattern) {
 }
 
 struct Tables {
-    u128 steps[2][kKinds];     // step targets of each side's kinds from kCentre
     u128 rays[8][kBits];       // rays[d][s]: the open board from s along kDirections[d]; none from 121..127
     u128 lines[2][kSquares];   // the rook's four rays, the bishop's four rays
     u128 columns[11];          // rows 1..9 of each column
@@ -110,10 +109,6 @@ struct Tables {
 
 constexpr Tables make_tables() {
     Tables t{};
-    for (int kind = 0; kind < kKinds; ++kind) {
-        t.steps[0][kind] = black_steps(static_cast<Kind>(kind));
-        t.steps[1][kind] = turned(t.steps[0][kind]);
-    }
     for (unsigned d = 0; d < 8; ++d) {
         for (int s = 0; s < static_cast<int>(kSquares); ++s) {
             for (int k = 1, target = s + kDirections[d]; k <= 8; ++k, target += kDirections[d]) {
@@ -126,14 +121,17 @@ constexpr Tables make_tables() {
     for (unsigned column = 0; column < 11; ++column) t.columns[column] = generate_column(column).to_u128();
     for (int side = 0; side < 2; ++side)
         for (unsigned s = 0; s < kSquares; ++s) t.in_zone[side][s] = Board::promotion_zone[side].test(s);
-    // The centred pattern moved to every index: one load where a generator asks for a piece's steps.
-    const u128 playing = ~Board::wall.to_u128() & ~static_cast<u128>(0x7f);
-    for (int side = 0; side < 2; ++side)
-        for (int kind = 0; kind < kKinds; ++kind)
-            for (unsigned s = 0; s < kBits; ++s) {
-                const u128 pattern = t.steps[side][kind];
-                t.step_from[side][kind][s] = (s >= kCentre ? pattern >> (s - kCentre) : pattern << (kCentre - s)) & playing;
-            }
+    // Each kind's pattern around kCentre moved to every index: one load where a generator asks
+    // for a piece's steps.
+    for (int kind = 0; kind < kKinds; ++kind) {
+        const u128 black = black_steps(static_cast<Kind>(kind));
+        for (int side = 0; side < 2; ++side) {
+            const u128 pattern = side ? turned(black) : black;
+            for (unsigned s = 0; s < kBits; ++s)
+                t.step_from[side][kind][s] =
+                    (s >= kCentre ? pattern >> (s - kCentre) : pattern << (kCentre - s)) & kPlaying;
+        }
+    }
     return t;
 }
 

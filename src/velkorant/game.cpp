@@ -248,7 +248,7 @@ void Game::play(Move move) {
     entries_.push_back(
         Entry{key_, move, board_.occupied.test(to) ? board_.square_kinds[to] : Kind::None});
     if (std::uint16_t& seen = seen_[key_ % kKeyBuckets]; seen != kFull) ++seen;
-    execute_move(board_, move);
+    play_legal(board_, move);
     key_ = key;
     turn_ = opponent(turn_);
     ++ply_;
@@ -396,7 +396,7 @@ std::uint64_t get_bytes(std::string_view in, std::size_t at, int bytes) {
 }  // namespace
 
 std::string Game::state() const {
-    const std::string start = Game(start_, turn_at(0), start_ply()).sfen();
+    const std::string start = start_sfen();
     std::string out;
     out.reserve(8 + start.size() + 2 * entries_.size());
     out += kGameState.tag;

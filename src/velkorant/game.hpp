@@ -114,6 +114,8 @@ private:
     // checks the rest: the side, the move number, the number of pieces of each kind.
     Game(const Board& board, Color turn, std::int64_t ply);
     static Game parse_sfen(std::string_view sfen);
+    // The SFEN of the position the game was set up from.
+    std::string start_sfen() const;
     // Two boards of games hold the same pieces on the same squares and the same hands.
     static bool same_position(const Board& a, const Board& b);
     // Plays a move already known to be legal.

@@ -467,9 +467,26 @@ int side_of(Color side) {
     return byte_of(side);
 }
 
+std::uint64_t perft(const Board& board, int side, int depth, MoveList* lists) {
+    if (depth == 1) return count_moves(board, side);
+    MoveList& moves = lists[depth];
+    moves.clear();
+    Writer writer{moves};
+    generate(board, side, writer);
+    std::uint64_t nodes = 0;
+    for (std::size_t i = 0; i < moves.size(); ++i) {
+        Board child = board;
+        play_legal(child, moves[i]);
+        nodes += perft(child, side ^ 1, depth - 1, lists);
+    }
+    return nodes;
+}
+
+}  // namespace
+
 // Plays a move of legal play on `board`: what execute_move does, without its checks of the hand
 // slots, which such a move cannot miss (a count at 255 is left to execute_move to refuse).
-void play(Board& board, Move move) {
+void play_legal(Board& board, Move move) {
     const unsigned to = move.to();
     if (move.is_drop()) {
         const Piece piece = move.get_piece();
@@ -489,23 +506,6 @@ void play(Board& board, Move move) {
     board.drop_unchecked(from);
     board.deploy_unchecked(to, move.is_promote() ? promoted(kind) : kind, owner);
 }
-
-std::uint64_t perft(const Board& board, int side, int depth, MoveList* lists) {
-    if (depth == 1) return count_moves(board, side);
-    MoveList& moves = lists[depth];
-    moves.clear();
-    Writer writer{moves};
-    generate(board, side, writer);
-    std::uint64_t nodes = 0;
-    for (std::size_t i = 0; i < moves.size(); ++i) {
-        Board child = board;
-        play(child, moves[i]);
-        nodes += perft(child, side ^ 1, depth - 1, lists);
-    }
-    return nodes;
-}
-
-}  // namespace
 
 bool has_king(const Board& board, Color side) {
     return (board.piece_boards[number(Kind::King)] & board.color_boards[side_of(side)]).any();

@@ -33,6 +33,10 @@ bool has_legal_move(const Board& board, Color side);
 // `move` (any word) is among legal_moves(board, side).
 bool is_legal(const Board& board, Color side, Move move);
 
+// Plays a move known to be legal: what execute_move does, without its checks of the hand slots,
+// which such a move cannot fail.
+void play_legal(Board& board, Move move);
+
 // The number of legal move sequences of `depth` plies (depth 0 gives 1, a negative depth is a
 // ValueError), the leaves counted without being played.
 std::uint64_t legal_perft(const Board& board, Color side, int depth);

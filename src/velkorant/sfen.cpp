@@ -168,6 +168,15 @@ void write_hand(std::string& out, const Board& board) {
 }
 
 // The words of a USI position command, split on runs of blanks.
+std::string sfen_of(const Board& board, Color turn, std::int64_t ply) {
+    std::string out = board.placement();
+    out += turn == Color::White ? " w " : " b ";
+    write_hand(out, board);
+    out += ' ';
+    out += std::to_string(ply);
+    return out;
+}
+
 std::vector<std::string_view> words(std::string_view text) {
     std::vector<std::string_view> out;
     std::size_t i = 0;
@@ -215,14 +224,9 @@ Game Game::parse_sfen(std::string_view sfen) {
     }
 }
 
-std::string Game::sfen() const {
-    std::string out = board_.placement();
-    out += turn_ == Color::White ? " w " : " b ";
-    write_hand(out, board_);
-    out += ' ';
-    out += std::to_string(ply_);
-    return out;
-}
+std::string Game::sfen() const { return sfen_of(board_, turn_, ply_); }
+
+std::string Game::start_sfen() const { return sfen_of(start_, turn_at(0), start_ply()); }
 
 std::string Game::usi() const {
     static const Game initial;
@@ -230,7 +234,7 @@ std::string Game::usi() const {
     if (turn_at(0) == Color::Black && start_ply() == 1 && same_position(start_, initial.board_))
         out = "startpos";
     else
-        out = "sfen " + Game(start_, turn_at(0), start_ply()).sfen();
+        out = "sfen " + start_sfen();
     if (!entries_.empty()) {
         out += " moves";
         for (const Entry& e : entries_) {
