@@ -20,21 +20,6 @@ std::string_view without_move_number(std::string_view sfen) {
     return last == std::string_view::npos ? sfen : sfen.substr(0, last);
 }
 
-// Calls `each(line, number)` for every line that holds more than blanks.
-template <class Each>
-void for_each_line(std::string_view text, Each&& each) {
-    std::size_t number = 0;
-    for (std::size_t start = 0; start <= text.size();) {
-        std::size_t end = text.find_first_of("\r\n", start);
-        if (end == std::string_view::npos) end = text.size();
-        ++number;
-        const std::string_view line = text.substr(start, end - start);
-        if (line.find_first_not_of(" \t") != std::string_view::npos) each(line, number);
-        if (end < text.size() && text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') ++end;
-        start = end + 1;
-    }
-}
-
 // Reads one game a line with `read_line`, a ValueError becoming a RecordError of that line.
 template <class ReadLine>
 std::vector<GameRecord> read_lines(std::string_view text, bool all, ReadLine&& read_line) {

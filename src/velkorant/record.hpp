@@ -135,6 +135,22 @@ std::string write_usi(const GameRecord& record);
 std::vector<GameRecord> read_sfen(std::string_view text, bool all);
 std::string write_sfen(const GameRecord& record);
 
+// Calls `each(line, number)` for every line of `text` that holds more than blanks, `number`
+// counted from 1; lines end with CRLF, LF or CR, the last one perhaps with none.
+template <class Each>
+void for_each_line(std::string_view text, Each&& each) {
+    std::size_t number = 0;
+    for (std::size_t start = 0; start <= text.size();) {
+        std::size_t end = text.find_first_of("\r\n", start);
+        if (end == std::string_view::npos) end = text.size();
+        ++number;
+        const std::string_view line = text.substr(start, end - start);
+        if (line.find_first_not_of(" \t") != std::string_view::npos) each(line, number);
+        if (end < text.size() && text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') ++end;
+        start = end + 1;
+    }
+}
+
 // Replays the path from the root to `node` on the record's start position.
 Game game_at(const GameRecord& record, std::int32_t node);
 
