@@ -29,6 +29,7 @@
 
 #include "python/arguments.hpp"
 #include "python/casters.hpp"
+#include "python/released.hpp"
 
 namespace velkorant::python {
 
@@ -134,6 +135,31 @@ struct Factory<R (*)(A...)> {
 template <class R, class... A>
 struct Factory<R (*)(A...) noexcept> : Factory<R (*)(A...)> {};
 
+// A callable whose last parameter is a Checkpoint& is a long call: the frame passes it the
+// checkpoint and runs it without the interpreter lock. Its other parameters are the arguments.
+template <class Tuple>
+constexpr bool takes_checkpoint = [] {
+    if constexpr (std::tuple_size_v<Tuple> == 0) return false;
+    else return std::is_same_v<std::tuple_element_t<std::tuple_size_v<Tuple> - 1, Tuple>, Checkpoint&>;
+}();
+
+template <class Tuple, bool = takes_checkpoint<Tuple>>
+struct PythonArguments {
+    using type = Tuple;
+};
+template <class Tuple, class Indices>
+struct FirstOf;
+template <class Tuple, std::size_t... I>
+struct FirstOf<Tuple, std::index_sequence<I...>> {
+    using type = std::tuple<std::tuple_element_t<I, Tuple>...>;
+};
+template <class... A>
+struct PythonArguments<std::tuple<A...>, true> {
+    using type = typename FirstOf<std::tuple<A...>, std::make_index_sequence<sizeof...(A) - 1>>::type;
+};
+template <class F>
+using ArgumentsOf = typename PythonArguments<typename Callable<F>::Arguments>::type;
+
 // Builds a record from its fields, for constructors that do nothing else.
 template <class Record, class... A>
 Record make(A... fields) {
@@ -160,6 +186,19 @@ PyObject* invoke_and_convert(Call&& call) {
             return to_python(call());
         }
     });
+}
+
+// Calls member `F` of `record` with the converted arguments: a long call without the
+// interpreter lock, any other with it.
+template <auto F, class Record, class... V>
+PyObject* invoke_member(Record& record, const V&... values) {
+    using S = Callable<decltype(F)>;
+    if constexpr (takes_checkpoint<typename S::Arguments>) {
+        return invoke_unlocked<typename S::Result>(
+            [&](Checkpoint& checkpoint) -> decltype(auto) { return std::invoke(F, record, values..., checkpoint); });
+    } else {
+        return invoke_and_convert<typename S::Result>([&]() -> decltype(auto) { return std::invoke(F, record, values...); });
+    }
 }
 
 // The object a parameter receives when the caller leaves it out: None, or an integer.
@@ -252,12 +291,9 @@ PyObject* call_method(PyObject* self, PyObject* const* args, size_t nargsf, PyOb
     Object<Record>* obj = as_object<Record>(self);
     Borrow borrow(obj->flag, S::access);
     if (!borrow) return nullptr;
-    return call_with_arguments<Parameters<P...>, typename S::Arguments>(
+    return call_with_arguments<Parameters<P...>, ArgumentsOf<decltype(F)>>(
         ClassOf<Record>::name, N.text, args, PyVectorcall_NARGS(nargsf), kwnames, nullptr, nullptr,
-        [&](const auto&... values) {
-            return invoke_and_convert<typename S::Result>(
-                [&]() -> decltype(auto) { return std::invoke(F, obj->value, values...); });
-        });
+        [&](const auto&... values) { return invoke_member<F>(obj->value, values...); });
 }
 
 // The entry point of a method without parameters (METH_NOARGS: CPython refuses any argument).
@@ -267,7 +303,7 @@ PyObject* call_noargs(PyObject* self, PyObject*) {
     Object<typename S::Record>* obj = as_object<typename S::Record>(self);
     Borrow borrow(obj->flag, S::access);
     if (!borrow) return nullptr;
-    return invoke_and_convert<typename S::Result>([&]() -> decltype(auto) { return std::invoke(F, obj->value); });
+    return invoke_member<F>(obj->value);
 }
 
 // The entry point of a static method: no receiver; messages name the class of its result.

@@ -55,7 +55,7 @@ PyTypeObject* create_type_of<Game>() {
             "How often the current position has occurred in this game, this time included."),
         method<"can_declare", &Game::can_declare>(
             "Whether the side to move may declare a win by entering king (27-point rule)."),
-        method<"perft", &Game::perft, "depth">("The number of legal move sequences of `depth` plies."),
+        method<"perft", static_cast<std::uint64_t (Game::*)(int, Checkpoint&) const>(&Game::perft), "depth">("The number of legal move sequences of `depth` plies."),
         method<"to_svg", &game_svg>("A picture of the position as an SVG document, the last move marked."),
         method<"_repr_svg_", &game_svg>(),
         method<"copy", &copy_of<Game>>("An independent copy, history included."),

@@ -370,9 +370,9 @@ bool Game::can_declare() const {
     return pieces >= 10 && points >= (turn_ == Color::Black ? 28 : 27);
 }
 
-std::uint64_t Game::perft(int depth) const {
+std::uint64_t Game::perft(int depth, Checkpoint& checkpoint) const {
     if (depth < 0) throw ValueError("perft depth is 0 or more, not " + std::to_string(depth));
-    return legal_perft(board_, turn_, depth);
+    return legal_perft(board_, turn_, depth, checkpoint);
 }
 
 // The state layout, version 1: the tag 'G' and the version byte, the start position's SFEN

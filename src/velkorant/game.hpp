@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "velkorant/board.hpp"
+#include "velkorant/checkpoint.hpp"
 
 namespace velkorant {
 
@@ -92,7 +93,12 @@ public:
     // the rest 1.
     bool can_declare() const;
     // The number of legal move sequences of `depth` moves; a negative depth is a ValueError.
-    std::uint64_t perft(int depth) const;
+    // `checkpoint` ticks as the count goes (see legal_perft).
+    std::uint64_t perft(int depth, Checkpoint& checkpoint) const;
+    std::uint64_t perft(int depth) const {
+        Checkpoint never;
+        return perft(depth, never);
+    }
 
     // The whole game as bytes, for pickling: the start position and every move played.
     std::string state() const;

@@ -467,21 +467,6 @@ int side_of(Color side) {
     return byte_of(side);
 }
 
-std::uint64_t perft(const Board& board, int side, int depth, MoveList* lists) {
-    if (depth == 1) return count_moves(board, side);
-    MoveList& moves = lists[depth];
-    moves.clear();
-    Writer writer{moves};
-    generate(board, side, writer);
-    std::uint64_t nodes = 0;
-    for (std::size_t i = 0; i < moves.size(); ++i) {
-        Board child = board;
-        play_legal(child, moves[i]);
-        nodes += perft(child, side ^ 1, depth - 1, lists);
-    }
-    return nodes;
-}
-
 }  // namespace
 
 // Plays a move of legal play on `board`: what execute_move does, without its checks of the hand
@@ -608,12 +593,52 @@ bool is_legal(const Board& board, Color side, Move move) {
     return !attacked(a, king, after);
 }
 
-std::uint64_t legal_perft(const Board& board, Color side, int depth) {
+std::uint64_t legal_perft(const Board& board, Color side, int depth, Checkpoint& checkpoint) {
     const int us = side_of(side);
     if (depth < 0) throw ValueError("the depth must be 0 or more, not " + std::to_string(depth));
     if (depth == 0) return 1;
-    std::vector<MoveList> lists(static_cast<std::size_t>(depth) + 1);
-    return perft(board, us, depth, lists.data());
+    if (depth == 1) return count_moves(board, us);
+    // A walk of the tree without recursion: one frame per ply of the line being walked, made when
+    // the line first gets that deep, and every frame's moves on one stack of move words.
+    struct Frame {
+        Board board;
+        std::size_t begin, next, end;  // its moves are stack[begin..end), those from next on still to play
+    };
+    std::vector<Frame> line;
+    MoveList stack;
+    Writer writer{stack};
+    const auto enter = [&](std::size_t ply, const Board& position) {
+        if (line.size() == ply) line.push_back(Frame{position, 0, 0, 0});
+        else line[ply].board = position;
+        Frame& frame = line[ply];
+        frame.begin = frame.next = stack.size();
+        generate(frame.board, us ^ static_cast<int>(ply & 1), writer);
+        frame.end = stack.size();
+        checkpoint.tick();
+    };
+    std::uint64_t nodes = 0;
+    enter(0, board);
+    for (std::size_t ply = 0;;) {
+        Frame& frame = line[ply];
+        if (frame.next == frame.end) {
+            stack.commit(stack.data() + frame.begin);
+            if (ply == 0) return nodes;
+            --ply;
+            continue;
+        }
+        Board child = frame.board;
+        play_legal(child, Move{stack.data()[frame.next++]});
+        if (static_cast<int>(ply) + 2 == depth) {
+            nodes += count_moves(child, us ^ static_cast<int>((ply + 1) & 1));
+            continue;
+        }
+        enter(++ply, child);
+    }
+}
+
+std::uint64_t legal_perft(const Board& board, Color side, int depth) {
+    Checkpoint never;
+    return legal_perft(board, side, depth, never);
 }
 
 }  // namespace velkorant

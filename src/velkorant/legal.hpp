@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "velkorant/board.hpp"
+#include "velkorant/checkpoint.hpp"
 
 namespace velkorant {
 
@@ -38,7 +39,10 @@ bool is_legal(const Board& board, Color side, Move move);
 void play_legal(Board& board, Move move);
 
 // The number of legal move sequences of `depth` plies (depth 0 gives 1, a negative depth is a
-// ValueError), the leaves counted without being played.
+// ValueError), the leaves counted without being played. The walk keeps one position per ply of
+// the deepest line it reaches, whatever `depth` is, and ticks `checkpoint` once per position
+// whose moves it lists.
+std::uint64_t legal_perft(const Board& board, Color side, int depth, Checkpoint& checkpoint);
 std::uint64_t legal_perft(const Board& board, Color side, int depth);
 
 }  // namespace velkorant
