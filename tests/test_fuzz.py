@@ -286,6 +286,7 @@ PARAMETERS = {
     "move": moves | st.sampled_from(Game().legal_moves()),
     "usi": usi_texts, "position": usi_texts.map(lambda t: "startpos moves " + t) | usi_texts,
     "sfen": st.none() | games.map(lambda g: g.sfen()) | texts,
+    "word": integers | st.integers(0, 0xFFFF) | texts,
 }
 # Parameters whose value is an amount of work: their arbitrary values stay small too.
 BOUNDED = {"depth": st.integers(-3, 2) | st.floats() | st.none() | texts | st.builds(Index, st.integers(-1, 2),
@@ -303,7 +304,7 @@ RESULTS = {
     "is_finished": tuple, "remove": type(None), "copy": SAME, "to_svg": str, "_repr_svg_": str,
     "from_board": SAME, "from_usi": SAME, "sfen": str, "usi": str, "legal_moves": list, "is_legal": bool,
     "push": type(None), "push_usi": Move, "pop": Move, "is_check": bool, "outcome": (type(None), tuple),
-    "repetition_count": int, "can_declare": bool, "perft": int,
+    "repetition_count": int, "can_declare": bool, "perft": int, "_from_word": Move,
     "turn": ColorType, "ply": int, "board": Board, "history": list,
 }
 # The fatal failures a member may end in, by "Class.member"; every other member has none.

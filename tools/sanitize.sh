@@ -8,6 +8,10 @@
 #   tools/sanitize.sh valgrind [N]    plain debug-info build in build-valgrind/, N rounds (default
 #                                     1000) of the mixed-call workload (tests/support/workload.py)
 #                                     under valgrind memcheck
+#   tools/sanitize.sh debug [N]       build in build-debug/ for a debug interpreter (DEBUG_PYTHON,
+#                                     default python3.11-dbg), N rounds (default 300) of the
+#                                     workload; fails when the interpreter's total reference count
+#                                     grows with the rounds
 #
 # The interpreter is not instrumented, so the ASan runtime is preloaded, together with
 # libstdc++ (ASan must find the C++ runtime at start-up to intercept exceptions thrown by the
@@ -58,6 +62,29 @@ print(f"reports that count: {counted}; reports of the interpreter alone: {other}
 sys.exit(1 if counted else 0)
 PY
 }
+
+if [[ ${1:-} == debug ]]; then
+    rounds=${2:-300}
+    PYTHON=$(command -v "${DEBUG_PYTHON:-python3.11-dbg}")
+    build build-debug
+    PYTHONPATH=$PWD/build-debug "$PYTHON" -c "
+import gc, sys
+sys.path.insert(0, 'tests')
+import velkorant
+from support.workload import mixed_calls
+assert velkorant.__file__.startswith('$PWD/build-debug/'), velkorant.__file__
+mixed_calls(20)  # caches and free lists fill up first
+def total():
+    gc.collect()
+    return sys.gettotalrefcount()
+before = total()
+mixed_calls($rounds)
+grown = total() - before
+print(f'total reference count after $rounds more rounds: {grown:+d}')
+sys.exit(1 if grown > 100 else 0)
+"
+    exit
+fi
 
 if [[ ${1:-} == valgrind ]]; then
     rounds=${2:-1000}

@@ -2,20 +2,46 @@
 #include "python/types.hpp"
 
 namespace velkorant::python {
+
+// A move word as a pickle holds it: an int, and 0..65535 or a ValueError (a tampered pickle is a
+// bad value, not an arithmetic failure).
+struct MoveWord {
+    std::uint16_t value = 0;
+};
+template <>
+struct Caster<MoveWord> {
+    static constexpr const char* name = "int";
+    MoveWord value;
+    bool load(PyObject* obj) {
+        if (!PyLong_Check(obj)) return raise_cannot_convert(obj, name);
+        int overflow = 0;
+        const long long v = PyLong_AsLongLongAndOverflow(obj, &overflow);
+        if (v == -1 && PyErr_Occurred()) return false;
+        if (overflow || v < 0 || v > 0xffff) {
+            PyErr_SetString(PyExc_ValueError, "a move word is an integer from 0 to 65535");
+            return false;
+        }
+        value.value = static_cast<std::uint16_t>(v);
+        return true;
+    }
+    MoveWord get() const { return value; }
+};
+
 namespace {
 
-// Pickles as the constructor call on its text; a word that its text cannot rebuild exactly
-// (a drop of a kind that has no letter, say) also carries the word itself as the state.
+// Pickles as Move._from_word(word), which takes any 16-bit word and refuses anything else with
+// TypeError or ValueError: a tampered pickle cannot reach the move text reader. (Pickles of the
+// first release call the constructor on the move text, with the word as the state when the text
+// cannot rebuild it; they still load.)
 PyObject* move_reduce(const Move& m) {
-    const std::string text = m.to_string();
-    Ref args(tuple_of(std::string_view(text)));
+    Ref factory(PyObject_GetAttrString(reinterpret_cast<PyObject*>(ClassOf<Move>::type), "_from_word"));
+    if (!factory) return nullptr;
+    Ref args(tuple_of(m.word));
     if (!args) return nullptr;
-    PyObject* type = reinterpret_cast<PyObject*>(ClassOf<Move>::type);
-    if (Move::parse(text).word == m.word) return PyTuple_Pack(2, type, args.get());
-    Ref word(to_python(m.word));
-    if (!word) return nullptr;
-    return PyTuple_Pack(3, type, args.get(), word.get());
+    return PyTuple_Pack(2, factory.get(), args.get());
 }
+
+Move move_from_word(MoveWord word) { return Move{word.value}; }
 
 void set_word(Move& m, std::uint16_t word) { m.word = word; }
 
@@ -34,6 +60,7 @@ PyTypeObject* create_type_of<Move>() {
         static_method<"from_usi", &Move::from_usi, "usi", "color">(
             "The move of `color` that the USI text stands for."),
         method<"__reduce__", &move_reduce>(),
+        static_method<"_from_word", &move_from_word, "word">("The move of a 16-bit move word, for unpickling."),
         method<"__setstate__", &set_word, "state">(),
         copy_method<Move>(),
         deepcopy_method<Move>(),

@@ -1,7 +1,8 @@
-// Long calls: the rules run without the interpreter lock, so other Python threads go on, and
-// every few milliseconds the lock is taken back to let the main thread's signal handlers run:
-// Ctrl-C stops the work with KeyboardInterrupt. The receiver and the arguments stay borrowed
-// by the call throughout; the work touches no Python object.
+// Long calls: the rules run without the interpreter lock, so other Python threads go on. On the
+// main thread, where signal handlers run, the lock is taken back every few milliseconds to run
+// them: Ctrl-C stops the work with KeyboardInterrupt. (On other threads there is nothing to run,
+// and taking the lock back would only make the work wait for it.) The receiver and the
+// arguments stay borrowed by the call throughout; the work touches no Python object.
 #pragma once
 
 #include <chrono>
@@ -18,7 +19,7 @@ namespace velkorant::python {
 // takes it back now and then to check for signals.
 class Unlocked {
 public:
-    Unlocked() : state_(PyEval_SaveThread()), last_(std::chrono::steady_clock::now()) {}
+    Unlocked() : main_(on_main_thread()), state_(PyEval_SaveThread()), last_(std::chrono::steady_clock::now()) {}
     Unlocked(const Unlocked&) = delete;
     Unlocked& operator=(const Unlocked&) = delete;
     ~Unlocked() { PyEval_RestoreThread(state_); }
@@ -26,25 +27,42 @@ public:
     // Thrown out of the work when a signal handler raised: its exception is already set.
     struct Interrupted {};
 
-    // Checkpoint hook: every kInterval, takes the lock, runs the pending signal handlers and
-    // lets the lock go again; throws Interrupted when a handler raised.
-    static void poll(void* self) { static_cast<Unlocked*>(self)->poll(); }
+    // Checkpoint hook: after every kInterval of work, takes the lock, runs the pending signal
+    // handlers and lets the lock go again; throws Interrupted when a handler raised. The interval
+    // counts from the end of the last poll: waiting for a busy lock is not work.
+    static void poll(void* self) {
+        if (static_cast<Unlocked*>(self)->main_) static_cast<Unlocked*>(self)->poll();
+    }
 
     // How many ticks pass between looks at the clock: a tick is at least a list of moves.
     static constexpr std::uint32_t kTicks = 16;
 
 private:
-    static constexpr auto kInterval = std::chrono::milliseconds(5);
+    static constexpr auto kInterval = std::chrono::milliseconds(10);
+
+    // Whether this is the thread that runs signal handlers: threading's main thread, looked up
+    // once (with the lock held). When that fails, every thread polls.
+    static bool on_main_thread() {
+        static const unsigned long main = [] {
+            Ref threading(PyImport_ImportModule("threading"));
+            Ref thread(threading ? PyObject_CallMethod(threading.get(), "main_thread", nullptr) : nullptr);
+            Ref ident(thread ? PyObject_GetAttrString(thread.get(), "ident") : nullptr);
+            const unsigned long value = ident ? PyLong_AsUnsignedLong(ident.get()) : 0;
+            PyErr_Clear();
+            return value;
+        }();
+        return main == 0 || main == static_cast<unsigned long>(-1) || PyThread_get_thread_ident() == main;
+    }
     void poll() {
-        const auto now = std::chrono::steady_clock::now();
-        if (now - last_ < kInterval) return;
-        last_ = now;
+        if (std::chrono::steady_clock::now() - last_ < kInterval) return;
         PyEval_RestoreThread(state_);
         const bool raised = PyErr_CheckSignals() < 0;
         state_ = PyEval_SaveThread();
+        last_ = std::chrono::steady_clock::now();
         if (raised) throw Interrupted{};
     }
 
+    bool main_;
     PyThreadState* state_;
     std::chrono::steady_clock::time_point last_;
 };

@@ -17,7 +17,7 @@ side, or parsing a move text shorter than four bytes raises ``PanicException``. 
 its type can only be taken from a raised error.
 """
 
-from collections.abc import Sequence
+from collections.abc import Callable, Sequence
 from typing import ClassVar, Final, SupportsIndex, final
 
 __all__ = ["Address", "ColorType", "PieceType", "Piece", "Move", "Hand", "Board", "Game"]
@@ -225,8 +225,11 @@ class Move:
         Text that is not ``[1-9][a-i][1-9][a-i]`` with an optional ``+``, or
         ``[RBGSNLP]*[1-9][a-i]``, raises ``ValueError`` quoting it.
         """
-    def __reduce__(self) -> tuple[type[Move], tuple[str]] | tuple[type[Move], tuple[str], int]:
-        """Pickling support: the move text, and the word itself where the text cannot rebuild it."""
+    @staticmethod
+    def _from_word(word: int) -> Move:
+        """The move of a 16-bit move word, for unpickling."""
+    def __reduce__(self) -> tuple[Callable[[int], Move], tuple[int]]:
+        """Pickling support: Move._from_word and the move word."""
     def __setstate__(self, state: SupportsIndex, /) -> None:
         """Unpickling support: sets the move word (0..65535)."""
     def __copy__(self) -> Move:

@@ -10,6 +10,7 @@
 
 #include <exception>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace velkorant {
@@ -25,6 +26,16 @@ public:
 private:
     std::string message_;
 };
+
+// Input echoed into a message: at most about 200 bytes of it, cut at a character boundary,
+// "..." marking the cut.
+inline std::string excerpt(std::string_view text) {
+    constexpr std::size_t kShown = 200;
+    if (text.size() <= kShown) return std::string(text);
+    std::size_t cut = kShown;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    return std::string(text.substr(0, cut)) + "...";
+}
 
 class Panic : public Error {
 public:

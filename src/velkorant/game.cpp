@@ -122,6 +122,11 @@ Game::Game(const Board& board, Color turn, std::int64_t ply)
                              std::to_string(kPiecesInGame[k]));
         }
     }
+    // Play could not go on from a position whose side not to move stands in check: its king
+    // would be taken.
+    if (in_check(board_, opponent(turn_)))
+        throw ValueError(std::string("the side not to move (") + std::string(debug_name(opponent(turn_))) +
+                         ") is in check");
     key_ = key_of(board_, turn_);
 }
 
@@ -223,7 +228,7 @@ std::string Game::refusal(Move move) const {
 
 void Game::play(Move move) {
     if (ply_ == std::numeric_limits<std::int64_t>::max())
-        throw OverflowError("the move number cannot grow past " + std::to_string(ply_));
+        throw ValueError("the move number cannot grow past " + std::to_string(ply_));
     const unsigned side = byte_of(turn_), other = side ^ 1;
     const unsigned to = move.to();
     std::uint64_t key = key_ ^ kKeys.white_to_move;

@@ -20,9 +20,7 @@ constexpr std::string_view kInitialSfen =
     "lnsgkgsnl/1r5b1/ppppppppp/9/9/9/PPPPPPPPP/1B5R1/LNSGKGSNL b - 1";
 
 [[noreturn]] void bad_sfen(std::string_view sfen, const std::string& why) {
-    std::string shown(sfen.substr(0, 200));
-    if (sfen.size() > 200) shown += "...";
-    throw ValueError("bad SFEN \"" + shown + "\": " + why);
+    throw ValueError("bad SFEN \"" + excerpt(sfen) + "\": " + why);
 }
 
 // The unpromoted kind of an SFEN letter in either case, or None.
@@ -70,7 +68,10 @@ void read_placement(std::string_view sfen, std::string_view field, Board& board)
             column = 1;
             continue;
         }
-        if (c >= '1' && c <= '9') {
+        if (c >= '0' && c <= '9') {
+            if (c == '0') bad_sfen(sfen, where() + ": a run of 0 empty squares");
+            if (i > 0 && field[i - 1] >= '0' && field[i - 1] <= '9')
+                bad_sfen(sfen, where() + ": two digits in a row: write one run of empty squares");
             column += static_cast<unsigned>(c - '0');
             if (column > 10) end_row();
             continue;
@@ -110,10 +111,16 @@ void read_hand(std::string_view sfen, std::string_view field, Board& board) {
         unsigned count = 1;
         if (field[i] >= '0' && field[i] <= '9') {
             count = 0;
-            while (i < field.size() && field[i] >= '0' && field[i] <= '9' && count < 1000)
+            while (i < field.size() && field[i] >= '0' && field[i] <= '9' && count < 100)
                 count = count * 10 + static_cast<unsigned>(field[i++] - '0');
+            if (i < field.size() && field[i] >= '0' && field[i] <= '9')
+                bad_sfen(sfen, "hand at character " + std::to_string(start + 1) +
+                                   ": a count of more than 3 digits");
             if (count == 0)
                 bad_sfen(sfen, "hand at character " + std::to_string(start + 1) + ": a count of 0");
+            if (field[start] == '0')
+                bad_sfen(sfen, "hand at character " + std::to_string(start + 1) +
+                                   ": a count is written without leading zeros");
             if (i == field.size())
                 bad_sfen(sfen, "hand at character " + std::to_string(start + 1) +
                                    ": a count without a piece letter");
@@ -141,13 +148,13 @@ std::int64_t read_move_number(std::string_view sfen, std::string_view field) {
     std::int64_t value = 0;
     for (char c : field) {
         if (c < '0' || c > '9')
-            bad_sfen(sfen,
-                     "the move number \"" + std::string(field) + "\" is not a positive integer");
+            bad_sfen(sfen, "the move number \"" + excerpt(field) + "\" is not a positive integer");
         if (value > (std::numeric_limits<std::int64_t>::max() - (c - '0')) / 10)
-            bad_sfen(sfen, "the move number " + std::string(field) + " is too large");
+            bad_sfen(sfen, "the move number \"" + excerpt(field) + "\" is too large");
         value = value * 10 + (c - '0');
     }
     if (value == 0) bad_sfen(sfen, "the move number is 0: moves are numbered from 1");
+    if (field[0] == '0') bad_sfen(sfen, "the move number \"" + excerpt(field) + "\" has a leading zero");
     return value;
 }
 
@@ -214,7 +221,7 @@ Game Game::parse_sfen(std::string_view sfen) {
     else if (fields[1] == "w")
         turn = Color::White;
     else
-        bad_sfen(sfen, "the side to move is \"" + std::string(fields[1]) + "\", not b or w");
+        bad_sfen(sfen, "the side to move is \"" + excerpt(fields[1]) + "\", not b or w");
     read_hand(sfen, fields[2], board);
     const std::int64_t ply = read_move_number(sfen, fields[3]);
     try {
@@ -257,7 +264,7 @@ Game Game::from_usi(std::string_view position) {
             return Game();
         }
         if (w[i] != "sfen") {
-            throw ValueError("unknown word \"" + std::string(w[i]) +
+            throw ValueError("unknown word \"" + excerpt(w[i]) +
                              "\" in a USI position: expected startpos or sfen");
         }
         if (w.size() < i + 5)
@@ -269,11 +276,11 @@ Game Game::from_usi(std::string_view position) {
     }();
     if (i == w.size()) return game;
     if (w[i] != "moves")
-        throw ValueError("unknown word \"" + std::string(w[i]) +
+        throw ValueError("unknown word \"" + excerpt(w[i]) +
                          "\" in a USI position: expected moves");
     for (std::size_t m = i + 1; m < w.size(); ++m) {
         const auto index = [&] {
-            return "move " + std::to_string(m - i - 1) + " (" + std::string(w[m]) +
+            return "move " + std::to_string(m - i - 1) + " (" + excerpt(w[m]) +
                    ", counted from 0)";
         };
         Move move;

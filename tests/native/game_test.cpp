@@ -236,7 +236,7 @@ void test_sfen() {
     };
     for (const char* sfen : canonical) CHECK_EQ(Game(sfen).sfen(), std::string(sfen));
     CHECK_EQ(Game().sfen(), std::string(kStart));
-    CHECK_EQ(Game("8k/9/9/9/9/9/9/9/K8 b pP2s 01").sfen(),
+    CHECK_EQ(Game("8k/9/9/9/9/9/9/9/K8 b pP2s 1").sfen(),
              std::string("8k/9/9/9/9/9/9/9/K8 b P2sp 1"));
 
     struct Bad {
@@ -273,10 +273,10 @@ void test_sfen() {
     for (const Bad& b : bad)
         record(fails_with<ValueError>([&] { Game g(b.sfen); }, b.message), b.sfen, __LINE__);
     // Positions that cannot arise in play are still positions: a stranded pawn, two pawns in a
-    // column, the side not to move in check.
-    for (const char* odd :
-         {"P8/9/9/9/9/9/9/9/9 b - 1", "9/9/p8/p8/9/9/9/9/9 b - 1", "4k4/9/9/9/4R4/9/9/9/4K4 b - 1"})
+    // column. Not one where the side not to move is in check: play cannot go on from it.
+    for (const char* odd : {"P8/9/9/9/9/9/9/9/9 b - 1", "9/9/p8/p8/9/9/9/9/9 b - 1"})
         CHECK_EQ(Game(odd).sfen(), std::string(odd));
+    CHECK(fails_with<ValueError>([] { Game g("4k4/9/9/9/4R4/9/9/9/4K4 b - 1"); }, "not to move (White) is in check"));
 }
 
 void test_from_board() {
