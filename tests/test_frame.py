@@ -355,17 +355,20 @@ class TestTypes:
 
 
 def test_module():
-    assert velkorant.__all__ == ["Address", "ColorType", "PieceType", "Piece", "Move", "Hand", "Board", "Game"]
-    assert velkorant.__doc__ == ""
+    core = velkorant._core
+    for module in velkorant, core:
+        assert module.__all__ == ["Address", "ColorType", "PieceType", "Piece", "Move", "Hand", "Board", "Game"]
+        assert all(getattr(module, name) is getattr(core, name) for name in module.__all__)
+    assert core.__doc__ == "" and velkorant.__doc__  # the package, unlike its native core, documents itself
     assert all(getattr(velkorant, name).__name__ == name for name in velkorant.__all__)
 
 
 def test_second_initialisation_fails():
     script = (
         "import importlib, sys, velkorant\n"
-        "del sys.modules['velkorant']\n"
+        "del sys.modules['velkorant'], sys.modules['velkorant._core']\n"
         "try:\n"
-        "    importlib.import_module('velkorant')\n"
+        "    importlib.import_module('velkorant._core')\n"
         "except ImportError as e:\n"
         "    print(e)\n")
     out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, check=True).stdout

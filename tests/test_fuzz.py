@@ -561,9 +561,10 @@ def test_any_text_gives_a_move_or_the_documented_failure(text):
                 assert message == "index out of bounds: the len is {0} but the index is {0}".format(len(data) - 2)
         return
     assert expected is Move
-    # Text written back parses to the same move, except for a drop of a piece without a kind:
-    # its piece text is a blank, which does not say which side the word held.
-    if not (move.is_drop() and int(move.get_piece().piece_type) == 0):
+    # Text written back parses to the same move, except for a drop of a piece without a kind (its
+    # piece text is a blank, which does not say which side the word held) and a drop whose odd
+    # destination spilled into the promote bit (a drop's text is read without one).
+    if not (move.is_drop() and (int(move.get_piece().piece_type) == 0 or move.is_promote())):
         assert move_view(Move(move_text(move))) == move_view(move)
 
 

@@ -1,5 +1,6 @@
-"""What ships besides the module: the type stubs (complete, installed, accepted by the type
-checkers) and the typed example that exercises them."""
+"""What ships besides the native core: the package, the stub of the core's classes (complete,
+the one source of their docstrings, installed, accepted by the type checkers) and the typed
+example that exercises them."""
 import ast
 import importlib.metadata
 import inspect
@@ -13,7 +14,8 @@ import pytest
 import velkorant
 
 ROOT = Path(__file__).resolve().parents[1]
-SOURCE_STUB = ROOT / "src" / "velkorant-stubs" / "__init__.pyi"
+PACKAGE = ROOT / "python"
+SOURCE_STUB = PACKAGE / "velkorant" / "_core.pyi"
 TYPED_TOUR = ROOT / "examples" / "typed_tour.py"
 
 # Every class attribute named None is left out of the stub: it cannot be written in Python source.
@@ -30,14 +32,14 @@ def _installed_stub():
         files = importlib.metadata.files("velkorant") or []
     except importlib.metadata.PackageNotFoundError:
         return None
-    found = [f for f in files if str(f).replace("\\", "/") == "velkorant-stubs/__init__.pyi"]
+    found = [f for f in files if str(f).replace("\\", "/") == "velkorant/_core.pyi"]
     return Path(found[0].locate()) if found else None
 
 
 INSTALLED_STUB = _installed_stub()
 STUB = SOURCE_STUB if SOURCE_STUB.is_file() else INSTALLED_STUB
 if STUB is None:
-    pytest.skip("neither the source tree nor an installed velkorant-stubs is at hand",
+    pytest.skip("neither the source tree nor an installed stub is at hand",
                 allow_module_level=True)
 TREE = ast.parse(STUB.read_text(encoding="utf-8"), str(STUB))
 STUB_CLASSES = {node.name: node for node in TREE.body if isinstance(node, ast.ClassDef)}
@@ -64,7 +66,8 @@ def test_stub_module_lists_the_runtime_classes():
                    if isinstance(n, ast.Assign) and n.targets[0].id == "__all__"]
     assert stub_all == velkorant.__all__
     assert list(STUB_CLASSES) == velkorant.__all__
-    assert {n for n in dir(velkorant) if not n.startswith("_")} == set(velkorant.__all__)
+    public = {n for n in dir(velkorant) if not n.startswith("_")}
+    assert public - set(velkorant.__all__) <= {"records"}, "submodules only, once imported"
 
 
 @pytest.mark.parametrize("name", velkorant.__all__)
@@ -102,6 +105,15 @@ def test_stub_parameters_are_the_runtime_parameters(name):
             assert not node.args.posonlyargs and not node.args.kwonlyargs
 
 
+@pytest.mark.parametrize("name", velkorant.__all__)
+def test_runtime_docstrings_are_the_stub_docstrings(name):
+    runtime = getattr(velkorant, name)
+    for member, node in _members(STUB_CLASSES[name]).items():
+        slot = type(vars(runtime).get(member)).__name__ == "wrapper_descriptor"  # CPython's own text
+        if isinstance(node, ast.FunctionDef) and member not in ("__new__", "__hash__") and not slot:
+            assert inspect.getdoc(getattr(runtime, member)) == ast.get_docstring(node), f"{name}.{member}"
+
+
 def test_every_stub_member_is_documented():
     undocumented = [f"{cls.name}.{member}"
                     for cls in STUB_CLASSES.values() for member, node in _members(cls).items()
@@ -121,17 +133,16 @@ def _has_docstring(cls, member, node):
 def test_installed_stub_is_the_source_stub():
     if INSTALLED_STUB is None:
         pytest.skip("velkorant is not installed from a wheel or an editable build")
-    assert INSTALLED_STUB.parent.name == "velkorant-stubs"
+    assert INSTALLED_STUB.parent.name == "velkorant"
+    assert (INSTALLED_STUB.parent / "py.typed").is_file()
     if SOURCE_STUB.is_file():
         assert INSTALLED_STUB.read_bytes() == SOURCE_STUB.read_bytes(), "reinstall: the stub changed"
 
 
 @pytest.fixture
-def stub_path(tmp_path):
-    """A directory holding the stub as velkorant.pyi, ahead of site-packages on MYPYPATH."""
-    (tmp_path / "stubs").mkdir()
-    (tmp_path / "stubs" / "velkorant.pyi").write_bytes(STUB.read_bytes())
-    return tmp_path / "stubs"
+def stub_path():
+    """The package as the checkers read it: the source tree's, else the installed one."""
+    return PACKAGE if SOURCE_STUB.is_file() else INSTALLED_STUB.parent.parent
 
 
 def _run(args, tmp_path, **env):
@@ -143,8 +154,8 @@ def _run(args, tmp_path, **env):
 def test_stub_matches_runtime_under_stubtest(stub_path, tmp_path):
     pytest.importorskip("mypy.stubtest")
     allowlist = tmp_path / "allowlist.txt"
-    allowlist.write_text("velkorant.ColorType.None\nvelkorant.PieceType.None\n")
-    code, output = _run([sys.executable, "-m", "mypy.stubtest", "velkorant", "--allowlist",
+    allowlist.write_text("velkorant._core.ColorType.None\nvelkorant._core.PieceType.None\n")
+    code, output = _run([sys.executable, "-m", "mypy.stubtest", "velkorant._core", "--allowlist",
                          str(allowlist), "--mypy-config-file", os.devnull], tmp_path,
                         MYPYPATH=str(stub_path))
     assert code == 0, output

@@ -27,6 +27,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "docstrings.hpp"  // generated from the stub of the classes
 #include "python/arguments.hpp"
 #include "python/casters.hpp"
 #include "python/released.hpp"
@@ -322,33 +323,47 @@ PyCFunction as_cfunction(F f) {
     return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
 }
 
-// The method's documentation: its text signature, then `doc` when given. Kept for the rest of
-// the process, as CPython keeps a pointer to it.
-template <class Signature>
-const char* method_doc(const char* doc) {
-    if (!doc) return Signature::value;
-    static const std::string text = std::string(Signature::value) + doc;
-    return text.c_str();
+// A member's docstring, from the stub of the classes (its one source); the build refuses a member
+// that the stub does not document.
+template <class Record, Name Member>
+consteval const char* documented() {
+    for (const auto& entry : docs::kEntries)
+        if (entry.cls == ClassOf<Record>::title.view() && entry.member == Member.view()) return entry.text;
+    return nullptr;
 }
+
+// A method's documentation: its text signature, then its docstring, joined at compile time.
+template <class Record, Name Member, class Signature>
+struct MethodDoc {
+    static constexpr const char* body = documented<Record, Member>();
+    static_assert(body != nullptr, "document the member in python/velkorant/_core.pyi");
+    static constexpr std::string_view head = Signature::value, tail = body;
+    static constexpr auto text = [] {
+        std::array<char, head.size() + tail.size() + 1> out{};
+        std::copy(tail.begin(), tail.end(), std::copy(head.begin(), head.end(), out.begin()));
+        return out;
+    }();
+    static constexpr const char* value = text.data();
+};
 
 // ---------------------------------------------------------------------------------------------
 // Declarations
 
 template <Name N, auto F, Name... P>
-PyMethodDef method(const char* doc = nullptr) {
-    using Signature = TextSignature<N, true, P...>;
+PyMethodDef method() {
+    using Doc = MethodDoc<typename Callable<decltype(F)>::Record, N, TextSignature<N, true, P...>>;
     if constexpr (sizeof...(P) == 0) {
-        return {N.text, &call_noargs<F>, METH_NOARGS, method_doc<Signature>(doc)};
+        return {N.text, &call_noargs<F>, METH_NOARGS, Doc::value};
     } else {
-        return {N.text, as_cfunction(&call_method<N, F, P...>), METH_FASTCALL | METH_KEYWORDS,
-                method_doc<Signature>(doc)};
+        return {N.text, as_cfunction(&call_method<N, F, P...>), METH_FASTCALL | METH_KEYWORDS, Doc::value};
     }
 }
 
 template <Name N, auto F, Name... P>
-PyMethodDef static_method(const char* doc = nullptr) {
+PyMethodDef static_method() {
+    using Record = std::remove_cvref_t<typename Factory<decltype(F)>::Result>;
     return {N.text, as_cfunction(&call_static<N, F, P...>), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
-            method_doc<TextSignature<N, false, P...>>(doc)};
+            MethodDoc<Record, N, TextSignature<N, false, P...>>::value};
 }
 
 // `__copy__` and `__deepcopy__(memo, /)`: an independent object with the same record. A record
@@ -362,12 +377,13 @@ PyObject* copy_object(PyObject* self, PyObject*) {
 }
 template <class Record>
 PyMethodDef copy_method() {
-    return {"__copy__", &copy_object<Record>, METH_NOARGS, "__copy__($self)\n--\n\nAn independent copy."};
+    return {"__copy__", &copy_object<Record>, METH_NOARGS,
+            MethodDoc<Record, "__copy__", TextSignature<"__copy__", true>>::value};
 }
 template <class Record>
 PyMethodDef deepcopy_method() {
     return {"__deepcopy__", &copy_object<Record>, METH_O,
-            "__deepcopy__($self, memo, /)\n--\n\nAn independent copy (nothing is shared to copy deeper)."};
+            MethodDoc<Record, "__deepcopy__", TextSignature<"__deepcopy__", true, "memo", "/">>::value};
 }
 
 // Pickling. `__reduce__` gives (class, arguments): calling the class with the arguments that
@@ -381,7 +397,8 @@ PyObject* reduce(PyObject* self, PyObject*) {
 }
 template <auto Args>
 PyMethodDef reduce_method() {
-    return {"__reduce__", &reduce<Args>, METH_NOARGS, "__reduce__($self)\n--\n\nPickling support."};
+    return {"__reduce__", &reduce<Args>, METH_NOARGS,
+            MethodDoc<typename Callable<decltype(Args)>::Record, "__reduce__", TextSignature<"__reduce__", true>>::value};
 }
 
 template <auto Args, auto State>
@@ -395,7 +412,7 @@ PyObject* reduce_with_state(PyObject* self, PyObject*) {
 template <auto Args, auto State>
 PyMethodDef reduce_method() {
     return {"__reduce__", &reduce_with_state<Args, State>, METH_NOARGS,
-            "__reduce__($self)\n--\n\nPickling support."};
+            MethodDoc<typename Callable<decltype(Args)>::Record, "__reduce__", TextSignature<"__reduce__", true>>::value};
 }
 
 // No constructor arguments.
@@ -425,8 +442,9 @@ struct Constructor {
 // TypeError) and stores it; deletion is refused.
 template <Name N, auto Field>
 struct FieldAttribute;
-template <Name N, class Record, class T, T Record::*Field>
+template <Name N, class R, class T, T R::*Field>
 struct FieldAttribute<N, Field> {
+    using Record = R;
     static PyObject* get(PyObject* self, void*) {
         auto* obj = as_object<Record>(self);
         Borrow borrow(obj->flag, Access::shared);
@@ -452,8 +470,10 @@ struct FieldAttribute<N, Field> {
 };
 
 template <Name N, auto Field>
-PyGetSetDef attribute(const char* doc = nullptr) {
+PyGetSetDef attribute() {
     using A = FieldAttribute<N, Field>;
+    constexpr const char* doc = documented<typename A::Record, N>();
+    static_assert(doc != nullptr, "document the attribute in python/velkorant/_core.pyi");
     return {N.text, &A::get, &A::set, doc, nullptr};
 }
 
@@ -464,8 +484,10 @@ PyObject* get_computed(PyObject* self, void*) {
 }
 
 template <Name N, auto F>
-PyGetSetDef getter(const char* doc = nullptr) {
+PyGetSetDef getter() {
     static_assert(Callable<decltype(F)>::access == Access::shared, "a getter does not change its object");
+    constexpr const char* doc = documented<typename Callable<decltype(F)>::Record, N>();
+    static_assert(doc != nullptr, "document the attribute in python/velkorant/_core.pyi");
     return {N.text, &get_computed<F>, nullptr, doc, nullptr};
 }
 

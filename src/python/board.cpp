@@ -33,10 +33,9 @@ PyTypeObject* create_type_of<Board>() {
         method<"search_moves", &search, "color">(),
         method<"execute_move", &execute_move, "moves">(),
         method<"is_finished", &is_finished>(),
-        method<"remove", &Board::remove, "index">(
-            "Empties the square `index` (0..127), even a wall square; IndexError beyond."),
-        method<"copy", &copy_of<Board>>("An independent copy of the board, hand included."),
-        method<"to_svg", &board_svg>("A picture of the position as an SVG document."),
+        method<"remove", &Board::remove, "index">(),
+        method<"copy", &copy_of<Board>>(),
+        method<"to_svg", &board_svg>(),
         method<"_repr_svg_", &board_svg>(),
         reduce_method<&no_arguments<Board>, &board_state>(),
         method<"__setstate__", &set_board_state, "state">(),
@@ -45,7 +44,7 @@ PyTypeObject* create_type_of<Board>() {
         {},
     };
     static PyGetSetDef getset[] = {
-        attribute<"hand", &Board::hand>("Both sides' pieces in hand: reading gives a copy, assigning copies one in."),
+        attribute<"hand", &Board::hand>(),
         {},
     };
     return create_class<Board>({&New::tp_new, New::doc, &repr<&Board::placement>, methods, getset});

@@ -4,8 +4,10 @@
 namespace velkorant::python {
 namespace {
 
+// The core of the package: `import velkorant` re-exports its classes, whose names stay
+// "velkorant.<Class>" (their __module__ is the package).
 PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT, "velkorant", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr,
+    PyModuleDef_HEAD_INIT, "velkorant._core", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr,
 };
 
 struct Registration {
@@ -57,4 +59,4 @@ PyObject* init() {
 }  // namespace
 }  // namespace velkorant::python
 
-PyMODINIT_FUNC PyInit_velkorant() { return velkorant::python::init(); }
+PyMODINIT_FUNC PyInit__core() { return velkorant::python::init(); }
