@@ -3,9 +3,11 @@
 // comments, the ending word, and several games in one text separated by "/" lines.
 #include "velkorant/record_csa.hpp"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -51,27 +53,6 @@ constexpr Word kWords[] = {
 Winner winner_of(Color c) { return c == Color::Black ? Winner::Black : Winner::White; }
 
 }  // namespace
-
-Kind kind_of(std::string_view code) {
-    if (code.size() != 2) return Kind::None;
-    switch ((code[0] << 8) | code[1]) {
-        case ('O' << 8) | 'U': return Kind::King;
-        case ('K' << 8) | 'I': return Kind::Gold;
-        case ('H' << 8) | 'I': return Kind::Rook;
-        case ('K' << 8) | 'A': return Kind::Bichop;
-        case ('G' << 8) | 'I': return Kind::Silver;
-        case ('K' << 8) | 'E': return Kind::Knight;
-        case ('K' << 8) | 'Y': return Kind::Lance;
-        case ('F' << 8) | 'U': return Kind::Pawn;
-        case ('R' << 8) | 'Y': return Kind::Dragon;
-        case ('U' << 8) | 'M': return Kind::Horse;
-        case ('N' << 8) | 'G': return Kind::ProSilver;
-        case ('N' << 8) | 'K': return Kind::ProKnight;
-        case ('N' << 8) | 'Y': return Kind::ProLance;
-        case ('T' << 8) | 'O': return Kind::ProPawn;
-        default: return Kind::None;
-    }
-}
 
 std::string_view code_of(Kind kind) { return number(kind) < kKinds ? kCodes[number(kind)] : ""; }
 
@@ -123,9 +104,10 @@ using csa::excerpt;
 constexpr std::string_view kBlanks = " \t";
 
 std::string_view trimmed(std::string_view s) {
-    const std::size_t first = s.find_first_not_of(kBlanks);
-    if (first == std::string_view::npos) return {};
-    return s.substr(first, s.find_last_not_of(kBlanks) - first + 1);
+    std::size_t first = 0, last = s.size();
+    while (first < last && (s[first] == ' ' || s[first] == '\t')) ++first;
+    while (last > first && (s[last - 1] == ' ' || s[last - 1] == '\t')) --last;
+    return s.substr(first, last - first);
 }
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
@@ -136,18 +118,32 @@ public:
     CsaReader(std::string_view text, bool all) : text_(text), all_(all) {}
 
     std::vector<GameRecord> read() {
+        if (text_.empty()) throw RecordError(1, 0, "no game in the text");
+        // Lines end with LF, CRLF or CR; the common LF-only text is split with memchr.
+        const bool cr = text_.find('\r') != std::string_view::npos;
+        const char* const end = text_.data() + text_.size();
         bool stopped = false;
-        for_each_line(text_, [&](std::string_view raw, std::size_t number) {
-            if (stopped) return;
-            line_ = number;
-            const std::string_view line = trimmed(raw);
-            if (line == "/") {
-                finish();
-                stopped = !all_ && !out_.empty();
-                return;
+        for (const char* at = text_.data(); !stopped;) {
+            const char* stop = cr ? at : static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)));
+            if (!stop) stop = end;
+            if (cr)
+                while (stop < end && *stop != '\n' && *stop != '\r') ++stop;
+            ++line_;
+            at_ = at;
+            const std::string_view line = trimmed(std::string_view(at, static_cast<std::size_t>(stop - at)));
+            if (stop < end && *stop == '\r' && stop + 1 < end && stop[1] == '\n') ++stop;
+            const bool last = stop == end;
+            at = last ? end : stop + 1;
+            if (!line.empty()) {
+                if (line == "/") {
+                    finish();
+                    stopped = !all_ && !out_.empty();
+                } else {
+                    read_line(line);
+                }
             }
-            read_line(line);
-        });
+            if (last) break;
+        }
         if (!stopped) finish();
         if (out_.empty()) throw RecordError(1, 0, "no game in the text");
         return std::move(out_);
@@ -174,7 +170,9 @@ private:
         // Moves, times and endings: several statements to a line, separated by commas; a
         // comment runs to the end of the line.
         while (!line.empty()) {
-            const std::size_t comma = line.front() == '\'' ? std::string_view::npos : line.find(',');
+            std::size_t comma = 0;
+            while (comma < line.size() && line[comma] != ',') ++comma;
+            if (comma == line.size() || line.front() == '\'') comma = std::string_view::npos;
             const std::string_view statement = trimmed(line.substr(0, comma));
             line = comma == std::string_view::npos ? std::string_view{} : line.substr(comma + 1);
             if (statement.empty()) fail("an empty statement between commas");
@@ -194,6 +192,8 @@ private:
         if (started_) return;
         started_ = true;
         record_.first_line = line_;
+        // A move takes at least eight characters: room for what the rest of the text can hold.
+        record_.nodes.reserve(std::min<std::size_t>(static_cast<std::size_t>(text_.data() + text_.size() - at_) / 8 + 1, 1024));
     }
 
     void version() {
@@ -411,9 +411,16 @@ private:
         if (node_ == 0) fail("a time before the first move");
         const std::string_view digits = statement.substr(1);
         double seconds = 0;
-        const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), seconds, std::chars_format::fixed);
-        if (digits.empty() || !is_digit(digits.front()) || error != std::errc() || end != digits.data() + digits.size())
-            fail("unknown time " + excerpt(statement));
+        std::size_t i = 0;
+        std::uint64_t whole = 0;
+        for (; i < digits.size() && i < 15 && is_digit(digits[i]); ++i) whole = whole * 10 + static_cast<unsigned>(digits[i] - '0');
+        if (i > 0 && i == digits.size()) {
+            seconds = static_cast<double>(whole);
+        } else {
+            const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), seconds, std::chars_format::fixed);
+            if (digits.empty() || !is_digit(digits.front()) || error != std::errc() || end != digits.data() + digits.size())
+                fail("unknown time " + excerpt(statement));
+        }
         std::optional<double>& target = record_.nodes[static_cast<std::size_t>(node_)].time;
         if (target) fail("a second time for one move");
         target = seconds;
@@ -471,6 +478,7 @@ private:
     bool all_;
     std::vector<GameRecord> out_;
     std::size_t line_ = 0;
+    const char* at_ = nullptr;     // where the current line starts
 
     GameRecord record_;
     Board board_;                  // the start position as its lines set it up

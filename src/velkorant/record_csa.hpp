@@ -11,7 +11,26 @@
 namespace velkorant::csa {
 
 // The kind a piece code names, None for anything else.
-Kind kind_of(std::string_view code);
+inline Kind kind_of(std::string_view code) {
+    if (code.size() != 2) return Kind::None;
+    switch ((code[0] << 8) | code[1]) {
+        case ('O' << 8) | 'U': return Kind::King;
+        case ('K' << 8) | 'I': return Kind::Gold;
+        case ('H' << 8) | 'I': return Kind::Rook;
+        case ('K' << 8) | 'A': return Kind::Bichop;
+        case ('G' << 8) | 'I': return Kind::Silver;
+        case ('K' << 8) | 'E': return Kind::Knight;
+        case ('K' << 8) | 'Y': return Kind::Lance;
+        case ('F' << 8) | 'U': return Kind::Pawn;
+        case ('R' << 8) | 'Y': return Kind::Dragon;
+        case ('U' << 8) | 'M': return Kind::Horse;
+        case ('N' << 8) | 'G': return Kind::ProSilver;
+        case ('N' << 8) | 'K': return Kind::ProKnight;
+        case ('N' << 8) | 'Y': return Kind::ProLance;
+        case ('T' << 8) | 'O': return Kind::ProPawn;
+        default: return Kind::None;
+    }
+}
 // The piece code of a kind ("OU" for the king); "" for None.
 std::string_view code_of(Kind kind);
 
