@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -40,6 +41,7 @@ constexpr Word kWords[] = {
     {"ILLEGAL_MOVE", "illegal_move", Decides::ToMoveLoses},
     {"+ILLEGAL_ACTION", "illegal_move", Decides::WhiteWins},
     {"-ILLEGAL_ACTION", "illegal_move", Decides::BlackWins},
+    {"OUTE_SENNICHITE", "illegal_move", Decides::ToMoveWins},  // perpetual check, not standard
     {"JISHOGI", "impasse", Decides::Draw},
     {"KACHI", "declaration", Decides::ToMoveWins},
     {"HIKIWAKE", "impasse", Decides::Draw},
@@ -610,8 +612,8 @@ std::string write_csa(const GameRecord& record) {
         out += move_text(game, node.move);
         out += '\n';
         game.push(node.move);
-        if (node.time) {
-            char digits[64];
+        if (node.time && std::isfinite(*node.time) && *node.time >= 0) {
+            char digits[400];
             const auto end = std::to_chars(digits, digits + sizeof digits, *node.time, std::chars_format::fixed).ptr;
             out += 'T';
             out.append(digits, end);

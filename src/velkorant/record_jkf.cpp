@@ -775,7 +775,7 @@ private:
             write_string(out_, csa::code_of(board.square_kinds[m.to()]));
         }
         out_ += '}';
-        if (node.time) {
+        if (node.time && std::isfinite(*node.time) && *node.time >= 0 && *node.time < 1e15) {
             const long long now = std::llround(*node.time);
             long long& total = totals[byte_of(side)];
             total += now;
