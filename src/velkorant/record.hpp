@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -136,18 +137,25 @@ std::vector<GameRecord> read_sfen(std::string_view text, bool all);
 std::string write_sfen(const GameRecord& record);
 
 // Calls `each(line, number)` for every line of `text` that holds more than blanks, `number`
-// counted from 1; lines end with CRLF, LF or CR, the last one perhaps with none.
+// counted from 1; lines end with CRLF, LF or CR, the last one perhaps with none. `each` may
+// return false to stop.
 template <class Each>
 void for_each_line(std::string_view text, Each&& each) {
-    std::size_t number = 0;
-    for (std::size_t start = 0; start <= text.size();) {
-        std::size_t end = text.find_first_of("\r\n", start);
-        if (end == std::string_view::npos) end = text.size();
-        ++number;
-        const std::string_view line = text.substr(start, end - start);
-        if (line.find_first_not_of(" \t") != std::string_view::npos) each(line, number);
-        if (end < text.size() && text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') ++end;
-        start = end + 1;
+    const char* at = text.data();
+    const char* const end = at + text.size();
+    for (std::size_t number = 1;; ++number) {
+        const char* stop = at;
+        while (stop < end && *stop != '\n' && *stop != '\r') ++stop;
+        const std::string_view line(at, static_cast<std::size_t>(stop - at));
+        if (line.find_first_not_of(" \t") != std::string_view::npos) {
+            if constexpr (std::is_same_v<decltype(each(line, number)), bool>) {
+                if (!each(line, number)) return;
+            } else {
+                each(line, number);
+            }
+        }
+        if (stop == end) return;
+        at = stop + (*stop == '\r' && stop + 1 < end && stop[1] == '\n' ? 2 : 1);
     }
 }
 
