@@ -195,7 +195,7 @@ private:
         started_ = true;
         record_.first_line = line_;
         // A move takes at least eight characters: room for what the rest of the text can hold.
-        record_.nodes.reserve(std::min<std::size_t>(static_cast<std::size_t>(text_.data() + text_.size() - at_) / 8 + 1, 1024));
+        record_.nodes.reserve(std::min<std::size_t>(static_cast<std::size_t>(text_.data() + text_.size() - at_) / 8 + 1, 256));
     }
 
     void version() {
@@ -349,7 +349,13 @@ private:
         } catch (const ValueError& e) {
             fail("the start position is not a position of the game: " + e.message());
         }
-        record_.start = game_->sfen();
+        // Most games start from the initial position, which a record already holds.
+        static const Game initial;
+        if (!(game_->turn() == Color::Black && game_->board().occupied == initial.board().occupied &&
+              game_->board().square_kinds == initial.board().square_kinds &&
+              game_->board().color_boards[0] == initial.board().color_boards[0] &&
+              game_->board().hand.counts == initial.board().hand.counts))
+            record_.start = game_->sfen();
     }
 
     // "+7776FU": side, from (00 for a drop), to, and the piece as it stands after the move.

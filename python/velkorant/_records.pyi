@@ -1,0 +1,29 @@
+"""The native readers and writers under velkorant.records."""
+
+from typing import final
+
+Nodes = tuple[list[int], list[str], dict[int, str], dict[int, float]]
+
+@final
+class Tree:
+    """The moves of a record read, kept native until they are asked for."""
+    def main(self) -> list[str]:
+        """The main line, in USI."""
+    def nodes(self) -> Nodes:
+        """Every node: (parents, moves in USI, comments by node, times by node), the root first."""
+    def size(self) -> int:
+        """How many nodes, the root included."""
+
+Game = tuple[list[tuple[str, str]], str, str, str, str | None, int | None, int, Tree]
+GameIn = tuple[list[tuple[str, str]], str, str, str, str | None, int | None, Tree | Nodes]
+
+class RecordError(ValueError):
+    """A record that cannot be read: ``line`` (from 1) and ``ply`` (0 when no move is concerned)."""
+    line: int
+    ply: int
+
+def read(text: str, format: str, all: bool, /) -> list[Game]:
+    """The games of a record text, as tuples."""
+
+def write(format: str, game: GameIn, /) -> str:
+    """A game tuple as record text."""

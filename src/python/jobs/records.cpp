@@ -1,0 +1,375 @@
+// velkorant._records: the native readers and writers under velkorant.records.
+//
+//   read(text, format, all) -> list of games      (text: str, format: "csa", "kif", ...)
+//   write(format, game) -> str
+//
+// A game read crosses as a tuple (headers, black, white, start, ending, winner, first_line,
+// tree): headers a list of (key, value) pairs, ending a word or None, winner 0 (Black), 1
+// (White), 2 (a draw) or None, and tree a Tree: the moves stay native until they are asked for
+// (Tree.main() the main line in USI, Tree.nodes() every node), so that reading a corpus makes a
+// handful of Python objects a game, not several a move. A game to write is the same tuple
+// without first_line, its tree a Tree or (parents, moves, comments, times): one parent and one
+// USI move a node, the root first (parent -1, move ""), comments and times dicts by node index.
+// Parsing runs without the interpreter lock. A record that cannot be read raises RecordError (a
+// ValueError) with `line` and `ply` attributes.
+#include <string>
+#include <vector>
+
+#include "python/casters.hpp"
+#include "python/released.hpp"
+#include "velkorant/record.hpp"
+
+namespace velkorant::python {
+namespace {
+
+PyObject* record_error_type = nullptr;  // velkorant.records.RecordError, made at import
+
+using Reader = std::vector<GameRecord> (*)(std::string_view, bool);
+using Writer = std::string (*)(const GameRecord&);
+
+struct Format {
+    std::string_view name;
+    Reader read;
+    Writer write;
+};
+
+constexpr Format kFormats[] = {
+    {"csa", &read_csa, &write_csa}, {"kif", &read_kif, &write_kif}, {"ki2", &read_ki2, &write_ki2},
+    {"jkf", &read_jkf, &write_jkf}, {"usi", &read_usi, &write_usi}, {"sfen", &read_sfen, &write_sfen},
+};
+
+// Thrown where a Python call already set its exception.
+struct PythonError {};
+
+const Format* format_named(PyObject* name) {
+    CasterFor<std::string_view> text;
+    if (!text.load(name)) return nullptr;
+    for (const Format& f : kFormats)
+        if (f.name == text.get()) return &f;
+    PyErr_Format(PyExc_ValueError, "unknown record format %R: csa, kif, ki2, jkf, usi or sfen", name);
+    return nullptr;
+}
+
+// Raises RecordError for the error in flight, or translates any other.
+PyObject* raise_record_error() {
+    try {
+        throw;
+    } catch (const RecordError& e) {
+        Ref text(PyUnicode_DecodeUTF8(e.message().data(), static_cast<Py_ssize_t>(e.message().size()), "replace"));
+        Ref error(text ? PyObject_CallOneArg(record_error_type, text.get()) : nullptr);
+        Ref line(PyLong_FromSize_t(e.line())), ply(PyLong_FromLongLong(e.ply()));
+        if (!error || !line || !ply || PyObject_SetAttrString(error.get(), "line", line.get()) < 0 ||
+            PyObject_SetAttrString(error.get(), "ply", ply.get()) < 0)
+            return nullptr;
+        PyErr_SetObject(record_error_type, error.get());
+    } catch (...) {
+        set_python_error_from_current_exception();
+    }
+    return nullptr;
+}
+
+PyObject* text_of(std::string_view s) { return Caster<std::string_view>::cast(s); }
+
+// ---------------------------------------------------------------------------------------------
+// Tree: the moves of a record read, kept native.
+
+PyTypeObject* tree_type = nullptr;
+
+struct TreeObject {
+    PyObject_HEAD
+    GameRecord record;
+};
+
+GameRecord& record_in(PyObject* tree) { return reinterpret_cast<TreeObject*>(tree)->record; }
+
+PyObject* make_tree(GameRecord&& record) {
+    PyObject* obj = PyType_GenericAlloc(tree_type, 0);
+    if (!obj) return nullptr;
+    ::new (&record_in(obj)) GameRecord(std::move(record));
+    return obj;
+}
+
+void tree_dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    record_in(self).~GameRecord();
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+// The USI text of each node's move, as new str objects (the root's "").
+std::vector<Ref> usi_texts(const GameRecord& g) {
+    std::vector<Ref> out;
+    out.reserve(g.nodes.size());
+    for (std::size_t i = 0; i < g.nodes.size(); ++i) {
+        out.emplace_back(text_of(i ? g.nodes[i].move.usi() : std::string()));
+        if (!out.back()) return {};
+    }
+    return out;
+}
+
+PyObject* tree_main(PyObject* self, PyObject*) {
+    return run_guarded([&]() -> PyObject* {
+        const GameRecord& g = record_in(self);
+        const std::vector<std::int32_t> line = g.main_line();
+        Ref list(PyList_New(static_cast<Py_ssize_t>(line.size())));
+        if (!list) return nullptr;
+        for (std::size_t i = 0; i < line.size(); ++i) {
+            PyObject* move = text_of(g.nodes[static_cast<std::size_t>(line[i])].move.usi());
+            if (!move) return nullptr;
+            PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), move);
+        }
+        return list.release();
+    });
+}
+
+PyObject* tree_nodes(PyObject* self, PyObject*) {
+    return run_guarded([&]() -> PyObject* {
+        const GameRecord& g = record_in(self);
+        const std::size_t n = g.nodes.size();
+        Ref parents(PyList_New(static_cast<Py_ssize_t>(n))), moves(PyList_New(static_cast<Py_ssize_t>(n)));
+        Ref comments(PyDict_New()), times(PyDict_New());
+        if (!parents || !moves || !comments || !times) return nullptr;
+        std::vector<Ref> usi = usi_texts(g);
+        if (usi.size() != n) return nullptr;
+        for (std::size_t i = 0; i < n; ++i) {
+            const RecordNode& node = g.nodes[i];
+            PyObject* parent = PyLong_FromLong(node.parent);
+            if (!parent) return nullptr;
+            PyList_SET_ITEM(parents.get(), static_cast<Py_ssize_t>(i), parent);
+            PyList_SET_ITEM(moves.get(), static_cast<Py_ssize_t>(i), usi[i].release());
+            if (node.comment.empty() && !node.time) continue;
+            Ref key(PyLong_FromSize_t(i));
+            if (!key) return nullptr;
+            if (!node.comment.empty()) {
+                Ref comment(text_of(node.comment));
+                if (!comment || PyDict_SetItem(comments.get(), key.get(), comment.get()) < 0) return nullptr;
+            }
+            if (node.time) {
+                Ref time(PyFloat_FromDouble(*node.time));
+                if (!time || PyDict_SetItem(times.get(), key.get(), time.get()) < 0) return nullptr;
+            }
+        }
+        return PyTuple_Pack(4, parents.get(), moves.get(), comments.get(), times.get());
+    });
+}
+
+PyObject* tree_len(PyObject* self, PyObject*) { return PyLong_FromSize_t(record_in(self).nodes.size()); }
+
+PyMethodDef tree_methods[] = {
+    {"main", &tree_main, METH_NOARGS, "main($self, /)\n--\n\nThe main line, in USI."},
+    {"nodes", &tree_nodes, METH_NOARGS,
+     "nodes($self, /)\n--\n\nEvery node: (parents, moves in USI, comments by node, times by node), the root first."},
+    {"size", &tree_len, METH_NOARGS, "size($self, /)\n--\n\nHow many nodes, the root included."},
+    {},
+};
+
+PyType_Slot tree_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(&tree_dealloc)},
+    {Py_tp_methods, tree_methods},
+    {Py_tp_doc, const_cast<char*>("The moves of a record read, kept native until they are asked for.")},
+    {0, nullptr},
+};
+
+PyType_Spec tree_spec = {"velkorant._records.Tree", sizeof(TreeObject), 0,
+                         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+                         tree_slots};
+
+// ---------------------------------------------------------------------------------------------
+// Reading
+
+PyObject* game_tuple(GameRecord&& g) {
+    Ref headers(PyList_New(static_cast<Py_ssize_t>(g.headers.size())));
+    if (!headers) return nullptr;
+    for (std::size_t i = 0; i < g.headers.size(); ++i) {
+        PyObject* pair = tuple_of(std::string_view(g.headers[i].first), std::string_view(g.headers[i].second));
+        if (!pair) return nullptr;
+        PyList_SET_ITEM(headers.get(), static_cast<Py_ssize_t>(i), pair);
+    }
+    Ref ending(g.ending.empty() ? Ref::borrowed(Py_None) : Ref(text_of(g.ending)));
+    Ref winner(g.winner == Winner::Unknown ? Ref::borrowed(Py_None) : Ref(PyLong_FromLong(static_cast<long>(g.winner))));
+    Ref black(text_of(g.black)), white(text_of(g.white)), start(text_of(g.start));
+    Ref first_line(PyLong_FromSize_t(g.first_line));
+    if (!ending || !winner || !black || !white || !start || !first_line) return nullptr;
+    Ref tree(make_tree(std::move(g)));
+    if (!tree) return nullptr;
+    return PyTuple_Pack(8, headers.get(), black.get(), white.get(), start.get(), ending.get(), winner.get(),
+                        first_line.get(), tree.get());
+}
+
+PyObject* read(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    if (nargs != 3) return PyErr_SetString(PyExc_TypeError, "read(text, format, all)"), nullptr;
+    CasterFor<std::string_view> text;
+    if (!text.load(args[0])) return nullptr;
+    const Format* format = format_named(args[1]);
+    if (!format) return nullptr;
+    const int all = PyObject_IsTrue(args[2]);
+    if (all < 0) return nullptr;
+    // The text is read without the interpreter lock; its str stays alive in the caller's frame.
+    std::vector<GameRecord> games;
+    std::exception_ptr failure;
+    {
+        Unlocked unlocked;
+        try {
+            games = format->read(text.get(), all != 0);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    }
+    if (failure) {
+        try {
+            std::rethrow_exception(failure);
+        } catch (...) {
+            return raise_record_error();
+        }
+    }
+    Ref list(PyList_New(static_cast<Py_ssize_t>(games.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < games.size(); ++i) {
+        PyObject* game = game_tuple(std::move(games[i]));
+        if (!game) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), game);
+    }
+    return list.release();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Writing
+
+// A str as UTF-8, or false with TypeError set.
+bool load_text(PyObject* obj, std::string& out) {
+    CasterFor<std::string_view> text;
+    if (!text.load(obj)) return false;
+    out = std::string(text.get());
+    return true;
+}
+
+// The nodes of (parents, moves, comments, times), every move played on its parent's position.
+void read_nodes(PyObject* nodes, GameRecord& g) {
+    if (!PyTuple_Check(nodes) || PyTuple_GET_SIZE(nodes) != 4) throw TypeError("a tree is (parents, moves, comments, times)");
+    PyObject* parents = PyTuple_GET_ITEM(nodes, 0);
+    PyObject* moves = PyTuple_GET_ITEM(nodes, 1);
+    PyObject* comments = PyTuple_GET_ITEM(nodes, 2);
+    PyObject* times = PyTuple_GET_ITEM(nodes, 3);
+    if (!PyList_Check(parents) || !PyList_Check(moves) || !PyDict_Check(comments) || !PyDict_Check(times))
+        throw TypeError("a tree is (list, list, dict, dict)");
+    const Py_ssize_t n = PyList_GET_SIZE(parents);
+    if (n < 1 || PyList_GET_SIZE(moves) != n) throw ValueError("one parent and one move a node, the root first");
+    std::vector<Game> positions;  // the position after each node
+    positions.reserve(static_cast<std::size_t>(n));
+    positions.emplace_back(g.start);
+    std::string usi;
+    for (Py_ssize_t i = 1; i < n; ++i) {
+        const long parent = PyLong_AsLong(PyList_GET_ITEM(parents, i));
+        if (parent == -1 && PyErr_Occurred()) throw PythonError{};
+        if (parent < 0 || parent >= i) throw ValueError("node " + std::to_string(i) + ": its parent does not come first");
+        if (!load_text(PyList_GET_ITEM(moves, i), usi)) throw PythonError{};
+        Game game = positions[static_cast<std::size_t>(parent)];
+        try {
+            g.add(static_cast<std::int32_t>(parent), game.push_usi(usi));
+        } catch (const ValueError& e) {
+            throw ValueError("node " + std::to_string(i) + " (ply " + std::to_string(game.ply() - Game(g.start).ply() + 1) +
+                             "): " + e.message());
+        }
+        positions.push_back(std::move(game));
+    }
+    PyObject *key, *value;
+    for (Py_ssize_t pos = 0; PyDict_Next(comments, &pos, &key, &value);) {
+        const Py_ssize_t i = PyLong_AsSsize_t(key);
+        if (i < 0 || i >= n) throw ValueError("a comment of no node");
+        if (!load_text(value, g.nodes[static_cast<std::size_t>(i)].comment)) throw PythonError{};
+    }
+    for (Py_ssize_t pos = 0; PyDict_Next(times, &pos, &key, &value);) {
+        const Py_ssize_t i = PyLong_AsSsize_t(key);
+        if (i < 0 || i >= n) throw ValueError("a time of no node");
+        const double seconds = PyFloat_AsDouble(value);
+        if (seconds == -1.0 && PyErr_Occurred()) throw PythonError{};
+        g.nodes[static_cast<std::size_t>(i)].time = seconds;
+    }
+}
+
+// The record a game tuple describes: (headers, black, white, start, ending, winner, tree).
+void read_game(PyObject* game, GameRecord& g) {
+    if (!PyTuple_Check(game) || PyTuple_GET_SIZE(game) != 7)
+        throw TypeError("a game is (headers, black, white, start, ending, winner, tree)");
+    PyObject* const* item = &PyTuple_GET_ITEM(game, 0);
+    if (!PyList_Check(item[0])) throw TypeError("headers are a list of (key, value)");
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(item[0]); ++i) {
+        PyObject* pair = PyList_GET_ITEM(item[0], i);
+        if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2) throw TypeError("a header is (key, value)");
+        auto& [key, value] = g.headers.emplace_back();
+        if (!load_text(PyTuple_GET_ITEM(pair, 0), key) || !load_text(PyTuple_GET_ITEM(pair, 1), value))
+            throw PythonError{};
+    }
+    if (!load_text(item[1], g.black) || !load_text(item[2], g.white) || !load_text(item[3], g.start))
+        throw PythonError{};
+    if (item[4] != Py_None && !load_text(item[4], g.ending)) throw PythonError{};
+    if (item[5] != Py_None) {
+        const long winner = PyLong_AsLong(item[5]);
+        if (winner == -1 && PyErr_Occurred()) throw PythonError{};
+        if (winner < 0 || winner > 2) throw ValueError("a winner is 0, 1 or 2");
+        g.winner = static_cast<Winner>(winner);
+    }
+    if (Py_TYPE(item[6]) == tree_type && record_in(item[6]).start == g.start) {
+        g.nodes = record_in(item[6]).nodes;  // read and checked already, on this start
+        return;
+    }
+    if (Py_TYPE(item[6]) == tree_type) {
+        Ref nodes(tree_nodes(item[6], nullptr));
+        if (!nodes) throw PythonError{};
+        return read_nodes(nodes.get(), g);
+    }
+    read_nodes(item[6], g);
+}
+
+PyObject* write(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    if (nargs != 2) return PyErr_SetString(PyExc_TypeError, "write(format, game)"), nullptr;
+    const Format* format = format_named(args[0]);
+    if (!format) return nullptr;
+    return run_guarded([&]() -> PyObject* {
+        GameRecord g;
+        g.nodes.clear();
+        g.nodes.push_back(RecordNode{});
+        try {
+            read_game(args[1], g);
+        } catch (const PythonError&) {
+            return nullptr;
+        }
+        return to_python(format->write(g));
+    });
+}
+
+PyMethodDef functions[] = {
+    {"read", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&read)), METH_FASTCALL,
+     "read(text, format, all, /)\n--\n\nThe games of a record text, as tuples."},
+    {"write", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&write)), METH_FASTCALL,
+     "write(format, game, /)\n--\n\nA game tuple as record text."},
+    {},
+};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT, "velkorant._records", "The native readers and writers of velkorant.records.", 0,
+    functions, nullptr, nullptr, nullptr, nullptr,
+};
+
+PyObject* init() {
+    Ref module(PyModule_Create(&module_def));
+    if (!module) return nullptr;
+    if (!record_error_type) {
+        record_error_type = PyErr_NewExceptionWithDoc(
+            "velkorant.records.RecordError",
+            "A record that cannot be read, or a move in it that the rules refuse: `line` is the line of the\n"
+            "file (from 1), `ply` the move concerned (0 when it concerns no move).",
+            PyExc_ValueError, nullptr);
+        if (!record_error_type) return nullptr;
+    }
+    if (PyModule_AddObjectRef(module.get(), "RecordError", record_error_type) < 0) return nullptr;
+    if (!tree_type) tree_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&tree_spec));
+    if (!tree_type || PyModule_AddObjectRef(module.get(), "Tree", reinterpret_cast<PyObject*>(tree_type)) < 0)
+        return nullptr;
+    return module.release();
+}
+
+}  // namespace
+}  // namespace velkorant::python
+
+PyMODINIT_FUNC PyInit__records() { return velkorant::python::init(); }

@@ -1,0 +1,166 @@
+"""Game records: the sample files, every writer read back by every reader on random trees,
+cshogi as an oracle on what it reads and writes, encodings, and hostile input."""
+import io
+import random
+from pathlib import Path
+
+import pytest
+from hypothesis import HealthCheck, given, settings, strategies as st
+
+from velkorant import ColorType, Game
+from velkorant import records
+from velkorant.records import Record, RecordError
+
+DATA = Path(__file__).parent / "data" / "records"
+# What each format holds: variations, comments, times.
+HOLDS = {"csa": (False, True, True), "kif": (True, True, True), "ki2": (True, True, False),
+         "jkf": (True, True, True), "usi": (False, False, False)}
+COMMENTS = ["", "", "good move", "悪手。\n次は▲２四歩", "** 120 -3334FU"]
+
+
+def random_record(rng, variations=True):
+    """A record of a random legal game from a random handicap or the initial position, with
+    comments, whole-second times and (optionally) variations."""
+    start = rng.choice([records.INITIAL, "lnsgkgsn1/1r5b1/ppppppppp/9/9/9/PPPPPPPPP/1B5R1/LNSGKGSNL w - 1",
+                        "4k4/9/9/9/9/9/9/9/4K4 b 2R2B4G4S4N4L18P 1"])
+    record = Record(start, {"black": "先手の人", "white": "gote", "棋戦": "test"})
+    record.root.comment = rng.choice(COMMENTS)
+    lines = [(record.root, Game(start))]
+    for _ in range(rng.randint(1, 3) if variations else 1):
+        node, game = rng.choice(lines)
+        game = game.copy()
+        for _ in range(rng.randint(0, 60)):
+            legal = [m for m in game.legal_moves() if m.usi() not in {v.move for v in node.variations}]
+            if not legal:
+                break
+            move = rng.choice(legal)
+            game.push(move)
+            node = node.add_variation(move.usi(), rng.choice(COMMENTS), float(rng.randint(0, 99)))
+            lines.append((node, game.copy()))
+    return record
+
+
+def view(record, fmt):
+    """What a format keeps of a record: its start, and its tree as far as the format holds it."""
+    variations, comments, times = HOLDS[fmt]
+    out, stack = [record.start.rsplit(" ", 1)[0]], [record.root]
+    while stack:
+        node = stack.pop()
+        out.append((node.ply, node.move, node.comment if comments else "", node.time if times else None))
+        stack.extend(reversed(node.variations if variations else node.variations[:1]))
+    return out
+
+
+@pytest.mark.parametrize("fmt", HOLDS)
+def test_every_writer_reads_back(fmt):
+    rng = random.Random(fmt)
+    for _ in range(30):
+        record = random_record(rng, variations=HOLDS[fmt][0])
+        back = records.loads(record.dumps(fmt), fmt)
+        assert view(back, fmt) == view(record, fmt)
+        assert records.loads(record.dumps(fmt)).moves == record.moves  # the format found from the text
+
+
+@pytest.mark.parametrize("path", sorted(DATA.iterdir()), ids=lambda p: p.name)
+def test_sample_files_read_and_round_trip(path):
+    every = records.load_all(path)
+    assert every and every[0].moves == records.load(path).moves
+    for record in every:
+        game = record.game()  # the main line replays under the full rules
+        assert game.ply - Game(record.start).ply == len(record.moves)
+        for fmt in ("kif", "jkf", "ki2", "csa"):
+            assert view(records.loads(record.dumps(fmt), fmt), fmt) == view(record, fmt), fmt
+
+
+def test_what_the_samples_say():
+    floodgate = records.load(DATA / "floodgate.csa")
+    assert (floodgate.headers["black"], floodgate.ending, floodgate.winner) == ("alpha_engine", "resign",
+                                                                                 ColorType.Black)
+    assert floodgate.root.variations[0].comment.startswith("**")
+    assert [r.ending for r in records.load_all(DATA / "several.csa")] == ["repetition", "declaration", "time_up"]
+    assert records.load(DATA / "illegal.csa").ending == "illegal_move"
+    tsume = records.load(DATA / "tsume.csa")  # the defender holds every piece not on the board
+    assert tsume.start.split()[2].count("p") + tsume.start.split()[2].count("P") > 0
+
+
+cshogi = pytest.importorskip("cshogi")
+import cshogi.CSA  # noqa: E402
+import cshogi.KIF  # noqa: E402
+
+
+def cshogi_game(rng):
+    board, moves = cshogi.Board(), []
+    for _ in range(rng.randint(1, 150)):
+        legal = list(board.legal_moves)
+        if not legal:
+            break
+        moves.append(rng.choice(legal))
+        board.push(moves[-1])
+    return board, moves
+
+
+def test_cshogi_reads_what_we_write_and_we_read_what_it_writes(tmp_path):
+    rng = random.Random(7)
+    for i in range(40):
+        _, moves = cshogi_game(rng)
+        usi = [cshogi.move_to_usi(m) for m in moves]
+        record = records.loads("startpos moves " + " ".join(usi))
+        assert [cshogi.move_to_usi(m) for m in cshogi.CSA.Parser.parse_str(record.dumps("csa"))[0].moves] == usi
+        record.dump(tmp_path / "ours.kif")
+        assert [cshogi.move_to_usi(m) for m in cshogi.KIF.Parser.parse_file(str(tmp_path / "ours.kif")).moves] == usi
+        csa, kif = cshogi.CSA.Exporter(str(tmp_path / "theirs.csa")), cshogi.KIF.Exporter(str(tmp_path / "theirs.kif"))
+        csa.info(init_board=cshogi.Board(), names=["a", "b"])
+        kif.header(["a", "b"])
+        for move in moves:
+            csa.move(move, time=rng.randint(0, 9))
+            kif.move(move, sec=rng.randint(0, 9))
+        csa.endgame("%TORYO")
+        kif.end("resign")
+        csa.close(), kif.close()
+        for fmt in ("csa", "kif"):
+            theirs = records.load(tmp_path / f"theirs.{fmt}")
+            assert (theirs.moves, theirs.ending) == (usi, "resign"), fmt
+
+
+def test_encodings_and_line_ends():
+    text = records.loads("startpos moves 7g7f 3c3d 2g2f").dumps("kif")
+    for data in [text.encode("cp932"), text.encode("utf-8"), b"\xef\xbb\xbf" + text.encode("utf-8"),
+                 text.encode("utf-16"), text.replace("\n", "\r\n").encode("cp932"),
+                 text.replace("\n", "\r").encode("utf-8"), text.rstrip("\n").encode("utf-8")]:
+        assert records.loads(data).moves == ["7g7f", "3c3d", "2g2f"]
+        assert records.load(io.BytesIO(data)).moves == ["7g7f", "3c3d", "2g2f"]
+    declared = records.loads("startpos moves 7g7f").dumps("csa", encoding="shift_jis")
+    assert "'CSA encoding=SHIFT_JIS" in declared and records.loads(declared.encode("cp932")).moves == ["7g7f"]
+
+
+HOSTILE = [
+    ("startpos moves 7g7f 7g7f", "usi", 1),
+    ("V2.2\nPI\n+\n+7776FU\n-3334FU\n+7776FU\n", "csa", 6),
+    ("V2.2\nPI\n+\n+7776FU\n+XX\n", "csa", 5),
+    ('{"header": {}, "moves": [{}, {"move": {"to": {"x": 7, "y": 6}}}]', "jkf", 1),
+    ("手合割：平手\n手数----指手---------消費時間--\n   1 ７六歩(77)\n   2 ７六歩(77)\n", "kif", 4),
+    ("▲７六歩　△７六歩\n", "ki2", 1),
+    (b"V2.2\nPI\n+\n\xff\xfe\xfd\x80", None, 4),
+]
+
+
+@pytest.mark.parametrize("data, fmt, line", HOSTILE)
+def test_hostile_records_name_their_line(data, fmt, line):
+    with pytest.raises(RecordError) as info:
+        records.loads(data, fmt)
+    assert info.value.line == line and f"line {line}" in str(info.value)
+    assert isinstance(info.value, ValueError)
+
+
+@settings(max_examples=300, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(st.binary(max_size=300) | st.text(max_size=300), st.sampled_from([None, *records.FORMATS]))
+def test_junk_gives_a_record_or_a_record_error(data, fmt):
+    try:
+        records.loads(data, fmt)
+    except RecordError as error:
+        assert error.line >= 1 and len(str(error)) < 1000
+
+
+def test_viewer_is_self_contained():
+    html = records.loads("startpos moves 7g7f 3c3d")._repr_html_()
+    assert "<svg" in html and "https://" not in html.replace("http://www.w3.org/2000/svg", "")
