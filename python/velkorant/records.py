@@ -306,21 +306,14 @@ def _read(data: str | bytes, format: Format | None, encoding: str | None, every:
           name: str | None = None) -> list[Record]:
     try:
         text = _decode(data, encoding) if isinstance(data, bytes) else data
-    except RecordError as error:
-        if name is None:
-            raise
-        named = RecordError(f"{name}: {error}")
-        named.line, named.ply = error.line, error.ply
-        raise named from None
-    format = format or _sniff(text)
-    if format not in FORMATS:
-        raise ValueError(f"unknown record format {format!r}: one of {FORMATS}")
-    try:
+        format = format or _sniff(text)
+        if format not in FORMATS:
+            raise ValueError(f"unknown record format {format!r}: one of {FORMATS}")
         games = _records.read(text, format, every)
     except RecordError as error:
         if name is None:
             raise
-        named = RecordError(f"{name}: {error}")
+        named = RecordError(f"{name}: {error}")  # the file, then the line
         named.line, named.ply = error.line, error.ply
         raise named from None
     return [Record._from_tuple(game) for game in games]

@@ -2,7 +2,10 @@
 // commands and SFEN.
 #include "velkorant/record.hpp"
 
+#include <limits>
 #include <string>
+
+#include "velkorant/legal.hpp"
 
 namespace velkorant {
 
@@ -65,6 +68,16 @@ std::vector<std::vector<std::int32_t>> GameRecord::children() const {
     for (std::size_t i = 1; i < nodes.size(); ++i)
         out[static_cast<std::size_t>(nodes[i].parent)].push_back(static_cast<std::int32_t>(i));
     return out;
+}
+
+void Replay::push(Move move) {
+    if (!is_legal(board_, turn_, move) || ply_ == std::numeric_limits<std::int64_t>::max()) {
+        Game::from_board(board_, turn_, ply_).push(move);  // says why
+        throw ValueError("move " + move.usi() + " is illegal");
+    }
+    play_legal(board_, move);
+    turn_ = opponent(turn_);
+    ++ply_;
 }
 
 const Handicap* handicap_of(std::string_view sfen) {

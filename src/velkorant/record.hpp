@@ -159,6 +159,25 @@ void for_each_line(std::string_view text, Each&& each) {
     }
 }
 
+// The position a reader plays a record's moves on: the full rules' check and play, without the
+// history that a Game keeps for undo and repetition (the record holds the moves).
+class Replay {
+public:
+    explicit Replay(const Game& start) : board_(start.board()), turn_(start.turn()), ply_(start.ply()) {}
+    Color turn() const { return turn_; }
+    std::int64_t ply() const { return ply_; }
+    const Board& board() const { return board_; }
+    std::string sfen() const { return Game::from_board(board_, turn_, ply_).sfen(); }
+    // Plays a legal move; an illegal one is a ValueError saying why, as Game::push gives it, and
+    // changes nothing.
+    void push(Move move);
+
+private:
+    Board board_;
+    Color turn_;
+    std::int64_t ply_;
+};
+
 // Replays the path from the root to `node` on the record's start position.
 Game game_at(const GameRecord& record, std::int32_t node);
 

@@ -490,7 +490,7 @@ private:
 
     GameRecord record_;
     Board board_;                  // the start position as its lines set it up
-    std::optional<Game> game_;     // from the side to move line on
+    std::optional<Replay> game_;     // from the side to move line on
     Part part_ = Part::Head;
     bool started_ = false;         // a statement other than a comment was read
     bool commented_ = false;       // the current node has a comment line
