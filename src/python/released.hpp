@@ -67,10 +67,13 @@ private:
     std::chrono::steady_clock::time_point last_;
 };
 
-// Runs `work(checkpoint)` without the interpreter lock and converts its result with the lock
-// held again. A failure of the work is translated once the lock is back.
-template <class Result, class Work>
-PyObject* invoke_unlocked(Work&& work) noexcept {
+// Runs `work(checkpoint)` without the interpreter lock, then, with the lock held again,
+// `convert(result)` (a new reference or nullptr with an exception set). A failure of the work is
+// translated once the lock is back, by `translate` (inside a catch block; it sets the Python
+// exception).
+template <class Work, class Convert, class Translate>
+PyObject* run_unlocked(Work&& work, Convert&& convert, Translate&& translate) noexcept {
+    using Result = decltype(work(std::declval<Checkpoint&>()));
     using Value = std::conditional_t<std::is_void_v<Result>, bool, std::remove_cvref_t<Result>>;
     std::optional<Value> value;
     std::exception_ptr failure;
@@ -92,11 +95,25 @@ PyObject* invoke_unlocked(Work&& work) noexcept {
         }
     }
     if (interrupted) return nullptr;
-    return run_guarded([&]() -> PyObject* {
+    try {
         if (failure) std::rethrow_exception(failure);
-        if constexpr (std::is_void_v<Result>) Py_RETURN_NONE;
-        else return to_python(*value);
-    });
+        return convert(std::move(*value));
+    } catch (...) {
+        translate();
+        return nullptr;
+    }
+}
+
+// A member's long call: its result converted by its caster, its failures as any other call's.
+template <class Result, class Work>
+PyObject* invoke_unlocked(Work&& work) noexcept {
+    return run_unlocked(
+        std::forward<Work>(work),
+        [](auto&& value) -> PyObject* {
+            if constexpr (std::is_void_v<Result>) Py_RETURN_NONE;
+            else return to_python(value);
+        },
+        &set_python_error_from_current_exception);
 }
 
 }  // namespace velkorant::python

@@ -25,16 +25,18 @@ std::string_view without_move_number(std::string_view sfen) {
 
 // Reads one game a line with `read_line`, a ValueError becoming a RecordError of that line.
 template <class ReadLine>
-std::vector<GameRecord> read_lines(std::string_view text, bool all, ReadLine&& read_line) {
+std::vector<GameRecord> read_lines(std::string_view text, bool all, Checkpoint* checkpoint, ReadLine&& read_line) {
     std::vector<GameRecord> out;
     for_each_line(text, [&](std::string_view line, std::size_t number) {
-        if (!all && !out.empty()) return;
+        if (!all && !out.empty()) return false;
+        if (checkpoint) checkpoint->tick();
         try {
             out.push_back(read_line(line));
         } catch (const ValueError& e) {
             throw RecordError(number, 0, e.message());
         }
         out.back().first_line = number;
+        return true;
     });
     if (out.empty()) throw RecordError(1, 0, "no game in the text");
     return out;
@@ -95,8 +97,8 @@ Game game_at(const GameRecord& record, std::int32_t node) {
     return game;
 }
 
-std::vector<GameRecord> read_usi(std::string_view text, bool all) {
-    return read_lines(text, all, [](std::string_view line) { return record_of(Game::from_usi(line)); });
+std::vector<GameRecord> read_usi(std::string_view text, bool all, Checkpoint* checkpoint) {
+    return read_lines(text, all, checkpoint, [](std::string_view line) { return record_of(Game::from_usi(line)); });
 }
 
 std::string write_usi(const GameRecord& record) {
@@ -105,8 +107,8 @@ std::string write_usi(const GameRecord& record) {
     return game.usi() + "\n";
 }
 
-std::vector<GameRecord> read_sfen(std::string_view text, bool all) {
-    return read_lines(text, all, [](std::string_view line) {
+std::vector<GameRecord> read_sfen(std::string_view text, bool all, Checkpoint* checkpoint) {
+    return read_lines(text, all, checkpoint, [](std::string_view line) {
         const std::size_t first = line.find_first_not_of(" \t");
         const std::size_t last = line.find_last_not_of(" \t");
         std::string_view sfen = line.substr(first, last - first + 1);

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "velkorant/checkpoint.hpp"
 #include "velkorant/errors.hpp"
 #include "velkorant/game.hpp"
 
@@ -118,22 +119,23 @@ inline constexpr Handicap kHandicaps[] = {
 const Handicap* handicap_of(std::string_view sfen);
 
 // The readers and writers of each format. A reader returns every game of the text (the first
-// only when `all` is false); an empty or blank text is a RecordError at line 1. A writer writes
+// only when `all` is false); an empty or blank text is a RecordError at line 1. It ticks
+// `checkpoint`, when given, once a line. A writer writes
 // the whole tree (where the format holds variations) and reads back to the same tree with its
 // own reader.
-std::vector<GameRecord> read_csa(std::string_view text, bool all);
+std::vector<GameRecord> read_csa(std::string_view text, bool all, Checkpoint* checkpoint = nullptr);
 std::string write_csa(const GameRecord& record);
-std::vector<GameRecord> read_kif(std::string_view text, bool all);
+std::vector<GameRecord> read_kif(std::string_view text, bool all, Checkpoint* checkpoint = nullptr);
 std::string write_kif(const GameRecord& record);
-std::vector<GameRecord> read_ki2(std::string_view text, bool all);
+std::vector<GameRecord> read_ki2(std::string_view text, bool all, Checkpoint* checkpoint = nullptr);
 std::string write_ki2(const GameRecord& record);
-std::vector<GameRecord> read_jkf(std::string_view text, bool all);
+std::vector<GameRecord> read_jkf(std::string_view text, bool all, Checkpoint* checkpoint = nullptr);
 std::string write_jkf(const GameRecord& record);
 // USI: the argument of a position command ("startpos moves ...", "sfen ... moves ...", with or
 // without the word "position"), one game a line; "sfen": one position a line, no moves.
-std::vector<GameRecord> read_usi(std::string_view text, bool all);
+std::vector<GameRecord> read_usi(std::string_view text, bool all, Checkpoint* checkpoint = nullptr);
 std::string write_usi(const GameRecord& record);
-std::vector<GameRecord> read_sfen(std::string_view text, bool all);
+std::vector<GameRecord> read_sfen(std::string_view text, bool all, Checkpoint* checkpoint = nullptr);
 std::string write_sfen(const GameRecord& record);
 
 // Calls `each(line, number)` for every line of `text` that holds more than blanks, `number`

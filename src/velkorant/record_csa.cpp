@@ -117,7 +117,7 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 // Reads the games of one text, line by line.
 class CsaReader {
 public:
-    CsaReader(std::string_view text, bool all) : text_(text), all_(all) {}
+    CsaReader(std::string_view text, bool all, Checkpoint* checkpoint) : text_(text), all_(all), checkpoint_(checkpoint) {}
 
     std::vector<GameRecord> read() {
         if (text_.empty()) throw RecordError(1, 0, "no game in the text");
@@ -131,6 +131,7 @@ public:
             if (cr)
                 while (stop < end && *stop != '\n' && *stop != '\r') ++stop;
             ++line_;
+            if (checkpoint_) checkpoint_->tick();
             at_ = at;
             const std::string_view line = trimmed(std::string_view(at, static_cast<std::size_t>(stop - at)));
             if (stop < end && *stop == '\r' && stop + 1 < end && stop[1] == '\n') ++stop;
@@ -484,6 +485,7 @@ private:
 
     std::string_view text_;
     bool all_;
+    Checkpoint* checkpoint_;
     std::vector<GameRecord> out_;
     std::size_t line_ = 0;
     const char* at_ = nullptr;     // where the current line starts
@@ -600,7 +602,9 @@ bool written_otherwise(std::string_view key) {
 
 }  // namespace
 
-std::vector<GameRecord> read_csa(std::string_view text, bool all) { return CsaReader(text, all).read(); }
+std::vector<GameRecord> read_csa(std::string_view text, bool all, Checkpoint* checkpoint) {
+    return CsaReader(text, all, checkpoint).read();
+}
 
 std::string write_csa(const GameRecord& record) {
     std::string out = "'CSA encoding=UTF-8\nV3.0\n";

@@ -828,7 +828,7 @@ private:
 
 }  // namespace
 
-std::vector<GameRecord> read_jkf(std::string_view text, bool) {
+std::vector<GameRecord> read_jkf(std::string_view text, bool, Checkpoint*) {
     if (text.find_first_not_of(" \t\r\n") == std::string_view::npos) throw RecordError(1, 0, "no game in the text");
     const Json root = JsonReader(text).document();
     std::vector<GameRecord> out;

@@ -24,7 +24,7 @@ namespace {
 
 PyObject* record_error_type = nullptr;  // velkorant.records.RecordError, made at import
 
-using Reader = std::vector<GameRecord> (*)(std::string_view, bool);
+using Reader = std::vector<GameRecord> (*)(std::string_view, bool, Checkpoint*);
 using Writer = std::string (*)(const GameRecord&);
 
 struct Format {
@@ -205,31 +205,19 @@ PyObject* read(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     const int all = PyObject_IsTrue(args[2]);
     if (all < 0) return nullptr;
     // The text is read without the interpreter lock; its str stays alive in the caller's frame.
-    std::vector<GameRecord> games;
-    std::exception_ptr failure;
-    {
-        Unlocked unlocked;
-        try {
-            games = format->read(text.get(), all != 0);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-    }
-    if (failure) {
-        try {
-            std::rethrow_exception(failure);
-        } catch (...) {
-            return raise_record_error();
-        }
-    }
-    Ref list(PyList_New(static_cast<Py_ssize_t>(games.size())));
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < games.size(); ++i) {
-        PyObject* game = game_tuple(std::move(games[i]));
-        if (!game) return nullptr;
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), game);
-    }
-    return list.release();
+    return run_unlocked(
+        [&](Checkpoint& checkpoint) { return format->read(text.get(), all != 0, &checkpoint); },
+        [](std::vector<GameRecord>&& games) -> PyObject* {
+            Ref list(PyList_New(static_cast<Py_ssize_t>(games.size())));
+            if (!list) return nullptr;
+            for (std::size_t i = 0; i < games.size(); ++i) {
+                PyObject* game = game_tuple(std::move(games[i]));
+                if (!game) return nullptr;
+                PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), game);
+            }
+            return list.release();
+        },
+        [] { raise_record_error(); });
 }
 
 // ---------------------------------------------------------------------------------------------
