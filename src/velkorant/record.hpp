@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -145,11 +146,17 @@ template <class Each>
 void for_each_line(std::string_view text, Each&& each) {
     const char* at = text.data();
     const char* const end = at + text.size();
+    // Most texts end their lines with LF alone: memchr finds them fastest.
+    const bool lf_only = std::memchr(at, '\r', text.size()) == nullptr;
     for (std::size_t number = 1;; ++number) {
-        const char* stop = at;
-        while (stop < end && *stop != '\n' && *stop != '\r') ++stop;
+        const char* stop = lf_only ? static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at))) : at;
+        if (!stop) stop = end;
+        if (!lf_only)
+            while (stop < end && *stop != '\n' && *stop != '\r') ++stop;
         const std::string_view line(at, static_cast<std::size_t>(stop - at));
-        if (line.find_first_not_of(" \t") != std::string_view::npos) {
+        const bool blank = line.empty() || ((line[0] == ' ' || line[0] == '\t') &&
+                                            line.find_first_not_of(" \t") == std::string_view::npos);
+        if (!blank) {
             if constexpr (std::is_same_v<decltype(each(line, number)), bool>) {
                 if (!each(line, number)) return;
             } else {

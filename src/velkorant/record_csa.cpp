@@ -121,32 +121,20 @@ public:
 
     std::vector<GameRecord> read() {
         if (text_.empty()) throw RecordError(1, 0, "no game in the text");
-        // Lines end with LF, CRLF or CR; the common LF-only text is split with memchr.
-        const bool cr = text_.find('\r') != std::string_view::npos;
-        const char* const end = text_.data() + text_.size();
         bool stopped = false;
-        for (const char* at = text_.data(); !stopped;) {
-            const char* stop = cr ? at : static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)));
-            if (!stop) stop = end;
-            if (cr)
-                while (stop < end && *stop != '\n' && *stop != '\r') ++stop;
-            ++line_;
+        for_each_line(text_, [&](std::string_view line, std::size_t number) {
+            line_ = number;
+            at_ = line.data();
             if (checkpoint_) checkpoint_->tick();
-            at_ = at;
-            const std::string_view line = trimmed(std::string_view(at, static_cast<std::size_t>(stop - at)));
-            if (stop < end && *stop == '\r' && stop + 1 < end && stop[1] == '\n') ++stop;
-            const bool last = stop == end;
-            at = last ? end : stop + 1;
-            if (!line.empty()) {
-                if (line == "/") {
-                    finish();
-                    stopped = !all_ && !out_.empty();
-                } else {
-                    read_line(line);
-                }
+            line = trimmed(line);
+            if (line == "/") {
+                finish();
+                stopped = !all_ && !out_.empty();
+                return !stopped;
             }
-            if (last) break;
-        }
+            read_line(line);
+            return true;
+        });
         if (!stopped) finish();
         if (out_.empty()) throw RecordError(1, 0, "no game in the text");
         return std::move(out_);
