@@ -162,10 +162,10 @@ def test_stub_matches_runtime_under_stubtest(stub_path, tmp_path):
 
 
 @pytest.mark.skipif(not TYPED_TOUR.is_file(), reason="examples/ is not beside the tests")
-def test_typed_tour_passes_mypy_strict(stub_path, tmp_path):
+def test_typed_tour_and_package_pass_mypy_strict(stub_path, tmp_path):
     pytest.importorskip("mypy.api")
     code, output = _run([sys.executable, "-m", "mypy", "--strict", "--no-incremental",
-                         "--config-file", os.devnull, str(TYPED_TOUR)], tmp_path,
+                         "--config-file", os.devnull, str(TYPED_TOUR), str(stub_path / "velkorant")], tmp_path,
                         MYPYPATH=str(stub_path))
     assert code == 0, output
 
