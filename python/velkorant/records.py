@@ -306,6 +306,8 @@ def _read(data: str | bytes, format: Format | None, encoding: str | None, every:
           name: str | None = None) -> list[Record]:
     try:
         text = _decode(data, encoding) if isinstance(data, bytes) else data
+        if not text or text.isspace():
+            raise _error(1, "no game in the text")
         format = format or _sniff(text)
         if format not in FORMATS:
             raise ValueError(f"unknown record format {format!r}: one of {FORMATS}")
