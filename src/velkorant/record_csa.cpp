@@ -58,19 +58,7 @@ Winner winner_of(Color c) { return c == Color::Black ? Winner::Black : Winner::W
 
 std::string_view code_of(Kind kind) { return number(kind) < kKinds ? kCodes[number(kind)] : ""; }
 
-std::string excerpt(std::string_view text) {
-    constexpr std::size_t kLimit = 200;
-    std::size_t cut = text.size();
-    if (cut > kLimit) {
-        cut = kLimit;
-        while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;  // whole characters
-    }
-    std::string out(1, '"');
-    out.append(text.substr(0, cut));
-    if (cut < text.size()) out.append("...");
-    out.push_back('"');
-    return out;
-}
+std::string excerpt(std::string_view text) { return '"' + velkorant::excerpt(text) + '"'; }
 
 bool ending_of(std::string_view word, Color turn, std::string& ending, Winner& winner) {
     for (const Word& w : kWords) {
@@ -160,11 +148,14 @@ private:
         }
         // Moves, times and endings: several statements to a line, separated by commas; a
         // comment runs to the end of the line.
+        bool split = false;
         while (!line.empty()) {
             std::size_t comma = 0;
             while (comma < line.size() && line[comma] != ',') ++comma;
             if (comma == line.size() || line.front() == '\'') comma = std::string_view::npos;
-            const std::string_view statement = trimmed(line.substr(0, comma));
+            // The line came trimmed: only the parts between commas need it.
+            const std::string_view statement = comma == std::string_view::npos && !split ? line : trimmed(line.substr(0, comma));
+            split = true;
             line = comma == std::string_view::npos ? std::string_view{} : line.substr(comma + 1);
             if (statement.empty()) fail("an empty statement between commas");
             switch (statement.front()) {
