@@ -250,8 +250,12 @@ private:
 
     // "PI82HI22KA": the initial position with the named pieces taken off.
     void handicap(std::string_view items) {
-        board_ = Board();
-        board_.startpos();
+        static const Board start = [] {
+            Board b;
+            b.startpos();
+            return b;
+        }();
+        board_ = start;
         if (items.size() % 4) fail("a PI line is squares and pieces of four characters each: " + excerpt(items));
         for (std::size_t i = 0; i < items.size(); i += 4) {
             const std::string_view item = items.substr(i, 4);
@@ -324,18 +328,21 @@ private:
             for (int k = number(Kind::Gold); k <= number(Kind::Pawn); ++k)
                 if (left[k] > 0) board_.hand.counts[8 * byte_of(rest_) + k - 1] += static_cast<std::uint8_t>(left[k]);
         }
+        // Most games start from the initial position, Black to move: it needs no checking, and a
+        // record already holds its SFEN.
+        static const Replay initial{Game()};
+        const Board& b = initial.board();
+        if (statement == "+" && board_.occupied == b.occupied && board_.square_kinds == b.square_kinds &&
+            board_.color_boards[0] == b.color_boards[0] && board_.hand.counts == b.hand.counts) {
+            game_.emplace(initial);
+            return;
+        }
         try {
             game_.emplace(Game::from_board(board_, statement == "+" ? Color::Black : Color::White));
         } catch (const ValueError& e) {
             fail("the start position is not a position of the game: " + e.message());
         }
-        // Most games start from the initial position, which a record already holds.
-        static const Game initial;
-        if (!(game_->turn() == Color::Black && game_->board().occupied == initial.board().occupied &&
-              game_->board().square_kinds == initial.board().square_kinds &&
-              game_->board().color_boards[0] == initial.board().color_boards[0] &&
-              game_->board().hand.counts == initial.board().hand.counts))
-            record_.start = game_->sfen();
+        record_.start = game_->sfen();
     }
 
     // "+7776FU": side, from (00 for a drop), to, and the piece as it stands after the move.
