@@ -1,6 +1,7 @@
 """Game records: the sample files, every writer read back by every reader on random trees,
 cshogi as an oracle on what it reads and writes, encodings, and hostile input."""
 import io
+import math
 import random
 from pathlib import Path
 
@@ -12,9 +13,9 @@ from velkorant import records
 from velkorant.records import Record, RecordError
 
 DATA = Path(__file__).parent / "data" / "records"
-# What each format holds: variations, comments, times.
-HOLDS = {"csa": (False, True, True), "kif": (True, True, True), "ki2": (True, True, False),
-         "jkf": (True, True, True), "usi": (False, False, False)}
+# What each format holds: variations, comments, times (exact, or whole seconds).
+HOLDS = {"csa": (False, True, "exact"), "kif": (True, True, "whole"), "ki2": (True, True, None),
+         "jkf": (True, True, "whole"), "usi": (False, False, None)}
 COMMENTS = ["", "", "good move", "悪手。\n次は▲２四歩", "** 120 -3334FU"]
 
 
@@ -46,7 +47,8 @@ def view(record, fmt):
     out, stack = [record.start.rsplit(" ", 1)[0]], [record.root]
     while stack:
         node = stack.pop()
-        out.append((node.ply, node.move, node.comment if comments else "", node.time if times else None))
+        time = None if times is None or node.time is None else node.time if times == "exact" else math.floor(node.time + 0.5)
+        out.append((node.ply, node.move, node.comment if comments else "", time))
         stack.extend(reversed(node.variations if variations else node.variations[:1]))
     return out
 
@@ -164,3 +166,75 @@ def test_junk_gives_a_record_or_a_record_error(data, fmt):
 def test_viewer_is_self_contained():
     html = records.loads("startpos moves 7g7f 3c3d")._repr_html_()
     assert "<svg" in html and "https://" not in html.replace("http://www.w3.org/2000/svg", "")
+
+
+KI2_WORDS = [  # (start, USI move, how KI2 writes it): the Japan Shogi Association's rules
+    ("8k/9/3GGG3/9/9/9/9/9/4K4 b - 1", "6c5b", "５二金左"),
+    ("8k/9/3GGG3/9/9/9/9/9/4K4 b - 1", "5c5b", "５二金直"),
+    ("8k/9/3GGG3/9/9/9/9/9/4K4 b - 1", "4c5b", "５二金右"),
+    ("k8/5G3/6G2/9/9/9/9/9/4K4 b - 1", "3c3b", "３二金上"),
+    ("k8/5G3/6G2/9/9/9/9/9/4K4 b - 1", "4b3b", "３二金寄"),
+    ("+B+B6k/9/9/9/9/9/9/9/4K4 b - 1", "9a8b", "８二馬左"),
+    ("+B+B6k/9/9/9/9/9/9/9/4K4 b - 1", "8a8b", "８二馬右"),
+    ("8k/9/3G5/9/9/9/9/9/4K4 b G 1", "G*5b", "５二金打"),
+    ("8k/9/3G5/9/9/9/9/9/4K4 b G 1", "6c5b", "５二金"),
+    ("8k/9/9/5S3/9/9/9/9/4K4 b - 1", "4d4c", "４三銀不成"),
+    ("8k/9/9/5S3/9/9/9/9/4K4 b - 1", "4d4c+", "４三銀成"),
+    ("4k4/9/9/9/9/9/9/3g1g3/K8 w - 1", "6h5i", "５九金右"),  # White: its right is file 9's side
+]
+
+
+@pytest.mark.parametrize("start, move, written", KI2_WORDS)
+def test_ki2_tells_pieces_apart_as_the_rules_say(start, move, written):
+    record = Record(start)
+    record.root.add_variation(move)
+    text = record.dumps("ki2")
+    assert ("▲" if " b " in start else "△") + written in text.split()
+    assert records.loads(text, "ki2").moves == [move]
+
+
+def test_kif_variations_and_board_diagrams():
+    text = """# a hand-written game
+手合割：平手
+先手：Sente
+後手：Gote
+手数----指手---------消費時間--
+*before the first move
+   1 ７六歩(77)   ( 0:03/00:00:03)
+*opens the bishop
+   2 ３四歩(33)   ( 0:02/00:00:02)+
+   3 ２六歩(27)   ( 0:01/00:00:04)
+   4 投了
+まで3手で先手の勝ち
+
+変化：2手
+   2 ８四歩(83)   ( 0:05/00:00:05)
+   3 ２六歩(27)
+"""
+    record = records.loads(text)
+    assert (record.headers["black"], record.moves, record.ending, record.winner) == (
+        "Sente", ["7g7f", "3c3d", "2g2f"], "resign", ColorType.Black)
+    first = record.root.variations[0]
+    assert (record.root.comment, first.comment, first.time) == ("before the first move", "opens the bishop", 3.0)
+    assert [n.move for n in first.variations] == ["3c3d", "8c8d"]
+    assert [n.move for n in first.variations[1].main_line()] == ["2g2f"]
+    with pytest.raises(RecordError, match="line 16: ply 3"):  # the variation's bishop is blocked on 3c
+        records.loads(text.rsplit("   3 ２六歩(27)", 1)[0] + "   3 ２二角成(88)\n")
+    problem = records.loads("""後手の持駒：残り全部
+  ９ ８ ７ ６ ５ ４ ３ ２ １
++---------------------------+
+| ・ ・ ・ ・ ・ ・ ・ ・v玉|一
+| ・ ・ ・ ・ ・ ・ ・ ・ ・|二
+| ・ ・ ・ ・ ・ ・ ・ 金 ・|三
+| ・ ・ ・ ・ ・ ・ ・ ・ ・|四
+| ・ ・ ・ ・ ・ ・ ・ ・ ・|五
+| ・ ・ ・ ・ ・ ・ ・ ・ ・|六
+| ・ ・ ・ ・ ・ ・ ・ ・ ・|七
+| ・ ・ ・ ・ ・ ・ ・ ・ ・|八
+| ・ ・ ・ ・ ・ ・ ・ ・ ・|九
++---------------------------+
+先手の持駒：金
+手数----指手---------消費時間--
+   1 １二金打
+""")
+    assert problem.start == "8k/9/7G1/9/9/9/9/9/9 b Gr2b2g4s4n4l18p 1" and problem.moves == ["G*1b"]

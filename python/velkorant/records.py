@@ -255,27 +255,34 @@ def _error(line: int, why: str) -> Exception:
 
 def _decode(data: bytes, encoding: str | None) -> str:
     """Text from bytes: ``encoding`` when given, else what a byte order mark or the text's own
-    encoding line declares, else strict UTF-8, then CP932 (Shift_JIS as Windows writes it)."""
+    encoding line declares, else strict UTF-8, then CP932 (Shift_JIS as Windows writes it). A
+    text that is not in the encoding its line declares is tried in the other two."""
+    candidates = [encoding] if encoding else []
     if encoding is None:
         if data.startswith(codecs.BOM_UTF8):
-            encoding = "utf-8-sig"
+            candidates = ["utf-8-sig"]
         elif data.startswith((codecs.BOM_UTF16_LE, codecs.BOM_UTF16_BE)):
-            encoding = "utf-16"
+            candidates = ["utf-16"]
         elif declared := _DECLARED.search(data[:4096]):
             name = declared.group(1).decode("ascii").lower().replace("_", "-")
-            encoding = "cp932" if name in ("shift-jis", "sjis", "cp932", "windows-31j") else name
+            name = "cp932" if name in ("shift-jis", "sjis", "cp932", "windows-31j") else name
             try:
-                codecs.lookup(encoding)
+                codecs.lookup(name)
             except LookupError:
                 raise _error(data.count(b"\n", 0, declared.start()) + 1,
                              f"unknown encoding {declared.group(1).decode('ascii')!r}") from None
-    for candidate in [encoding] if encoding else ["utf-8", "cp932"]:
+            candidates = [name] + [c for c in ("utf-8", "cp932") if c != codecs.lookup(name).name]
+        else:
+            candidates = ["utf-8", "cp932"]
+    failure: UnicodeDecodeError | None = None
+    for candidate in candidates:
         try:
             return data.decode(candidate)
         except UnicodeDecodeError as error:
-            failure = error
+            failure = failure or error
+    assert failure is not None
     line = data.count(b"\n", 0, failure.start) + 1
-    tried = encoding or "UTF-8 nor Shift_JIS (CP932)"
+    tried = encoding or " nor ".join(candidates)
     raise _error(line, f"byte 0x{data[failure.start]:02x} is not {'' if encoding else 'in '}{tried}") from None
 
 
