@@ -237,4 +237,4 @@ def test_kif_variations_and_board_diagrams():
 手数----指手---------消費時間--
    1 １二金打
 """)
-    assert problem.start == "8k/9/7G1/9/9/9/9/9/9 b Gr2b2g4s4n4l18p 1" and problem.moves == ["G*1b"]
+    assert problem.start == "8k/9/7G1/9/9/9/9/9/9 b G2r2b2g4s4n4l18p 1" and problem.moves == ["G*1b"]
