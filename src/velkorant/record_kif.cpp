@@ -50,15 +50,27 @@ bool take(std::string_view& s, std::string_view prefix) {
     return true;
 }
 
+// The code point of the UTF-8 character at the front of `s` (0 for none), and its length.
+constexpr std::pair<char32_t, std::size_t> first_char(std::string_view s) {
+    if (s.empty()) return {0, 0};
+    const auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+    if (b(0) < 0x80) return {b(0), 1};
+    if ((b(0) & 0xE0) == 0xC0 && s.size() >= 2) return {(b(0) & 0x1Fu) << 6 | (b(1) & 0x3Fu), 2};
+    if ((b(0) & 0xF0) == 0xE0 && s.size() >= 3) return {(b(0) & 0x0Fu) << 12 | (b(1) & 0x3Fu) << 6 | (b(2) & 0x3Fu), 3};
+    return {0, 0};
+}
+
+// Without blanks at either end: spaces, tabs and the full-width space (E3 80 80).
 std::string_view trim(std::string_view s) {
+    const auto wide = [](const char* p) { return p[0] == '\xE3' && p[1] == '\x80' && p[2] == '\x80'; };
     for (;;) {
         if (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-        else if (s.starts_with(kWideSpace)) s.remove_prefix(kWideSpace.size());
+        else if (s.size() >= 3 && wide(s.data())) s.remove_prefix(3);
         else break;
     }
     for (;;) {
         if (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-        else if (s.ends_with(kWideSpace)) s.remove_suffix(kWideSpace.size());
+        else if (s.size() >= 3 && wide(s.data() + s.size() - 3)) s.remove_suffix(3);
         else break;
     }
     return s;
@@ -71,8 +83,24 @@ int take_digit(std::string_view& s) {
         s.remove_prefix(1);
         return d;
     }
-    for (int d = 1; d <= 9; ++d)
-        if (take(s, kWideDigits[d]) || take(s, kKanjiDigits[d])) return d;
+    // Full-width 1..9 are EF BC 91..99.
+    if (s.size() >= 3 && s[0] == '\xEF' && s[1] == '\xBC' && s[2] >= '\x91' && s[2] <= '\x99') {
+        const int d = s[2] - '\x90';
+        s.remove_prefix(3);
+        return d;
+    }
+    static constexpr auto kanji = [] {
+        std::array<char32_t, 10> out{};
+        for (int d = 0; d <= 9; ++d) out[static_cast<std::size_t>(d)] = first_char(kKanjiDigits[d]).first;
+        return out;
+    }();
+    const auto [c, length] = first_char(s);
+    for (int d = 1; d <= 9; ++d) {
+        if (kanji[static_cast<std::size_t>(d)] == c) {
+            s.remove_prefix(length);
+            return d;
+        }
+    }
     return 0;
 }
 
@@ -97,9 +125,30 @@ std::string kanji_count(int n) {
     return out;
 }
 
+// The piece names by their first character: the two-character names begin with 成.
+struct NameChar {
+    char32_t first, second;
+    Kind kind;
+};
+constexpr auto kNameChars = [] {
+    std::array<NameChar, std::size(kPieceNames)> out{};
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const auto [first, length] = first_char(kPieceNames[i].name);
+        out[i] = {first, kPieceNames[i].name.size() > length ? first_char(kPieceNames[i].name.substr(length)).first : 0,
+                  kPieceNames[i].kind};
+    }
+    return out;
+}();
+
 Kind take_piece(std::string_view& s) {
-    for (const PieceName& p : kPieceNames)
-        if (take(s, p.name)) return p.kind;
+    const auto [first, length] = first_char(s);
+    if (!length) return Kind::None;
+    const auto [second, next] = first_char(s.substr(length));
+    for (const NameChar& n : kNameChars) {
+        if (n.first != first || (n.second && n.second != second)) continue;
+        s.remove_prefix(n.second ? length + next : length);
+        return n.kind;
+    }
     return Kind::None;
 }
 
@@ -205,9 +254,13 @@ private:
     std::size_t line_plies() const { return lines_.empty() ? 0 : lines_.back().size(); }
 
     void read_line(std::string_view line) {
-        if (line.starts_with("#")) return;  // the file's own remarks, the encoding line among them
-        if (line.starts_with("*")) return comment(line.substr(1));
-        if (line.starts_with("&")) return;  // a bookmark
+        switch (line[0]) {
+            case '#': return;  // the file's own remarks, the encoding line among them
+            case '*': return comment(line.substr(1));
+            case '&': return;  // a bookmark
+            default: break;
+        }
+        if (moving_ && style_ == Style::Kif && line[0] >= '0' && line[0] <= '9') return kif_move(line);
         if (take(line, "変化：") || take(line, "変化:")) return variation(line);
         if (line.starts_with("まで")) return trailer(line);
         if (!moving_) {
@@ -313,6 +366,15 @@ private:
         moving_ = true;
         Board board = board_;
         if (diagram_ && row_ != 9) fail("a board diagram of " + std::to_string(row_) + " ranks, not 9");
+        lines_.emplace_back();
+        // A move takes a line of twenty bytes or more: room for what the text can hold.
+        const std::size_t room = std::min<std::size_t>(text_.size() / 20 + 1, 512);
+        lines_.back().reserve(room);
+        record_.nodes.reserve(room);
+        // Most games start from the initial position: it needs no checking, and a record holds
+        // its SFEN already.
+        static const Replay initial{Game()};
+        if (!diagram_ && number_ == 0 && start_ == kHandicaps[0].sfen) return positions_.push_back(initial);
         std::string sfen;
         try {
             if (diagram_) {
@@ -334,7 +396,6 @@ private:
         }
         record_.start = sfen;
         positions_.emplace_back(Game(sfen));
-        lines_.emplace_back();
     }
 
     // "変化：8手": the moves that follow replace move 8 of the latest line that has one.
@@ -348,10 +409,10 @@ private:
         for (std::size_t i = lines_.size(); i-- > 0;) {
             if (static_cast<std::int64_t>(lines_[i].size()) > ply) {
                 std::vector<std::int32_t> line(lines_[i].begin(), lines_[i].begin() + ply);
+                Replay position{Game(record_.start)};
+                for (std::int32_t n : line) position.push(record_.nodes[static_cast<std::size_t>(n)].move);
                 lines_.push_back(std::move(line));
-                positions_.push_back(positions_[i]);
-                Game& game = positions_.back();
-                for (std::size_t k = lines_[i].size(); k > static_cast<std::size_t>(ply); --k) game.pop();
+                positions_.push_back(std::move(position));
                 return;
             }
         }
@@ -426,17 +487,20 @@ private:
             rest = trim(rest.substr(0, open));
         }
         if (!rest.empty() && rest.back() == '+') rest = trim(rest.substr(0, rest.size() - 1));  // a variation branches here
-        if (ending(rest)) return;
+        if (!names_square(rest) && ending(rest)) return;
         const Color side = positions_.back().turn();
         Move move;
         std::string_view text = rest;
         const unsigned to = destination(text);
         const Kind kind = take_piece(text);
         if (kind == Kind::None) fail("unknown move " + quoted(rest), ply());
-        const bool promote = take(text, "成");
-        take(text, "不成") || take(text, "生");
-        const bool drop = take(text, "打");
-        text = trim(text);
+        bool promote = false, drop = false;
+        if (!text.empty() && text[0] != '(') {
+            promote = take(text, "成");
+            take(text, "不成") || take(text, "生");
+            drop = take(text, "打");
+            text = trim(text);
+        }
         if (drop || text.empty()) {
             if (kind == Kind::King || (!is_promotable(kind) && kind != Kind::Gold) || promote)
                 return refuse(rest, "no such piece is dropped");
@@ -452,6 +516,12 @@ private:
             move = promote ? Move::promoting(from, to) : Move::normal(from, to);
         }
         play(move, rest, seconds);
+    }
+
+    // Whether a text starts as a move does, with a square or 同 (an ending word never does).
+    static bool names_square(std::string_view text) {
+        std::string_view rest = text;
+        return take_digit(rest) || text.starts_with("同");
     }
 
     // The destination of a move text, taken off its front ("７六", "同　").
@@ -525,7 +595,7 @@ private:
     void play(Move move, std::string_view text, std::optional<double> seconds) {
         throw_refused();
         if (ended_) fail("a move after the end of the game " + quoted(text), ply());
-        Game& game = positions_.back();
+        Replay& game = positions_.back();
         try {
             game.push(move);
         } catch (const ValueError& e) {
@@ -539,7 +609,7 @@ private:
 
     // A KI2 move: "７六歩", "同　金右", "５二金左上", "５五角打", "２二角成", "３三桂不成".
     void ki2_move(Color side, std::string_view word) {
-        if (ending(word)) return;
+        if (!names_square(word) && ending(word)) return;
         std::string_view text = word;
         const unsigned to = destination(text);
         const Kind kind = take_piece(text);
@@ -558,27 +628,26 @@ private:
             else if (take(text, "成")) promote = true;
             else fail("unknown move " + quoted(word), ply());
         }
-        Game& game = positions_.back();
+        const Replay& game = positions_.back();
         if (side != game.turn()) return refuse(word, "not the side to move");
         const Board& board = game.board();
-        // The board moves of that kind to that square, promoting as the text says (a move written
-        // without 成 or 不成 that must promote is taken as promoting).
+        // The legal board moves of that kind to that square, promoting as the text says (a move
+        // written without 成 or 不成 that must promote is taken as promoting).
         std::vector<Move> candidates;
         if (!drop) {
-            const MoveList legal = game.legal_moves();
+            const BitBoard pieces = board.piece_boards[number(kind)] & board.color_boards[byte_of(side)];
             for (bool promoting : {promote, true}) {
-                for (std::size_t i = 0; i < legal.size(); ++i) {
-                    const Move m = legal[i];
-                    if (!m.is_drop() && m.to() == to && board.square_kinds[m.from()] == kind && m.is_promote() == promoting)
-                        candidates.push_back(m);
-                }
+                pieces.for_each_square([&](std::uint8_t from) {
+                    const Move m = promoting ? Move::promoting(from, to) : Move::normal(from, to);
+                    if (is_legal(board, side, m)) candidates.push_back(m);
+                });
                 if (!candidates.empty() || promote || keep) break;
             }
         }
         if (candidates.empty()) {
             const Move dropped = Move::drop_of(number(kind) + 64u * byte_of(side), to);
             if (is_promotable(kind) || kind == Kind::Gold) {
-                if (!right && !left && !straight && !motion && !promote && game.is_legal(dropped))
+                if (!right && !left && !straight && !motion && !promote && is_legal(board, side, dropped))
                     return play(dropped, word, std::nullopt);
             }
             return refuse(word, drop ? "the piece cannot be dropped there" : "no such piece can move there");
@@ -624,7 +693,7 @@ private:
     // Every line read so far (its nodes from the first move on) and the game at its end; the
     // latest last.
     std::vector<std::vector<std::int32_t>> lines_;
-    std::vector<Game> positions_;
+    std::vector<Replay> positions_;
     // A move the rules refused, kept until the next line says whether the game ended there.
     std::string refused_, refused_why_;
     std::size_t refused_line_ = 0;
