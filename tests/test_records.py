@@ -238,3 +238,22 @@ def test_kif_variations_and_board_diagrams():
    1 １二金打
 """)
     assert problem.start == "8k/9/7G1/9/9/9/9/9/9 b G2r2b2g4s4n4l18p 1" and problem.moves == ["G*1b"]
+
+
+@settings(max_examples=500, deadline=None)
+@given(st.binary(max_size=64) | st.text(max_size=32).map(lambda t: t.encode("cp932", "replace")),
+       st.sampled_from([["utf-8"], ["cp932"], ["utf-8", "cp932"]]))
+def test_native_decoding_is_pythons(data, encodings):
+    from velkorant import _records
+    expected = None
+    for encoding in encodings:
+        try:
+            expected = data.decode(encoding)
+            break
+        except UnicodeDecodeError:
+            continue
+    if expected is None:
+        with pytest.raises(RecordError):
+            _records.decode(data, encodings)
+    else:
+        assert _records.decode(data, encodings) == expected

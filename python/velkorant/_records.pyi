@@ -22,8 +22,12 @@ class RecordError(ValueError):
     line: int
     ply: int
 
-def read(text: str, format: str, all: bool, /) -> list[Game]:
-    """The games of a record text, as tuples."""
+def read(text: str | bytes, format: str, all: bool, encodings: list[str] = ..., /) -> list[Game]:
+    """The games of a record text, as tuples; bytes are decoded by the first of ``encodings``
+    (utf-8, cp932) that fits."""
+
+def decode(data: bytes, encodings: list[str], /) -> str:
+    """The text of bytes in the first of the encodings (utf-8, cp932) that fits."""
 
 def write(format: str, game: GameIn, /) -> str:
     """A game tuple as record text."""

@@ -253,37 +253,40 @@ def _error(line: int, why: str) -> Exception:
     return error
 
 
-def _decode(data: bytes, encoding: str | None) -> str:
-    """Text from bytes: ``encoding`` when given, else what a byte order mark or the text's own
-    encoding line declares, else strict UTF-8, then CP932 (Shift_JIS as Windows writes it). A
-    text that is not in the encoding its line declares is tried in the other two."""
-    candidates = [encoding] if encoding else []
-    if encoding is None:
-        if data.startswith(codecs.BOM_UTF8):
-            candidates = ["utf-8-sig"]
-        elif data.startswith((codecs.BOM_UTF16_LE, codecs.BOM_UTF16_BE)):
-            candidates = ["utf-16"]
-        elif declared := _DECLARED.search(data[:4096]):
-            name = declared.group(1).decode("ascii").lower().replace("_", "-")
-            name = "cp932" if name in ("shift-jis", "sjis", "cp932", "windows-31j") else name
-            try:
-                codecs.lookup(name)
-            except LookupError:
-                raise _error(data.count(b"\n", 0, declared.start()) + 1,
-                             f"unknown encoding {declared.group(1).decode('ascii')!r}") from None
-            candidates = [name] + [c for c in ("utf-8", "cp932") if c != codecs.lookup(name).name]
-        else:
-            candidates = ["utf-8", "cp932"]
+def _encodings(data: bytes, encoding: str | None) -> list[str]:
+    """The encodings to try, in order: ``encoding`` when given, else what a byte order mark or the
+    text's own encoding line declares (then the other two of UTF-8 and CP932, for a text that is
+    not in the encoding it declares), else strict UTF-8, then CP932 (Shift_JIS as Windows writes
+    it)."""
+    if encoding is not None:
+        return [codecs.lookup(encoding).name]
+    if data.startswith(codecs.BOM_UTF8):
+        return ["utf-8-sig"]
+    if data.startswith((codecs.BOM_UTF16_LE, codecs.BOM_UTF16_BE)):
+        return ["utf-16"]
+    if declared := _DECLARED.search(data, 0, 4096):
+        name = declared.group(1).decode("ascii").lower().replace("_", "-")
+        name = "cp932" if name in ("shift-jis", "sjis", "cp932", "windows-31j") else name
+        try:
+            name = codecs.lookup(name).name
+        except LookupError:
+            raise _error(data.count(b"\n", 0, declared.start()) + 1,
+                         f"unknown encoding {declared.group(1).decode('ascii')!r}") from None
+        return [name] + [c for c in ("utf-8", "cp932") if c != name]
+    return ["utf-8", "cp932"]
+
+
+def _decode(data: bytes, encodings: list[str]) -> str:
+    """The text of bytes in the first encoding that fits them whole."""
     failure: UnicodeDecodeError | None = None
-    for candidate in candidates:
+    for candidate in encodings:
         try:
             return data.decode(candidate)
         except UnicodeDecodeError as error:
             failure = failure or error
     assert failure is not None
     line = data.count(b"\n", 0, failure.start) + 1
-    tried = encoding or " nor ".join(candidates)
-    raise _error(line, f"byte 0x{data[failure.start]:02x} is not {'' if encoding else 'in '}{tried}") from None
+    raise _error(line, f"byte 0x{data[failure.start]:02x} is not in {' nor '.join(encodings)}") from None
 
 
 _CSA_LINE = re.compile(r"^(?:V[23]|N[+-]|P[I1-9+-]|\$|[+-]\d{4}[A-Z]{2}|[+-]$|%)", re.M)
@@ -312,13 +315,20 @@ def _sniff(text: str) -> Format:
 def _read(data: str | bytes, format: Format | None, encoding: str | None, every: bool,
           name: str | None = None) -> list[Record]:
     try:
-        text = _decode(data, encoding) if isinstance(data, bytes) else data
-        if not text or text.isspace():
+        if isinstance(data, bytes):
+            encodings = _encodings(data, encoding)
+            if encodings == ["utf-8-sig"]:
+                data, encodings = data[3:], ["utf-8"]
+            if all(e in ("utf-8", "cp932") for e in encodings):  # decoded natively, as Python would
+                if not data or data.isspace():
+                    raise _error(1, "no game in the text")
+                format = format or _sniff(data[:8192].decode(encodings[0], "replace"))
+                games = _records.read(data, _format(format, ""), every, encodings)
+                return [Record._from_tuple(game) for game in games]
+            data = _decode(data, encodings)
+        if not data or data.isspace():
             raise _error(1, "no game in the text")
-        format = format or _sniff(text)
-        if format not in FORMATS:
-            raise ValueError(f"unknown record format {format!r}: one of {FORMATS}")
-        games = _records.read(text, format, every)
+        games = _records.read(data, _format(format, data), every)
     except RecordError as error:
         if name is None:
             raise
@@ -326,6 +336,13 @@ def _read(data: str | bytes, format: Format | None, encoding: str | None, every:
         named.line, named.ply = error.line, error.ply
         raise named from None
     return [Record._from_tuple(game) for game in games]
+
+
+def _format(format: Format | None, text: str) -> Format:
+    format = format or _sniff(text)
+    if format not in FORMATS:
+        raise ValueError(f"unknown record format {format!r}: one of {FORMATS}")
+    return format
 
 
 def _load(file: File, format: Format | None, encoding: str | None, every: bool) -> list[Record]:

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "velkorant/attacks.hpp"
 #include "velkorant/legal.hpp"
 #include "velkorant/record.hpp"
 
@@ -445,6 +446,16 @@ private:
         }
     }
 
+    // Whether a KI2 move word ends at `i`: a blank, or the mark of the next move.
+    static bool ends_word(std::string_view s, std::size_t i) {
+        const char c = s[i];
+        if (c == ' ' || c == '\t') return true;
+        if (c != '\xE2' && c != '\xE3') return false;
+        const std::string_view rest = s.substr(i);
+        return rest.starts_with(kWideSpace) || rest.starts_with("▲") || rest.starts_with("△") ||
+               rest.starts_with("☗") || rest.starts_with("☖") || rest.starts_with("▽");
+    }
+
     void moves(std::string_view line) {
         begin();
         if (style_ == Style::Kif) return kif_move(line);
@@ -454,21 +465,14 @@ private:
             else if (take(line, "△") || take(line, "☖") || take(line, "▽")) side = Color::White;
             else fail("unknown move " + quoted(line), ply());
             std::size_t end = 0;
-            while (end < line.size() && line[end] != ' ' && !line.substr(end).starts_with(kWideSpace) &&
-                   !line.substr(end).starts_with("▲") && !line.substr(end).starts_with("△") &&
-                   !line.substr(end).starts_with("☗") && !line.substr(end).starts_with("☖") &&
-                   !line.substr(end).starts_with("▽"))
-                ++end;
+            while (end < line.size() && !ends_word(line, end)) ++end;
             std::string_view word = line.substr(0, end);
             line.remove_prefix(end);
             // "同　歩": the blank after 同 belongs to the move.
             if (word == "同" && line.starts_with(kWideSpace)) {
-                line.remove_prefix(kWideSpace.size());
-                std::size_t more = 0;
-                while (more < line.size() && line[more] != ' ' && !line.substr(more).starts_with(kWideSpace) &&
-                       !line.substr(more).starts_with("▲") && !line.substr(more).starts_with("△"))
-                    ++more;
-                word = std::string_view(word.data(), static_cast<std::size_t>(line.data() + more - word.data()));
+                std::size_t more = kWideSpace.size();
+                while (more < line.size() && !ends_word(line, more)) ++more;
+                word = std::string_view(word.data(), word.size() + more);
                 line.remove_prefix(more);
             }
             ki2_move(side, word);
@@ -635,9 +639,12 @@ private:
         // written without 成 or 不成 that must promote is taken as promoting).
         std::vector<Move> candidates;
         if (!drop) {
-            const BitBoard pieces = board.piece_boards[number(kind)] & board.color_boards[byte_of(side)];
+            // Those that reach the square: where the same kind of the other side reaches from it.
+            const u128 occupied = board.occupied.to_u128();
+            const u128 pieces = (board.piece_boards[number(kind)] & board.color_boards[byte_of(side)]).to_u128() &
+                                attacks(byte_of(opponent(side)), kind, to, occupied);
             for (bool promoting : {promote, true}) {
-                pieces.for_each_square([&](std::uint8_t from) {
+                for_each_index(pieces, [&](unsigned from) {
                     const Move m = promoting ? Move::promoting(from, to) : Move::normal(from, to);
                     if (is_legal(board, side, m)) candidates.push_back(m);
                 });

@@ -15,6 +15,9 @@
 #include <string>
 #include <vector>
 
+#include <algorithm>
+
+#include "cp932.hpp"  // generated from Python's own codec
 #include "python/casters.hpp"
 #include "python/released.hpp"
 #include "velkorant/record.hpp"
@@ -196,17 +199,149 @@ PyObject* game_tuple(GameRecord&& g) {
                         first_line.get(), tree.get());
 }
 
+// ---------------------------------------------------------------------------------------------
+// Decoding: the bytes of a file in UTF-8 or in CP932 (Shift_JIS as Windows writes it), exactly
+// as Python's strict codecs decode them.
+
+void put_utf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// `data` as UTF-8 in `out`, or the offset of the first byte that is no character.
+std::optional<std::size_t> from_cp932(std::string_view data, std::string& out) {
+    out.clear();
+    out.reserve(data.size() + data.size() / 2);
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        const auto b = static_cast<unsigned char>(data[i]);
+        if (b < 0x80) {
+            out += static_cast<char>(b);
+            continue;
+        }
+        const std::uint16_t one = cp932::kSingle[b];
+        if (one == cp932::kNone) return i;
+        if (one != cp932::kLead) {
+            put_utf8(out, one);
+            continue;
+        }
+        const auto t = i + 1 < data.size() ? static_cast<unsigned char>(data[i + 1]) : 0u;
+        const std::uint16_t two = t >= 0x40 ? cp932::kDouble[(b - 0x81u) * 192u + (t - 0x40u)] : cp932::kNone;
+        if (two == cp932::kNone) return i;
+        put_utf8(out, two);
+        ++i;
+    }
+    return std::nullopt;
+}
+
+// The offset of the first byte of `data` that is not part of a UTF-8 character (no overlong
+// forms, no surrogates, nothing past U+10FFFF), if any.
+std::optional<std::size_t> invalid_utf8(std::string_view data) {
+    const auto at = [&](std::size_t i) { return i < data.size() ? static_cast<unsigned char>(data[i]) : 0u; };
+    for (std::size_t i = 0; i < data.size();) {
+        const unsigned b = at(i);
+        if (b < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t n;
+        unsigned low = 0x80, high = 0xBF;  // the range of the second byte
+        if (b >= 0xC2 && b <= 0xDF) n = 2;
+        else if (b >= 0xE0 && b <= 0xEF) n = 3, low = b == 0xE0 ? 0xA0 : 0x80, high = b == 0xED ? 0x9F : 0xBF;
+        else if (b >= 0xF0 && b <= 0xF4) n = 4, low = b == 0xF0 ? 0x90 : 0x80, high = b == 0xF4 ? 0x8F : 0xBF;
+        else return i;
+        if (at(i + 1) < low || at(i + 1) > high) return i;
+        for (std::size_t k = 2; k < n; ++k)
+            if ((at(i + k) & 0xC0) != 0x80) return i;
+        i += n;
+    }
+    return std::nullopt;
+}
+
+// The text of a file's bytes in the first of `encodings` ("utf-8", "cp932") that decodes them
+// whole; a RecordError naming the line of the first bad byte when none does.
+std::string_view decode(std::string_view data, const std::vector<std::string>& encodings, std::string& storage) {
+    std::optional<std::size_t> first_bad;
+    for (const std::string& encoding : encodings) {
+        std::optional<std::size_t> bad = encoding == "cp932" ? from_cp932(data, storage) : invalid_utf8(data);
+        if (!bad) return encoding == "cp932" ? std::string_view(storage) : data;
+        if (!first_bad) first_bad = bad;
+    }
+    std::string names;
+    for (const std::string& encoding : encodings) names += (names.empty() ? "" : " nor ") + encoding;
+    const std::size_t at = first_bad.value_or(0);
+    constexpr char hex[] = "0123456789abcdef";
+    const auto byte = static_cast<unsigned char>(data[at]);
+    throw RecordError(static_cast<std::size_t>(std::count(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(at), '\n')) + 1, 0,
+                      std::string("byte 0x") + hex[byte >> 4] + hex[byte & 15] + " is not in " + names);
+}
+
+// decode(data, encodings) -> str: what read() reads from bytes.
+PyObject* decode_bytes(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    if (nargs != 2 || !PyBytes_Check(args[0])) return PyErr_SetString(PyExc_TypeError, "decode(data: bytes, encodings)"), nullptr;
+    std::vector<std::string> encodings;
+    Ref names(PySequence_Fast(args[1], "encodings are a sequence"));
+    if (!names) return nullptr;
+    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(names.get()); ++i) {
+        CasterFor<std::string_view> name;
+        if (!name.load(PySequence_Fast_GET_ITEM(names.get(), i))) return nullptr;
+        encodings.emplace_back(name.get());
+    }
+    const std::string_view data(PyBytes_AS_STRING(args[0]), static_cast<std::size_t>(PyBytes_GET_SIZE(args[0])));
+    try {
+        std::string storage;
+        return to_python(decode(data, encodings, storage));
+    } catch (...) {
+        return raise_record_error();
+    }
+}
+
+// read(text, format, all[, encodings]): text a str, or bytes decoded natively by the first of
+// `encodings` that fits.
 PyObject* read(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-    if (nargs != 3) return PyErr_SetString(PyExc_TypeError, "read(text, format, all)"), nullptr;
-    CasterFor<std::string_view> text;
-    if (!text.load(args[0])) return nullptr;
+    if (nargs != 3 && nargs != 4) return PyErr_SetString(PyExc_TypeError, "read(text, format, all[, encodings])"), nullptr;
+    std::string_view text;
+    std::vector<std::string> encodings;
+    if (PyBytes_Check(args[0])) {
+        text = std::string_view(PyBytes_AS_STRING(args[0]), static_cast<std::size_t>(PyBytes_GET_SIZE(args[0])));
+        encodings = {"utf-8", "cp932"};
+        if (nargs == 4) {
+            Ref names(PySequence_Fast(args[3], "encodings are a sequence"));
+            if (!names) return nullptr;
+            encodings.clear();
+            for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(names.get()); ++i) {
+                CasterFor<std::string_view> name;
+                if (!name.load(PySequence_Fast_GET_ITEM(names.get(), i))) return nullptr;
+                if (name.get() != "utf-8" && name.get() != "cp932")
+                    return PyErr_Format(PyExc_ValueError, "records are decoded natively from utf-8 or cp932, not %R",
+                                        PySequence_Fast_GET_ITEM(names.get(), i));
+                encodings.emplace_back(name.get());
+            }
+        }
+    } else {
+        CasterFor<std::string_view> str;
+        if (!str.load(args[0])) return nullptr;
+        text = str.get();
+    }
     const Format* format = format_named(args[1]);
     if (!format) return nullptr;
     const int all = PyObject_IsTrue(args[2]);
     if (all < 0) return nullptr;
-    // The text is read without the interpreter lock; its str stays alive in the caller's frame.
+    // Decoded and read without the interpreter lock; the str or bytes stays alive in the
+    // caller's frame.
     return run_unlocked(
-        [&](Checkpoint& checkpoint) { return format->read(text.get(), all != 0, &checkpoint); },
+        [&](Checkpoint& checkpoint) {
+            std::string storage;
+            const std::string_view utf8 = encodings.empty() ? text : decode(text, encodings, storage);
+            return format->read(utf8, all != 0, &checkpoint);
+        },
         [](std::vector<GameRecord>&& games) -> PyObject* {
             Ref list(PyList_New(static_cast<Py_ssize_t>(games.size())));
             if (!list) return nullptr;
@@ -329,6 +464,8 @@ PyObject* write(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
 PyMethodDef functions[] = {
     {"read", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&read)), METH_FASTCALL,
      "read(text, format, all, /)\n--\n\nThe games of a record text, as tuples."},
+    {"decode", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&decode_bytes)), METH_FASTCALL,
+     "decode(data, encodings, /)\n--\n\nThe text of bytes in the first of the encodings (utf-8, cp932) that fits."},
     {"write", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&write)), METH_FASTCALL,
      "write(format, game, /)\n--\n\nA game tuple as record text."},
     {},
