@@ -257,3 +257,21 @@ def test_native_decoding_is_pythons(data, encodings):
             _records.decode(data, encodings)
     else:
         assert _records.decode(data, encodings) == expected
+
+
+B, W, DRAW = ColorType.Black, ColorType.White, ColorType(255)
+# Each ending with the winner it gives when Black is to move at the end.
+ENDINGS = [("resign", W), ("repetition", DRAW), ("impasse", DRAW), ("declaration", B), ("illegal_move", B),
+           ("illegal_move", W), ("time_up", W), ("abort", None), ("checkmate", W), ("no_checkmate", None),
+           ("max_moves", DRAW), ("error", None), (None, None)]
+
+
+@pytest.mark.parametrize("fmt", ["csa", "kif", "ki2", "jkf"])
+def test_every_ending_reads_back(fmt):
+    for ending, winner in ENDINGS:
+        if fmt == "jkf" and ending == "max_moves":
+            continue  # JKF has no word for it
+        record = records.loads("startpos moves 7g7f 3c3d")
+        record.ending, record.winner = ending, winner
+        back = records.loads(record.dumps(fmt), fmt)
+        assert (back.ending, back.winner) == (ending, winner), (fmt, ending)

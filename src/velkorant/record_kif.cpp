@@ -200,6 +200,7 @@ constexpr Trailer kTrailers[] = {
     {"で千日手", "repetition", Decides::Draw},           {"で持将棋", "impasse", Decides::Draw},
     {"で中断", "abort", Decides::Unknown},               {"で詰み", "checkmate", Decides::ToMoveLoses},
     {"で不詰", "no_checkmate", Decides::Unknown},        {"で最大手数", "max_moves", Decides::Draw},
+    {"でエラー", "error", Decides::Unknown},
 };
 
 // The word a record's ending is written with, `to_move` to move at the end ("" for none).
