@@ -42,9 +42,9 @@ _EXTENSIONS: dict[str, Format] = {
 # Files written in these formats under these extensions are Shift_JIS by custom (UTF-8 when a
 # character has no Shift_JIS form: the file then says so).
 _SHIFT_JIS_EXTENSIONS = {".kif", ".ki2"}
-# Header keys that name the players in one format or another: a record carries them as "black"
-# and "white", and each writer names them its own way.
-_NAME_KEYS = {"black", "white", "N+", "N-", "先手", "後手", "下手", "上手"}
+# Header keys that a record carries otherwise, and each writer writes its own way: the players'
+# names in one format or another ("black" and "white"), and KIF's name of the start position.
+_NAME_KEYS = {"black", "white", "N+", "N-", "先手", "後手", "下手", "上手", "手合割"}
 _DECLARED = re.compile(rb"^(?:'CSA encoding=|#KIF version=[\d.]+ encoding=)([\w-]+)", re.M)
 _WINNERS = (ColorType.Black, ColorType.White, ColorType(255))
 
