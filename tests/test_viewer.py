@@ -1,52 +1,70 @@
-"""The record viewer in a real browser: headless Chromium clicks its buttons and moves, and the
-picture shown must be the position of the ply reached."""
+"""The game viewer in a real browser: headless Chromium clicks its buttons, its moves and its arrow
+keys, and the picture shown must be the position of the ply reached."""
 import re
 import shutil
 import subprocess
 
 import pytest
 
-from velkorant import records
+import velkorant
+from velkorant import _viewer
 
 CHROMIUM = shutil.which("chromium") or shutil.which("chromium-browser")
-pytestmark = pytest.mark.skipif(CHROMIUM is None, reason="needs chromium (apt-get install chromium)")
-
-RECORD = records.loads("startpos moves 7g7f 3c3d 8h2b+ 3a2b")
-
-
-def shown(tmp_path, body, clicks):
-    """The (ply, picture title) each viewer shows after the clicks (a script run on the page)."""
-    page = tmp_path / "page.html"
-    page.write_text(f"<!doctype html><meta charset=utf-8><body>{body}<script>{clicks}</script></body>",
-                    encoding="utf-8")
-    dom = subprocess.run([CHROMIUM, "--headless", "--disable-gpu", "--no-sandbox", "--dump-dom", page.as_uri()],
-                         capture_output=True, text=True, timeout=60).stdout
-    return re.findall(r'class="vk-board" data-ply="(\d+)"><svg.*?<title>Shogi position ([^<\s]+)', dom, re.S)
+needs_browser = pytest.mark.skipif(CHROMIUM is None, reason="needs chromium (apt-get install chromium)")
+MOVES = ["7g7f", "3c3d", "8h2b+", "3a2b"]
+SHOWN = r'class="vk-board" data-ply="(\d+)"><svg.*?<title>Shogi position ([^<\s]+)'
 
 
-def sfens():
-    game, out = RECORD.game(0), []
-    out.append(game.sfen().split()[0])
-    for move in RECORD.moves:
+def positions():
+    """The SVG and the board field of the position after each of MOVES."""
+    game = velkorant.Game()
+    out = [(game.to_svg(), game.sfen().split()[0])]
+    for move in MOVES:
         game.push_usi(move)
-        out.append(game.sfen().split()[0])
+        out.append((game.to_svg(), game.sfen().split()[0]))
     return out
 
 
-@pytest.mark.parametrize("clicks, ply", [
+def viewer(title=""):
+    return _viewer.page([svg for svg, _ in positions()], [f"{i}. {m}" for i, m in enumerate(MOVES, 1)], title)
+
+
+def shown(tmp_path, body, script):
+    """The (ply, board field) each viewer on the page shows after the script has run."""
+    page = tmp_path / "page.html"
+    page.write_text(f"<!doctype html><meta charset=utf-8><body>{body}<script>{script}</script></body>",
+                    encoding="utf-8")
+    dom = subprocess.run([CHROMIUM, "--headless", "--disable-gpu", "--no-sandbox", "--dump-dom", page.as_uri()],
+                         capture_output=True, text=True, timeout=60).stdout
+    return re.findall(SHOWN, dom, re.S)
+
+
+@needs_browser
+@pytest.mark.parametrize("actions, ply", [
     ("", 0),
-    ("v.querySelector('button.next').click(); v.querySelector('button.next').click();"
-     "v.querySelector('button.prev').click();", 1),
-    ("v.querySelector('button.last').click();", 4),
+    ("click('next'); click('next'); click('prev');", 1),
+    ("click('last');", 4),
+    ("click('last'); click('first');", 0),
     ("v.querySelectorAll('.vk-moves li')[2].click();", 3),
-    ("v.querySelector('button.last').click(); v.querySelector('button.first').click();", 0),
+    ("key('ArrowRight'); key('ArrowRight'); key('ArrowRight'); key('ArrowLeft');", 2),
 ])
-def test_buttons_and_moves_show_the_position_reached(tmp_path, clicks, ply):
-    script = f"const v = document.querySelector('.vk-viewer'); {clicks}"
-    assert shown(tmp_path, RECORD._repr_html_(), script) == [(str(ply), sfens()[ply])]
+def test_buttons_moves_and_keys_show_the_position_reached(tmp_path, actions, ply):
+    script = ("const v = document.querySelector('.vk-viewer');"
+              "const click = name => v.querySelector('button.' + name).click();"
+              "const key = k => v.dispatchEvent(new KeyboardEvent('keydown', {key: k}));" + actions)
+    assert shown(tmp_path, viewer(), script) == [(str(ply), positions()[ply][1])]
 
 
+@needs_browser
 def test_viewers_on_one_page_do_not_interfere(tmp_path):
-    body = RECORD._repr_html_() + RECORD._repr_html_()
     script = "document.querySelectorAll('.vk-viewer')[1].querySelector('button.last').click();"
-    assert shown(tmp_path, body, script) == [("0", sfens()[0]), ("4", sfens()[4])]
+    assert shown(tmp_path, viewer() + viewer(), script) == [("0", positions()[0][1]), ("4", positions()[4][1])]
+
+
+def test_fragment_is_self_contained_and_escaped():
+    fragment = viewer(title="<b>Sente & Gote</b>")
+    assert re.findall(r"https?://[^\s\"'\\]*", fragment) == ["http://www.w3.org/2000/svg"] * len(positions())
+    assert "&lt;b&gt;Sente &amp; Gote&lt;/b&gt;" in fragment and "<b>Sente" not in fragment
+    assert re.findall(SHOWN, fragment, re.S) == [("0", positions()[0][1])]  # the start, even without scripts
+    with pytest.raises(ValueError):
+        _viewer.page([positions()[0][0]], ["1. 7g7f"])

@@ -24,6 +24,7 @@ _SCRIPT = """<script>
 (function () {
   const root = document.getElementById(%(id)s), svgs = %(svgs)s;
   const board = root.querySelector(".vk-board"), items = root.querySelectorAll(".vk-moves li");
+  svgs.unshift(board.innerHTML);
   let ply = 0;
   function show(n) {
     ply = Math.max(0, Math.min(svgs.length - 1, n));
@@ -51,12 +52,14 @@ def page(svgs: Sequence[str], labels: Sequence[str], title: str = "") -> str:
         raise ValueError(f"{len(svgs)} pictures need {len(svgs) - 1} move labels, not {len(labels)}")
     element = f"vk-viewer-{next(_ids)}"
     pictures = [svg[svg.index("<svg"):] for svg in svgs]  # without the XML declaration
-    # "</" inside a script's string would end the script: written as "<\/".
-    data = json.dumps(pictures).replace("</", "<\\/")
+    # The start is in the page itself, so it shows even where scripts do not run; the script holds
+    # the others. "</" inside a script's string would end the script: written as "<\/".
+    data = json.dumps(pictures[1:]).replace("</", "<\\/")
     moves = "".join(f"<li>{html.escape(label)}</li>" for label in labels)
     heading = f"<div><b>{html.escape(title)}</b></div>" if title else ""
     buttons = "".join(f'<button class="{name}">{name}</button>' for name in ("first", "prev", "next", "last"))
     return (f'{_STYLE}<div id="{element}" class="vk-viewer" tabindex="0"><div>{heading}'
-            f'<div class="vk-board" data-ply="0"></div><div>{buttons} <span class="vk-ply"></span></div></div>'
+            f'<div class="vk-board" data-ply="0">{pictures[0]}</div>'
+            f'<div>{buttons} <span class="vk-ply">0 / {len(labels)}</span></div></div>'
             f'<ol class="vk-moves">{moves}</ol></div>'
             + _SCRIPT % {"id": json.dumps(element), "svgs": data})

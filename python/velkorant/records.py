@@ -47,6 +47,7 @@ _SHIFT_JIS_EXTENSIONS = {".kif", ".ki2"}
 _NAME_KEYS = {"black", "white", "N+", "N-", "先手", "後手", "下手", "上手", "手合割"}
 _DECLARED = re.compile(rb"^(?:'CSA encoding=|#KIF version=[\d.]+ encoding=)([\w-]+)", re.M)
 _WINNERS = (ColorType.Black, ColorType.White, ColorType(255))
+_NATIVE = frozenset({"utf-8", "cp932"})  # the encodings the native readers decode
 
 
 class Node:
@@ -264,7 +265,7 @@ def _encodings(data: bytes, encoding: str | None) -> list[str]:
         return ["utf-8-sig"]
     if data.startswith((codecs.BOM_UTF16_LE, codecs.BOM_UTF16_BE)):
         return ["utf-16"]
-    if declared := _DECLARED.search(data, 0, 4096):
+    if declared := _DECLARED.search(data, 0, 512):  # the first lines declare it
         name = declared.group(1).decode("ascii").lower().replace("_", "-")
         name = "cp932" if name in ("shift-jis", "sjis", "cp932", "windows-31j") else name
         try:
@@ -319,7 +320,7 @@ def _read(data: str | bytes, format: Format | None, encoding: str | None, every:
             encodings = _encodings(data, encoding)
             if encodings == ["utf-8-sig"]:
                 data, encodings = data[3:], ["utf-8"]
-            if all(e in ("utf-8", "cp932") for e in encodings):  # decoded natively, as Python would
+            if _NATIVE.issuperset(encodings):  # decoded natively, as Python would
                 if not data or data.isspace():
                     raise _error(1, "no game in the text")
                 format = format or _sniff(data[:8192].decode(encodings[0], "replace"))
@@ -349,8 +350,8 @@ def _load(file: File, format: Format | None, encoding: str | None, every: bool) 
     name: str | None
     if isinstance(file, (str, os.PathLike)):
         name = os.fspath(file)
-        with open(file, "rb") as f:
-            data = f.read()
+        with open(file, "rb", buffering=0) as f:
+            data = f.readall()
     else:
         given = getattr(file, "name", None)
         name = given if isinstance(given, str) else None

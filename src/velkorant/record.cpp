@@ -77,6 +77,10 @@ void Replay::push(Move move) {
         Game::from_board(board_, turn_, ply_).push(move);  // says why
         throw ValueError("move " + move.usi() + " is illegal");
     }
+    play(move);
+}
+
+void Replay::play(Move move) {
     play_legal(board_, move);
     turn_ = opponent(turn_);
     ++ply_;

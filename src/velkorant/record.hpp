@@ -180,6 +180,8 @@ public:
     // Plays a legal move; an illegal one is a ValueError saying why, as Game::push gives it, and
     // changes nothing.
     void push(Move move);
+    // Plays a move already known to be legal.
+    void play(Move move);
 
 private:
     Board board_;

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <span>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -485,43 +487,58 @@ private:
         std::size_t i = 0;
         while (i < line.size() && line[i] >= '0' && line[i] <= '9') ++i;
         if (i == 0) fail("unknown line " + quoted(line));
-        std::string_view rest = trim(line.substr(i));
-        std::optional<double> seconds;
-        if (const std::size_t open = rest.rfind('('); open != std::string_view::npos && rest.find('/', open) != std::string_view::npos) {
-            seconds = time_of(rest.substr(open + 1));
-            rest = trim(rest.substr(0, open));
-        }
-        if (!rest.empty() && rest.back() == '+') rest = trim(rest.substr(0, rest.size() - 1));  // a variation branches here
-        if (!names_square(rest) && ending(rest)) return;
+        const std::string_view rest = trim(line.substr(i));
+        if (!names_square(rest)) return kif_ending(rest);
+        // Read forward: the destination, the piece, 成/不成/打, the source, the time, a "+".
         const Color side = positions_.back().turn();
-        Move move;
         std::string_view text = rest;
         const unsigned to = destination(text);
         const Kind kind = take_piece(text);
         if (kind == Kind::None) fail("unknown move " + quoted(rest), ply());
         bool promote = false, drop = false;
-        if (!text.empty() && text[0] != '(') {
+        if (!text.empty() && text[0] != '(' && text[0] != ' ') {
             promote = take(text, "成");
             take(text, "不成") || take(text, "生");
             drop = take(text, "打");
-            text = trim(text);
         }
-        if (drop || text.empty()) {
+        unsigned from = 0;
+        if (text.size() >= 4 && text[0] == '(' && text[1] >= '1' && text[1] <= '9' && text[2] >= '1' && text[2] <= '9' &&
+            text[3] == ')') {
+            from = square_of(text[1] - '0', text[2] - '0');
+            text.remove_prefix(4);
+        }
+        const std::string_view written = rest.substr(0, static_cast<std::size_t>(text.data() - rest.data()));
+        text = trim(text);
+        std::optional<double> seconds;
+        if (!text.empty() && text[0] == '(') {
+            const std::size_t close = text.find(')');
+            if (close == std::string_view::npos) fail("unknown time " + quoted(text), ply());
+            seconds = time_of(text.substr(1, close - 1));
+            text = trim(text.substr(close + 1));
+        }
+        if (!text.empty() && text[0] == '+') text = trim(text.substr(1));  // a variation branches here
+        if (!text.empty() || (!from && !drop && !text.empty())) fail("unknown move " + quoted(rest), ply());
+        Move move;
+        if (!from) {
             if (kind == Kind::King || (!is_promotable(kind) && kind != Kind::Gold) || promote)
-                return refuse(rest, "no such piece is dropped");
+                return refuse(written, "no such piece is dropped");
             move = Move::drop_of(number(kind) + 64u * byte_of(side), to);
         } else {
-            int file = 0, rank = 0;
-            if (text.size() == 4 && text[0] == '(' && text[3] == ')') file = text[1] - '0', rank = text[2] - '0';
-            if (file < 1 || file > 9 || rank < 1 || rank > 9) fail("unknown move " + quoted(rest), ply());
-            const unsigned from = square_of(file, rank);
+            if (drop) fail("unknown move " + quoted(rest), ply());
             const Board& board = positions_.back().board();
             if (!board.color_boards[byte_of(side)].test(from) || board.square_kinds[from] != kind)
-                return refuse(rest, "the piece named is not on the square it leaves");
+                return refuse(written, "the piece named is not on the square it leaves");
             move = promote ? Move::promoting(from, to) : Move::normal(from, to);
         }
-        play(move, rest, seconds);
+        play(move, written, seconds);
     }
+
+    // A numbered line that is no move: an ending word, perhaps with its time.
+    void kif_ending(std::string_view rest) {
+        if (const std::size_t open = rest.find('('); open != std::string_view::npos) rest = trim(rest.substr(0, open));
+        if (!ending(rest)) fail("unknown move " + quoted(rest), ply());
+    }
+
 
     // Whether a text starts as a move does, with a square or 同 (an ending word never does).
     static bool names_square(std::string_view text) {
@@ -597,14 +614,19 @@ private:
             throw RecordError(refused_line_, refused_ply_, "move " + quoted(refused_) + " is refused: " + refused_why_);
     }
 
-    void play(Move move, std::string_view text, std::optional<double> seconds) {
+    // Plays a move of the text (`legal`: known to be legal already).
+    void play(Move move, std::string_view text, std::optional<double> seconds, bool legal = false) {
         throw_refused();
         if (ended_) fail("a move after the end of the game " + quoted(text), ply());
         Replay& game = positions_.back();
-        try {
-            game.push(move);
-        } catch (const ValueError& e) {
-            return refuse(text, e.message());
+        if (legal && game.ply() < std::numeric_limits<std::int64_t>::max()) {
+            game.play(move);
+        } else {
+            try {
+                game.push(move);
+            } catch (const ValueError& e) {
+                return refuse(text, e.message());
+            }
         }
         std::vector<std::int32_t>& line = lines_.back();
         const std::int32_t parent = line.empty() ? 0 : line.back();
@@ -638,7 +660,9 @@ private:
         const Board& board = game.board();
         // The legal board moves of that kind to that square, promoting as the text says (a move
         // written without 成 or 不成 that must promote is taken as promoting).
-        std::vector<Move> candidates;
+        // At most one move a piece of the kind on the board (18 pawns), with and without promotion.
+        std::array<Move, 40> storage;
+        std::size_t count = 0;
         if (!drop) {
             // Those that reach the square: where the same kind of the other side reaches from it.
             const u128 occupied = board.occupied.to_u128();
@@ -647,11 +671,12 @@ private:
             for (bool promoting : {promote, true}) {
                 for_each_index(pieces, [&](unsigned from) {
                     const Move m = promoting ? Move::promoting(from, to) : Move::normal(from, to);
-                    if (is_legal(board, side, m)) candidates.push_back(m);
+                    if (is_legal(board, side, m)) storage[count++] = m;
                 });
-                if (!candidates.empty() || promote || keep) break;
+                if (count || promote || keep) break;
             }
         }
+        std::span<Move> candidates(storage.data(), count);
         if (candidates.empty()) {
             const Move dropped = Move::drop_of(number(kind) + 64u * byte_of(side), to);
             if (is_promotable(kind) || kind == Kind::Gold) {
@@ -661,7 +686,8 @@ private:
             return refuse(word, drop ? "the piece cannot be dropped there" : "no such piece can move there");
         }
         const auto keep_if = [&](auto&& wanted) {
-            std::erase_if(candidates, [&](Move m) { return !wanted(m); });
+            candidates = candidates.first(static_cast<std::size_t>(
+                std::partition(candidates.begin(), candidates.end(), wanted) - candidates.begin()));
         };
         if (motion) keep_if([&](Move m) { return motion_of(m, side) == *motion; });
         if (straight)
@@ -673,7 +699,7 @@ private:
         }
         if (candidates.size() != 1)
             return refuse(word, candidates.empty() ? "no such piece can move there" : "more than one piece fits the move");
-        play(candidates[0], word, std::nullopt);
+        play(candidates[0], word, std::nullopt, true);
     }
 
     void finish() {

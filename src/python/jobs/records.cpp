@@ -203,41 +203,45 @@ PyObject* game_tuple(GameRecord&& g) {
 // Decoding: the bytes of a file in UTF-8 or in CP932 (Shift_JIS as Windows writes it), exactly
 // as Python's strict codecs decode them.
 
-void put_utf8(std::string& out, char32_t c) {
+// Writes the UTF-8 form of a character of the Basic Multilingual Plane at `out`.
+char* put_utf8(char* out, char32_t c) {
     if (c < 0x80) {
-        out += static_cast<char>(c);
+        *out++ = static_cast<char>(c);
     } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
+        *out++ = static_cast<char>(0xC0 | (c >> 6));
+        *out++ = static_cast<char>(0x80 | (c & 0x3F));
     } else {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
+        *out++ = static_cast<char>(0xE0 | (c >> 12));
+        *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        *out++ = static_cast<char>(0x80 | (c & 0x3F));
     }
+    return out;
 }
 
-// `data` as UTF-8 in `out`, or the offset of the first byte that is no character.
+// `data` as UTF-8 in `out`, or the offset of the first byte that is no character. A character
+// of one or two bytes takes at most three in UTF-8.
 std::optional<std::size_t> from_cp932(std::string_view data, std::string& out) {
-    out.clear();
-    out.reserve(data.size() + data.size() / 2);
+    out.resize(data.size() * 3);
+    char* to = out.data();
     for (std::size_t i = 0; i < data.size(); ++i) {
         const auto b = static_cast<unsigned char>(data[i]);
         if (b < 0x80) {
-            out += static_cast<char>(b);
+            *to++ = static_cast<char>(b);
             continue;
         }
         const std::uint16_t one = cp932::kSingle[b];
         if (one == cp932::kNone) return i;
         if (one != cp932::kLead) {
-            put_utf8(out, one);
+            to = put_utf8(to, one);
             continue;
         }
         const auto t = i + 1 < data.size() ? static_cast<unsigned char>(data[i + 1]) : 0u;
         const std::uint16_t two = t >= 0x40 ? cp932::kDouble[(b - 0x81u) * 192u + (t - 0x40u)] : cp932::kNone;
         if (two == cp932::kNone) return i;
-        put_utf8(out, two);
+        to = put_utf8(to, two);
         ++i;
     }
+    out.resize(static_cast<std::size_t>(to - out.data()));
     return std::nullopt;
 }
 
