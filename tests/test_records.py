@@ -275,3 +275,46 @@ def test_every_ending_reads_back(fmt):
         record.ending, record.winner = ending, winner
         back = records.loads(record.dumps(fmt), fmt)
         assert (back.ending, back.winner) == (ending, winner), (fmt, ending)
+
+
+def test_handicaps_read_by_cshogi(tmp_path):
+    """Every handicap cshogi knows, written as KIF with a few moves: cshogi reads the same start."""
+    rng = random.Random(3)
+    for handicap in ["香落ち", "右香落ち", "角落ち", "飛車落ち", "飛香落ち", "二枚落ち", "三枚落ち", "四枚落ち",
+                     "五枚落ち", "左五枚落ち", "六枚落ち", "八枚落ち", "十枚落ち"]:
+        record = records.loads(f"手合割：{handicap}\n手数----指手---------消費時間--\n", "kif")
+        game = record.game()
+        for _ in range(6):
+            move = rng.choice(game.legal_moves())
+            game.push(move)
+        played = Record.from_game(game)
+        assert "手合割：" + handicap in played.dumps("kif")
+        played.dump(tmp_path / "h.kif")
+        theirs = cshogi.KIF.Parser.parse_file(str(tmp_path / "h.kif"))
+        assert (theirs.sfen, [cshogi.move_to_usi(m) for m in theirs.moves]) == (record.start, played.moves)
+
+
+def test_an_edited_tree_is_what_is_written():
+    record = records.loads("startpos moves 7g7f 3c3d 2g2f")
+    third = record.root.variations[0].variations[0].variations[0]
+    third.comment = "居飛車"
+    third.parent.add_variation("8h2b+", "角交換", 12.0)
+    back = records.loads(record.dumps("kif"))
+    assert view(back, "kif") == view(record, "kif")
+    with pytest.raises(ValueError, match="node 4"):  # a move that is illegal where it is added
+        third.add_variation("5a5c")
+        record.dumps("kif")
+
+
+@pytest.mark.parametrize("text, line", [
+    ("後手の持駒：なし\n|v香v桂|一\n手数----指手---------消費時間--\n   1 ７六歩(77)\n", 2),
+    ("後手の持駒：竜\n手数----指手---------消費時間--\n", 1),
+    ("変化：3手\n   3 ７六歩(77)\n", 1),
+    ("手合割：平手\n   1 ７六歩(77)\n   2 ３四歩\n", 3),
+    ("手合割：平手\n   1 ７六歩(77)   ( 0:xx/00:00:01)\n", 2),
+    ("手合割：謎落ち\n", 1),
+])
+def test_hostile_kif(text, line):
+    with pytest.raises(RecordError) as info:
+        records.loads(text, "kif")
+    assert info.value.line == line
