@@ -8,6 +8,8 @@ is no character. kDouble[(lead - 0x81) * 192 + (trail - 0x40)]: the character, o
 """
 import sys
 
+from generated import write_if_changed
+
 NONE, LEAD = 0xFFFF, 0xFFFE
 
 
@@ -44,14 +46,7 @@ def main(out):
         f"inline constexpr std::uint16_t kDouble[{len(doubles)}] = {{{table(doubles)}}};\n"
         "}  // namespace velkorant::cp932\n"
     )
-    try:
-        with open(out, encoding="utf-8") as f:
-            if f.read() == text:
-                return
-    except FileNotFoundError:
-        pass
-    with open(out, "w", encoding="utf-8") as f:
-        f.write(text)
+    write_if_changed(out, text)
 
 
 if __name__ == "__main__":

@@ -9,6 +9,8 @@ text is its getter's; a member documented nowhere is left out, and the build ref
 import ast
 import sys
 
+from generated import write_if_changed
+
 
 def entries(tree):
     for cls in tree.body:
@@ -43,15 +45,7 @@ def main(stub, out):
     ]
     lines += [f'    {{"{c}", "{m}", {cpp_string(t)}}},' for c, m, t in entries(tree) if t is not None]
     lines += ["};", "}  // namespace velkorant::python::docs", ""]
-    text = "\n".join(lines)
-    try:
-        with open(out, encoding="utf-8") as f:
-            if f.read() == text:
-                return  # unchanged: nothing to rebuild
-    except FileNotFoundError:
-        pass
-    with open(out, "w", encoding="utf-8") as f:
-        f.write(text)
+    write_if_changed(out, "\n".join(lines))
 
 
 if __name__ == "__main__":

@@ -192,11 +192,7 @@ Winner decided(Decides d, Color to_move) {
 
 // The trailer of a game ("まで64手で後手の勝ち"): what follows the number of moves, most
 // particular first; the side it names ("後手の") wins.
-struct Trailer {
-    std::string_view words, ending;
-    Decides decides;
-};
-constexpr Trailer kTrailers[] = {
+constexpr EndingWord kTrailers[] = {
     {"で時間切れにより", "time_up", Decides::Unknown}, {"の反則勝ち", "illegal_move", Decides::Unknown},
     {"の入玉勝ち", "declaration", Decides::Unknown},     {"の勝ち", "resign", Decides::Unknown},
     {"で千日手", "repetition", Decides::Draw},           {"で持将棋", "impasse", Decides::Draw},
@@ -430,8 +426,8 @@ private:
     // word said it.
     void trailer(std::string_view text) {
         if (lines_.size() != 1) return;
-        for (const Trailer& t : kTrailers) {
-            const std::size_t at = text.find(t.words);
+        for (const EndingWord& t : kTrailers) {
+            const std::size_t at = text.find(t.word);
             if (at == std::string_view::npos) continue;
             if (record_.ending.empty()) record_.ending = t.ending;
             if (record_.winner == Winner::Unknown) {
@@ -872,11 +868,11 @@ std::string trailer_of(const GameRecord& r, std::int64_t moves, bool handicap) {
                                                         : (handicap ? "上手" : "後手");
     const bool won = r.winner == Winner::Black || r.winner == Winner::White;
     std::string words;
-    for (const Trailer& t : kTrailers) {
+    for (const EndingWord& t : kTrailers) {
         if (t.ending != r.ending) continue;
-        if (t.words.starts_with("の")) words = won ? side + std::string(t.words) : "";
-        else if (t.ending == "time_up") words = won ? std::string(t.words) + side + "の勝ち" : "";
-        else words = std::string(t.words);
+        if (t.word.starts_with("の")) words = won ? side + std::string(t.word) : "";
+        else if (t.ending == "time_up") words = won ? std::string(t.word) + side + "の勝ち" : "";
+        else words = std::string(t.word);
         break;
     }
     if (words.empty()) return "";
