@@ -350,8 +350,7 @@ def _load(file: File, format: Format | None, encoding: str | None, every: bool) 
     name: str | None
     if isinstance(file, (str, os.PathLike)):
         name = os.fspath(file)
-        with open(file, "rb", buffering=0) as f:
-            data = f.readall()
+        data = _read_file(name)
     else:
         given = getattr(file, "name", None)
         name = given if isinstance(given, str) else None
@@ -360,6 +359,22 @@ def _load(file: File, format: Format | None, encoding: str | None, every: bool) 
             raise TypeError("records are read from a binary file: open it with 'rb'")
     format = format or (_format_of(os.path.splitext(name)[1]) if name else None)
     return _read(data, format, encoding, every, name)
+
+
+def _read_file(path: str) -> bytes:
+    """A file's bytes, read with as few calls as the system allows (corpora are many files)."""
+    fd = os.open(path, os.O_RDONLY | getattr(os, "O_BINARY", 0))
+    try:
+        size = os.fstat(fd).st_size
+        data = os.read(fd, size + 1)
+        if len(data) == size:  # the whole file, as its size said
+            return data
+        chunks = [data]
+        while chunk := os.read(fd, 1 << 20):  # a short read, a file that grew, or one with no size
+            chunks.append(chunk)
+        return b"".join(chunks)
+    finally:
+        os.close(fd)
 
 
 def load(file: File, format: Format | None = None, encoding: str | None = None) -> Record:
