@@ -4,8 +4,6 @@ A picture is read as a player reads a diagram: file 9 on the left, rank a at the
 the bottom. Most rendered checks compare two pictures that differ in one thing (the last move,
 the side to move, the hands) and look only at what that changes. tools/board_picture.py does
 the rendering and reads the PNG."""
-import importlib.util
-import pathlib
 import random
 import re
 import xml.etree.ElementTree as ElementTree
@@ -13,30 +11,17 @@ import xml.etree.ElementTree as ElementTree
 import pytest
 
 import velkorant
+from support.browser import needs_browser, picture
 
 SVG = "{http://www.w3.org/2000/svg}"
-TOOL = pathlib.Path(__file__).resolve().parent.parent / "tools" / "board_picture.py"
 B, W = velkorant.ColorType.Black, velkorant.ColorType.White
 P = velkorant.PieceType
 FILES, RANKS = "987654321", "abcdefghi"
 KANJI = dict(zip(["k", "g", "r", "b", "s", "n", "l", "p", "+r", "+b", "+s", "+n", "+l", "+p"], "玉金飛角銀桂香歩龍馬全圭杏と"))
 
-
-def _tool():
-    if not TOOL.exists():
-        return None
-    spec = importlib.util.spec_from_file_location("board_picture", TOOL)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
-
-
-picture = _tool()
 has_game = hasattr(getattr(velkorant, "Game", None), "to_svg")
 needs_svg = pytest.mark.skipif(not hasattr(velkorant.Board, "to_svg"), reason="this velkorant has no Board.to_svg")
 needs_game = pytest.mark.skipif(not has_game, reason="this velkorant has no Game.to_svg")
-needs_browser = pytest.mark.skipif(picture is None or picture.find_chromium() is None,
-                                   reason="no headless Chromium (Debian: apt-get install chromium fonts-noto-cjk)")
 
 
 def startpos():

@@ -1,16 +1,13 @@
 """The game viewer in a real browser: headless Chromium clicks its buttons, its moves and its arrow
 keys, and the picture shown must be the position of the ply reached."""
 import re
-import shutil
-import subprocess
 
 import pytest
 
 import velkorant
 from velkorant import _viewer
+from support.browser import needs_browser, picture
 
-CHROMIUM = shutil.which("chromium") or shutil.which("chromium-browser")
-needs_browser = pytest.mark.skipif(CHROMIUM is None, reason="needs chromium (apt-get install chromium)")
 MOVES = ["7g7f", "3c3d", "8h2b+", "3a2b"]
 SHOWN = r'class="vk-board" data-ply="(\d+)"><svg.*?<title>Shogi position ([^<\s]+)'
 
@@ -29,13 +26,9 @@ def viewer(title=""):
     return _viewer.page([svg for svg, _ in positions()], [f"{i}. {m}" for i, m in enumerate(MOVES, 1)], title)
 
 
-def shown(tmp_path, body, script):
+def shown(body, script):
     """The (ply, board field) each viewer on the page shows after the script has run."""
-    page = tmp_path / "page.html"
-    page.write_text(f"<!doctype html><meta charset=utf-8><body>{body}<script>{script}</script></body>",
-                    encoding="utf-8")
-    dom = subprocess.run([CHROMIUM, "--headless", "--disable-gpu", "--no-sandbox", "--dump-dom", page.as_uri()],
-                         capture_output=True, text=True, timeout=60).stdout
+    dom = picture.dump_dom(f"<!doctype html><meta charset=utf-8><body>{body}<script>{script}</script></body>")
     return re.findall(SHOWN, dom, re.S)
 
 
@@ -48,17 +41,17 @@ def shown(tmp_path, body, script):
     ("v.querySelectorAll('.vk-moves li')[2].click();", 3),
     ("key('ArrowRight'); key('ArrowRight'); key('ArrowRight'); key('ArrowLeft');", 2),
 ])
-def test_buttons_moves_and_keys_show_the_position_reached(tmp_path, actions, ply):
+def test_buttons_moves_and_keys_show_the_position_reached(actions, ply):
     script = ("const v = document.querySelector('.vk-viewer');"
               "const click = name => v.querySelector('button.' + name).click();"
               "const key = k => v.dispatchEvent(new KeyboardEvent('keydown', {key: k}));" + actions)
-    assert shown(tmp_path, viewer(), script) == [(str(ply), positions()[ply][1])]
+    assert shown(viewer(), script) == [(str(ply), positions()[ply][1])]
 
 
 @needs_browser
-def test_viewers_on_one_page_do_not_interfere(tmp_path):
+def test_viewers_on_one_page_do_not_interfere():
     script = "document.querySelectorAll('.vk-viewer')[1].querySelector('button.last').click();"
-    assert shown(tmp_path, viewer() + viewer(), script) == [("0", positions()[0][1]), ("4", positions()[4][1])]
+    assert shown(viewer() + viewer(), script) == [("0", positions()[0][1]), ("4", positions()[4][1])]
 
 
 def test_fragment_is_self_contained_and_escaped():

@@ -45,12 +45,31 @@ def _browser_environment():
             if name not in ("LD_PRELOAD", "PYTHONMALLOC") and not name.endswith("SAN_OPTIONS")}
 
 
-def _screenshot(svgs, path, timeout):
-    """One headless Chromium run: the SVG documents stacked top to bottom on a blank page, each
-    at its declared size, one image pixel per SVG pixel. Returns their (width, height)s."""
+def _run_browser(html, options, timeout):
+    """One headless Chromium run over the page `html`, with a profile of its own (runs side by
+    side never share a browser) and the options given; returns the finished process."""
     browser = find_chromium()
     if browser is None:
         raise RuntimeError("no Chromium found (tried %s)" % ", ".join(BROWSERS))
+    with tempfile.TemporaryDirectory(prefix="board-picture-") as scratch:
+        page = pathlib.Path(scratch, "page.html")
+        page.write_text(html, encoding="utf-8")
+        command = [browser, "--headless=new", "--no-sandbox", "--disable-gpu", "--no-first-run",
+                   "--user-data-dir=" + str(pathlib.Path(scratch, "profile")), *options, page.as_uri()]
+        return subprocess.run(command, capture_output=True, text=True, timeout=timeout, env=_browser_environment())
+
+
+def dump_dom(html, timeout=60):
+    """The document Chromium holds once the page `html` has loaded and its scripts have run."""
+    result = _run_browser(html, ["--dump-dom"], timeout)
+    if result.returncode != 0:
+        raise RuntimeError("Chromium failed (exit %d): %s" % (result.returncode, result.stderr[-2000:]))
+    return result.stdout
+
+
+def _screenshot(svgs, path, timeout):
+    """One headless Chromium run: the SVG documents stacked top to bottom on a blank page, each
+    at its declared size, one image pixel per SVG pixel. Returns their (width, height)s."""
     sizes = [svg_size(svg) for svg in svgs]
     images = "".join('<img width="%d" height="%d" src="data:image/svg+xml;base64,%s">'
                      % (w, h, base64.b64encode(svg.encode("utf-8")).decode("ascii"))
@@ -58,20 +77,13 @@ def _screenshot(svgs, path, timeout):
     html = ('<!DOCTYPE html><html><head><meta charset="utf-8"><style>html,body{margin:0;padding:0;'
             'background:#fff}img{display:block}</style></head><body>%s</body></html>' % images)
     path = pathlib.Path(path).resolve()
-    with tempfile.TemporaryDirectory(prefix="board-picture-") as scratch:
-        page = pathlib.Path(scratch, "boards.html")
-        page.write_text(html, encoding="utf-8")
-        if path.exists():
-            path.unlink()
-        # A profile of its own, so that runs side by side never share a browser.
-        command = [browser, "--headless=new", "--no-sandbox", "--disable-gpu", "--hide-scrollbars",
-                   "--force-device-scale-factor=1", "--user-data-dir=" + str(pathlib.Path(scratch, "profile")),
-                   "--window-size=%d,%d" % (max(w for w, _ in sizes), sum(h for _, h in sizes)),
-                   "--screenshot=" + str(path), page.as_uri()]
-        result = subprocess.run(command, capture_output=True, text=True, timeout=timeout, env=_browser_environment())
-        if result.returncode != 0 or not path.exists():
-            raise RuntimeError("Chromium made no screenshot (exit %d): %s"
-                               % (result.returncode, result.stderr[-2000:]))
+    if path.exists():
+        path.unlink()
+    result = _run_browser(html, ["--hide-scrollbars", "--force-device-scale-factor=1",
+                                 "--window-size=%d,%d" % (max(w for w, _ in sizes), sum(h for _, h in sizes)),
+                                 "--screenshot=" + str(path)], timeout)
+    if result.returncode != 0 or not path.exists():
+        raise RuntimeError("Chromium made no screenshot (exit %d): %s" % (result.returncode, result.stderr[-2000:]))
     return sizes
 
 
