@@ -1,6 +1,7 @@
 """Game records: the sample files, every writer read back by every reader on random trees,
 cshogi as an oracle on what it reads and writes, encodings, and hostile input."""
 import io
+import json
 import math
 import random
 from pathlib import Path
@@ -275,6 +276,20 @@ def test_every_ending_reads_back(fmt):
         record.ending, record.winner = ending, winner
         back = records.loads(record.dumps(fmt), fmt)
         assert (back.ending, back.winner) == (ending, winner), (fmt, ending)
+
+
+def test_jkf_meets_the_formats_schema():
+    """JKF as written for random trees, the samples and every ending, checked against the schema
+    of the format's type description (tests/data/jkf.schema.json)."""
+    jsonschema = pytest.importorskip("jsonschema")
+    validator = jsonschema.Draft7Validator(json.loads((DATA.parent / "jkf.schema.json").read_text()))
+    rng = random.Random(5)
+    every = [random_record(rng) for _ in range(40)] + [r for p in sorted(DATA.iterdir()) for r in records.load_all(p)]
+    for ending, winner in ENDINGS:
+        every.append(records.loads("startpos moves 7g7f 3c3d"))
+        every[-1].ending, every[-1].winner = ending, winner
+    for record in every:
+        assert [e.message for e in validator.iter_errors(json.loads(record.dumps("jkf")))] == []
 
 
 def test_handicaps_read_by_cshogi(tmp_path):
