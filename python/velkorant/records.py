@@ -46,6 +46,7 @@ _SHIFT_JIS_EXTENSIONS = {".kif", ".ki2"}
 # names in one format or another ("black" and "white"), and KIF's name of the start position.
 _NAME_KEYS = {"black", "white", "N+", "N-", "先手", "後手", "下手", "上手", "手合割"}
 _DECLARED = re.compile(rb"^(?:'CSA encoding=|#KIF version=[\d.]+ encoding=)([\w-]+)", re.M)
+_DECLARED_NAMES: dict[bytes, list[str]] = {}  # a declared name, and the encodings it gives
 _WINNERS = (ColorType.Black, ColorType.White, ColorType(255))
 _NATIVE = frozenset({"utf-8", "cp932"})  # the encodings the native readers decode
 
@@ -265,15 +266,21 @@ def _encodings(data: bytes, encoding: str | None) -> list[str]:
         return ["utf-8-sig"]
     if data.startswith((codecs.BOM_UTF16_LE, codecs.BOM_UTF16_BE)):
         return ["utf-16"]
-    if declared := _DECLARED.search(data, 0, 512):  # the first lines declare it
-        name = declared.group(1).decode("ascii").lower().replace("_", "-")
-        name = "cp932" if name in ("shift-jis", "sjis", "cp932", "windows-31j") else name
-        try:
-            name = codecs.lookup(name).name
-        except LookupError:
-            raise _error(data.count(b"\n", 0, declared.start()) + 1,
-                         f"unknown encoding {declared.group(1).decode('ascii')!r}") from None
-        return [name] + [c for c in ("utf-8", "cp932") if c != name]
+    # The first lines declare it (the search looks only where a declaration's word stands).
+    if data.find(b" encoding=", 0, 512) >= 0 and (declared := _DECLARED.search(data, 0, 512)):
+        found = _DECLARED_NAMES.get(declared.group(1))
+        if found is None:
+            name = declared.group(1).decode("ascii").lower().replace("_", "-")
+            name = "cp932" if name in ("shift-jis", "sjis", "cp932", "windows-31j") else name
+            try:
+                name = codecs.lookup(name).name
+            except LookupError:
+                raise _error(data.count(b"\n", 0, declared.start()) + 1,
+                             f"unknown encoding {declared.group(1).decode('ascii')!r}") from None
+            found = [name] + [c for c in ("utf-8", "cp932") if c != name]
+            if len(_DECLARED_NAMES) < 64:  # the few names files write, in the cases they write them
+                _DECLARED_NAMES[declared.group(1)] = found
+        return list(found)
     return ["utf-8", "cp932"]
 
 
@@ -348,7 +355,7 @@ def _format(format: Format | None, text: str) -> Format:
 
 def _load(file: File, format: Format | None, encoding: str | None, every: bool) -> list[Record]:
     name: str | None
-    if isinstance(file, (str, os.PathLike)):
+    if type(file) is str or isinstance(file, (str, os.PathLike)):
         name = os.fspath(file)
         data = _read_file(name)
     else:
@@ -361,9 +368,12 @@ def _load(file: File, format: Format | None, encoding: str | None, every: bool) 
     return _read(data, format, encoding, every, name)
 
 
+_READ_FLAGS = os.O_RDONLY | getattr(os, "O_BINARY", 0)
+
+
 def _read_file(path: str) -> bytes:
     """A file's bytes, read with as few calls as the system allows (corpora are many files)."""
-    fd = os.open(path, os.O_RDONLY | getattr(os, "O_BINARY", 0))
+    fd = os.open(path, _READ_FLAGS)
     try:
         size = os.fstat(fd).st_size
         data = os.read(fd, size + 1)

@@ -63,6 +63,43 @@ constexpr std::pair<char32_t, std::size_t> first_char(std::string_view s) {
     return {0, 0};
 }
 
+// Values found by a character's code point through a small table that no two characters
+// given share a slot of (the slot: the code point modulo a size found when compiling).
+template <std::size_t N>
+class CharTable {
+public:
+    // `entries`: a character (UTF-8, one character or empty for none) and its value (not 0).
+    constexpr explicit CharTable(const std::array<std::pair<std::string_view, int>, N>& entries) {
+        for (size_ = N; size_ <= kSlots; ++size_) {
+            slots_ = {};
+            bool clash = false;
+            for (const auto& [text, value] : entries) {
+                if (text.empty() || value == 0) continue;
+                const char32_t c = first_char(text).first;
+                Slot& slot = slots_[c % size_];
+                clash = clash || (slot.value != 0 && slot.c != c);
+                slot = {c, value};
+            }
+            if (!clash) return;
+        }
+        throw "no table size separates these characters";  // a compile error, in a constant
+    }
+    // The value of character `c`, or `none`.
+    constexpr int find(char32_t c, int none) const {
+        const Slot& slot = slots_[c % size_];
+        return slot.value != 0 && slot.c == c ? slot.value : none;
+    }
+
+private:
+    static constexpr std::size_t kSlots = 256;
+    struct Slot {
+        char32_t c = 0;
+        int value = 0;
+    };
+    std::array<Slot, kSlots> slots_{};
+    std::size_t size_ = N;
+};
+
 // Without blanks at either end: spaces, tabs and the full-width space (E3 80 80).
 std::string_view trim(std::string_view s) {
     const auto wide = [](const char* p) { return p[0] == '\xE3' && p[1] == '\x80' && p[2] == '\x80'; };
@@ -92,19 +129,15 @@ int take_digit(std::string_view& s) {
         s.remove_prefix(3);
         return d;
     }
-    static constexpr auto kanji = [] {
-        std::array<char32_t, 10> out{};
-        for (int d = 0; d <= 9; ++d) out[static_cast<std::size_t>(d)] = first_char(kKanjiDigits[d]).first;
+    static constexpr CharTable<10> kanji([] {
+        std::array<std::pair<std::string_view, int>, 10> out{};
+        for (int d = 0; d <= 9; ++d) out[static_cast<std::size_t>(d)] = {kKanjiDigits[d], d};
         return out;
-    }();
+    }());
     const auto [c, length] = first_char(s);
-    for (int d = 1; d <= 9; ++d) {
-        if (kanji[static_cast<std::size_t>(d)] == c) {
-            s.remove_prefix(length);
-            return d;
-        }
-    }
-    return 0;
+    const int d = kanji.find(c, 0);
+    if (d) s.remove_prefix(length);
+    return d;
 }
 
 // A count in kanji ("十八", "二", "十"), 1 when none is written.
@@ -128,31 +161,33 @@ std::string kanji_count(int n) {
     return out;
 }
 
-// The piece names by their first character: the two-character names begin with 成.
-struct NameChar {
-    char32_t first, second;
-    Kind kind;
-};
-constexpr auto kNameChars = [] {
-    std::array<NameChar, std::size(kPieceNames)> out{};
-    for (std::size_t i = 0; i < out.size(); ++i) {
-        const auto [first, length] = first_char(kPieceNames[i].name);
-        out[i] = {first, kPieceNames[i].name.size() > length ? first_char(kPieceNames[i].name.substr(length)).first : 0,
-                  kPieceNames[i].kind};
-    }
+// The piece names by their first character; the two-character names begin with 成, and their
+// second character names the piece promoted.
+constexpr CharTable<std::size(kPieceNames)> kNameFirst([] {
+    std::array<std::pair<std::string_view, int>, std::size(kPieceNames)> out{};
+    for (std::size_t i = 0; i < out.size(); ++i)
+        out[i] = {kPieceNames[i].name.size() == 3 ? kPieceNames[i].name : "成", static_cast<int>(kPieceNames[i].kind)};
     return out;
-}();
+}());
+constexpr CharTable<std::size(kPieceNames)> kNameAfterPromoted([] {
+    std::array<std::pair<std::string_view, int>, std::size(kPieceNames)> out{};
+    for (std::size_t i = 0; i < out.size(); ++i)
+        out[i] = {kPieceNames[i].name.size() == 6 ? kPieceNames[i].name.substr(3) : "", static_cast<int>(kPieceNames[i].kind)};
+    return out;
+}());
+constexpr char32_t kPromoted = first_char("成").first;
 
 Kind take_piece(std::string_view& s) {
     const auto [first, length] = first_char(s);
-    if (!length) return Kind::None;
-    const auto [second, next] = first_char(s.substr(length));
-    for (const NameChar& n : kNameChars) {
-        if (n.first != first || (n.second && n.second != second)) continue;
-        s.remove_prefix(n.second ? length + next : length);
-        return n.kind;
+    if (first == kPromoted) {
+        const auto [second, next] = first_char(s.substr(length));
+        const int kind = kNameAfterPromoted.find(second, 0);
+        if (kind) s.remove_prefix(length + next);
+        return static_cast<Kind>(kind);
     }
-    return Kind::None;
+    const int kind = kNameFirst.find(first, 0);
+    if (kind) s.remove_prefix(length);
+    return static_cast<Kind>(kind);
 }
 
 // The library square of USI file `file` and rank `rank` (1..9).
