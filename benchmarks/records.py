@@ -21,6 +21,7 @@ Each row is the median of --reps runs in processor time; ratios above 1: velkora
 from __future__ import annotations
 
 import argparse
+import importlib.metadata
 import os
 import platform
 import random
@@ -122,7 +123,7 @@ def main() -> None:
         ]
         ki2 = timed(lambda: [records.load(p) for p in ki2_paths], args.reps)
         rows.append(("KI2 load", ki2, rows[1][2], 10.0))
-    print(f"python {platform.python_version()} on {platform.machine()}; cshogi {cshogi.__version__ if hasattr(cshogi, '__version__') else '?'}; "
+    print(f"python {platform.python_version()} on {platform.machine()}; cshogi {importlib.metadata.version('cshogi')}; "
           f"load average {os.getloadavg()[0]:.2f}")
     print(f"{len(games)} games, {plies} plies; medians of {args.reps} runs, processor time\n")
     print(f"{'reading':<14}{'velkorant':>14}{'cshogi':>14}{'ratio':>9}{'target':>8}  met")

@@ -12,10 +12,11 @@
 // USI move a node, the root first (parent -1, move ""), comments and times dicts by node index.
 // Parsing runs without the interpreter lock. A record that cannot be read raises RecordError (a
 // ValueError) with `line` and `ply` attributes.
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
-
-#include <algorithm>
 
 #include "cp932.hpp"  // generated from Python's own codec
 #include "python/casters.hpp"
@@ -218,6 +219,16 @@ char* put_utf8(char* out, char32_t c) {
     return out;
 }
 
+// The end of the run of ASCII bytes of `data` from `i` on, eight bytes at a time.
+std::size_t ascii_end(std::string_view data, std::size_t i) {
+    for (std::uint64_t word; i + 8 <= data.size(); i += 8) {
+        std::memcpy(&word, data.data() + i, 8);
+        if (word & 0x8080808080808080u) break;
+    }
+    while (i < data.size() && static_cast<unsigned char>(data[i]) < 0x80) ++i;
+    return i;
+}
+
 // `data` as UTF-8 in `out`, or the offset of the first byte that is no character. A character
 // of one or two bytes takes at most three in UTF-8.
 std::optional<std::size_t> from_cp932(std::string_view data, std::string& out) {
@@ -226,7 +237,10 @@ std::optional<std::size_t> from_cp932(std::string_view data, std::string& out) {
     for (std::size_t i = 0; i < data.size(); ++i) {
         const auto b = static_cast<unsigned char>(data[i]);
         if (b < 0x80) {
-            *to++ = static_cast<char>(b);
+            const std::size_t end = ascii_end(data, i + 1);
+            std::memcpy(to, data.data() + i, end - i);
+            to += end - i;
+            i = end - 1;
             continue;
         }
         const std::uint16_t one = cp932::kSingle[b];
@@ -252,7 +266,7 @@ std::optional<std::size_t> invalid_utf8(std::string_view data) {
     for (std::size_t i = 0; i < data.size();) {
         const unsigned b = at(i);
         if (b < 0x80) {
-            ++i;
+            i = ascii_end(data, i + 1);
             continue;
         }
         std::size_t n;
