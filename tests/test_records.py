@@ -125,6 +125,22 @@ def test_cshogi_reads_what_we_write_and_we_read_what_it_writes(tmp_path):
             assert (theirs.moves, theirs.ending) == (usi, "resign"), fmt
 
 
+def test_python_shogi_reads_what_we_write():
+    """python-shogi as a second reader, where it reads correctly: named starts (it takes a board
+    diagram's side to move and CSA's P+ hands wrongly)."""
+    shogi = pytest.importorskip("shogi")
+    import shogi.CSA
+    import shogi.KIF
+    rng = random.Random(11)
+    for _ in range(30):
+        record = random_record(rng, variations=False)
+        if record.start.split()[2] != "-":  # the mating problem's start: a diagram with hands
+            continue
+        for reader, fmt in ((shogi.KIF.Parser, "kif"), (shogi.CSA.Parser, "csa")):
+            theirs = reader.parse_str(record.dumps(fmt))[0]
+            assert (theirs["sfen"], theirs["moves"]) == (record.start, record.moves), fmt
+
+
 def test_encodings_and_line_ends():
     text = records.loads("startpos moves 7g7f 3c3d 2g2f").dumps("kif")
     for data in [text.encode("cp932"), text.encode("utf-8"), b"\xef\xbb\xbf" + text.encode("utf-8"),
