@@ -370,6 +370,19 @@ class Game:
         """The game of a USI ``position`` argument: ``"startpos"``, ``"startpos moves 7g7f 3c3d"``,
         ``"sfen <sfen> moves ..."`` (the word ``position`` may lead). The first illegal move
         raises ``ValueError`` naming it and its index."""
+    @staticmethod
+    def from_hcp(data: bytes, ply: SupportsIndex = 1) -> Game:
+        """The game of a 32-byte HuffmanCodedPos (the position of an hcpe record), ``ply`` the
+        number of its next move.
+
+        Bytes that are no packing of a position the rules allow (an unknown code, too many pieces
+        of a kind, a pawn, lance or knight that could never move, two pawns of a side on a file,
+        the side not to move in check, bits left over) raise ``ValueError``.
+        """
+    @staticmethod
+    def from_psfen(data: bytes, ply: SupportsIndex = 1) -> Game:
+        """The game of a 32-byte PackedSfen (the position of a PackedSfenValue record), ``ply``
+        the number of its next move; malformed bytes raise ``ValueError`` as for ``from_hcp``."""
     @property
     def turn(self) -> ColorType:
         """The side to move. Read only."""
@@ -384,6 +397,14 @@ class Game:
         """A new list of the moves pushed since creation, oldest first. Read only."""
     def sfen(self) -> str:
         """The position in SFEN: placement, ``b``/``w``, hands (``-`` for none), move number."""
+    def to_hcp(self) -> bytes:
+        """The position as a 32-byte HuffmanCodedPos, byte for byte as hcpe files store it.
+
+        A position with a king missing needs a bit more than 32 bytes when White holds pieces;
+        it has no HuffmanCodedPos and raises ``ValueError``."""
+    def to_psfen(self) -> bytes:
+        """The position as a 32-byte PackedSfen, byte for byte as PackedSfenValue files store
+        it; ``ValueError`` where ``to_hcp`` has one."""
     def usi(self) -> str:
         """The USI ``position`` argument that reproduces the game: ``"startpos moves ..."`` when
         it began at the initial position, else ``"sfen <start> moves ..."``."""

@@ -2,6 +2,7 @@
 // check, mate, repetition, SFEN and USI.
 #include "python/types.hpp"
 #include "velkorant/game.hpp"
+#include "velkorant/packed.hpp"
 #include "velkorant/svg.hpp"
 
 namespace velkorant::python {
@@ -25,6 +26,21 @@ std::string game_svg(const Game& g) {
     return to_svg(g.board(), marks);
 }
 
+Bytes packed_bytes(const Game& g, Packing packing) {
+    const PackedPosition p = pack(g, packing);
+    return {std::string(p.begin(), p.end())};
+}
+Game game_of_packed(BytesView data, std::int64_t ply, Packing packing) {
+    if (data.data.size() != std::tuple_size_v<PackedPosition>)
+        throw ValueError(std::string(packing == Packing::Hcp ? "an hcp" : "a psfen") + " is 32 bytes, not " +
+                         std::to_string(data.data.size()));
+    return unpack(reinterpret_cast<const std::uint8_t*>(data.data.data()), packing, ply);
+}
+Bytes to_hcp(const Game& g) { return packed_bytes(g, Packing::Hcp); }
+Bytes to_psfen(const Game& g) { return packed_bytes(g, Packing::Psfen); }
+Game from_hcp(BytesView data, std::int64_t ply) { return game_of_packed(data, ply, Packing::Hcp); }
+Game from_psfen(BytesView data, std::int64_t ply) { return game_of_packed(data, ply, Packing::Psfen); }
+
 }  // namespace
 
 template <>
@@ -33,7 +49,11 @@ PyTypeObject* create_type_of<Game>() {
     static PyMethodDef methods[] = {
         static_method<"from_board", &Game::from_board, "board", "turn", "ply=1">(),
         static_method<"from_usi", &Game::from_usi, "position">(),
+        static_method<"from_hcp", &from_hcp, "data", "ply=1">(),
+        static_method<"from_psfen", &from_psfen, "data", "ply=1">(),
         method<"sfen", &Game::sfen>(),
+        method<"to_hcp", &to_hcp>(),
+        method<"to_psfen", &to_psfen>(),
         method<"usi", &Game::usi>(),
         method<"legal_moves", static_cast<MoveList (Game::*)() const>(&Game::legal_moves)>(),
         method<"is_legal", &Game::is_legal, "move">(),

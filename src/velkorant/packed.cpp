@@ -1,0 +1,360 @@
+// Positions in 32 bytes and moves in 16 bits: hcp and psfen, move16 and the psv move16.
+#include "velkorant/packed.hpp"
+
+#include <string>
+#include <string_view>
+
+#include "velkorant/errors.hpp"
+#include "velkorant/legal.hpp"
+
+namespace velkorant {
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Squares: 0..80 file by file (1a, 1b, ..., 9i), the library's column c and row r being USI's
+// file 10 - c and rank 10 - r.
+
+constexpr unsigned kNoSquare = 81;
+
+constexpr unsigned index_of(unsigned sq) { return (9 - sq % 9) * 11 + (9 - sq / 9); }
+constexpr unsigned square_of(unsigned index) { return (9 - index % 11) * 9 + (9 - index / 11); }
+
+// The kinds in hand, in the order the packings write them, and their number in a drop's source.
+constexpr std::array<Kind, 7> kHandOrder = {Kind::Pawn, Kind::Lance, Kind::Knight, Kind::Silver,
+                                            Kind::Gold, Kind::Bichop, Kind::Rook};
+constexpr std::array<Kind, 7> kDropOrder = {Kind::Pawn, Kind::Lance, Kind::Knight, Kind::Silver,
+                                            Kind::Bichop, Kind::Rook, Kind::Gold};
+
+// ---------------------------------------------------------------------------------------------
+// The codes. A code is written bit by bit from its first character.
+
+struct Code {
+    std::uint8_t bits = 0;    // the i-th bit written is bit i
+    std::uint8_t length = 0;  // 0: no code
+};
+
+constexpr Code code(std::string_view text) {
+    Code c{0, static_cast<std::uint8_t>(text.size())};
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (text[i] == '1') c.bits = static_cast<std::uint8_t>(c.bits | 1u << i);
+    return c;
+}
+
+// What a code stands for.
+enum class Place : std::uint8_t { Invalid, Empty, Board, Hand, Box };
+struct Meaning {
+    Place place = Place::Invalid;
+    Kind kind = Kind::None;  // the piece's kind, promoted on the board where it is
+    Color color = Color::Black;
+};
+
+struct Layout {
+    // Per hand kind (kHandOrder): the kind's own bits after the leading 1 of a board code.
+    std::array<std::string_view, 7> kind;
+    // Whether the board code writes the colour bit before the promotion bit.
+    bool color_first;
+    // Black's hand codes (White's end in 1 instead of 0) and the box's.
+    std::array<std::string_view, 7> hand, box;
+};
+
+constexpr Layout kHcp{{"0", "100", "110", "101", "1110", "11110", "11111"},
+                      true,
+                      {"000", "10000", "11000", "10100", "11100", "1111100", "1111110"},
+                      {"010", "10010", "11010", "10110", "10111", "1111000", "1111010"}};
+constexpr Layout kPsfen{{"0", "100", "101", "110", "1110", "11110", "11111"},
+                        false,
+                        {"000", "10000", "10100", "11000", "11100", "1111000", "1111100"},
+                        {"010", "10010", "10110", "11010", "11011", "1111010", "1111110"}};
+
+// Every code of a packing, and tables that read one from the next 8 bits.
+struct Codes {
+    std::array<std::array<Code, kKinds>, 2> board{};  // by colour and kind (King has none)
+    std::array<std::array<Code, 7>, 2> hand{};        // by colour and hand order
+    std::array<Code, 7> box{};
+    std::array<Meaning, 256> read_board{}, read_hand{};
+    std::array<std::uint8_t, 256> board_length{}, hand_length{};
+
+    explicit Codes(const Layout& layout) {
+        for (int color = 0; color < 2; ++color) {
+            const bool white = color == 1;
+            for (std::size_t i = 0; i < 7; ++i) {
+                const Kind kind = kHandOrder[i];
+                const Code base = then(code("1"), code(layout.kind[i]));
+                for (int promote = 0; promote < (kind == Kind::Gold ? 1 : 2); ++promote) {
+                    const Code c = kind == Kind::Gold ? then(base, white)
+                                   : layout.color_first ? then(then(base, white), promote)
+                                                        : then(then(base, promote), white);
+                    const Kind k = promote ? promoted(kind) : kind;
+                    board[color][number(k)] = c;
+                    enter(read_board, board_length, c, {Place::Board, k, static_cast<Color>(color)});
+                }
+                // White's hand codes are Black's with the last bit set.
+                Code c = code(layout.hand[i]);
+                if (white) c.bits = static_cast<std::uint8_t>(c.bits | 1u << (c.length - 1));
+                hand[color][i] = c;
+                enter(read_hand, hand_length, c, {Place::Hand, kind, static_cast<Color>(color)});
+            }
+        }
+        for (std::size_t i = 0; i < 7; ++i) {
+            box[i] = code(layout.box[i]);
+            enter(read_hand, hand_length, box[i], {Place::Box, kHandOrder[i], Color::Black});
+        }
+        enter(read_board, board_length, code("0"), {Place::Empty, Kind::None, Color::Black});
+    }
+
+    // `c` followed by the bits of `d`, or by one bit.
+    static Code then(Code c, Code d) {
+        return {static_cast<std::uint8_t>(c.bits | d.bits << c.length), static_cast<std::uint8_t>(c.length + d.length)};
+    }
+    static Code then(Code c, bool bit) { return then(c, Code{bit, 1}); }
+
+    static void enter(std::array<Meaning, 256>& table, std::array<std::uint8_t, 256>& lengths, Code c, Meaning m) {
+        for (unsigned rest = 0; rest < (1u << (8 - c.length)); ++rest) {
+            const unsigned v = c.bits | rest << c.length;
+            table[v] = m;
+            lengths[v] = c.length;
+        }
+    }
+};
+
+const Codes& codes(Packing packing) {
+    static const Codes hcp(kHcp), psfen(kPsfen);
+    return packing == Packing::Hcp ? hcp : psfen;
+}
+
+constexpr unsigned kStreamBits = 256;
+
+std::string_view name(Packing packing) { return packing == Packing::Hcp ? "hcp" : "psfen"; }
+
+// A stream of 256 bits, bit 0 of byte 0 first; the bits past the end are zeros.
+class Writer {
+public:
+    explicit Writer(Packing packing) : packing_(packing) {}
+    void put(unsigned bits, unsigned length) {
+        for (unsigned i = 0; i < length; ++i, ++at_) {
+            if (!((bits >> i) & 1)) continue;
+            if (at_ >= kStreamBits)
+                throw ValueError("the position has no " + std::string(name(packing_)) +
+                                 ": it needs more than 256 bits (a king missing and a piece in White's hand)");
+            out_[at_ / 8] = static_cast<std::uint8_t>(out_[at_ / 8] | 1u << (at_ % 8));
+        }
+    }
+    void put(Code c) { put(c.bits, c.length); }
+    const PackedPosition& bytes() const { return out_; }
+
+private:
+    Packing packing_;
+    PackedPosition out_{};
+    unsigned at_ = 0;
+};
+
+class Reader {
+public:
+    explicit Reader(const std::uint8_t* data) : data_(data) {}
+    // The next 8 bits, without taking them.
+    unsigned peek() const {
+        unsigned v = 0;
+        for (unsigned i = 0; i < 8; ++i) v |= bit(at_ + i) << i;
+        return v;
+    }
+    unsigned take(unsigned length) {
+        unsigned v = 0;
+        for (unsigned i = 0; i < length; ++i) v |= bit(at_ + i) << i;
+        at_ += length;
+        return v;
+    }
+    unsigned at() const { return at_; }
+    // Whether a bit from here to the end is set.
+    bool rest_set() const {
+        for (unsigned i = at_; i < kStreamBits; ++i)
+            if (bit(i)) return true;
+        return false;
+    }
+
+private:
+    unsigned bit(unsigned i) const { return i < kStreamBits ? (data_[i / 8] >> (i % 8)) & 1u : 0u; }
+    const std::uint8_t* data_;
+    unsigned at_ = 0;
+};
+
+[[noreturn]] void malformed(Packing packing, const std::string& why) {
+    throw ValueError("not a " + std::string(name(packing)) + ": " + why);
+}
+
+std::string square_text(unsigned sq) {
+    return std::string{static_cast<char>('1' + sq / 9), static_cast<char>('a' + sq % 9)};
+}
+
+}  // namespace
+
+PackedPosition pack(const Board& board, Color turn, Packing packing) {
+    const Codes& c = codes(packing);
+    Writer out(packing);
+    out.put(turn == Color::White ? 1 : 0, 1);
+    std::array<unsigned, 2> king{kNoSquare, kNoSquare};
+    board.piece_boards[number(Kind::King)].for_each_square([&](std::uint8_t i) {
+        king[board.color_boards[0].test(i) ? 0 : 1] = square_of(i);
+    });
+    out.put(king[0], 7);
+    out.put(king[1], 7);
+    std::array<int, 9> in_play{};  // by unpromoted kind
+    for (unsigned sq = 0; sq < 81; ++sq) {
+        if (sq == king[0] || sq == king[1]) continue;
+        const unsigned i = index_of(sq);
+        const Kind kind = board.square_kinds[i];
+        if (kind == Kind::None) {
+            out.put(0, 1);
+            continue;
+        }
+        ++in_play[number(unpromoted(kind))];
+        out.put(c.board[board.color_boards[0].test(i) ? 0 : 1][number(kind)]);
+    }
+    for (int color = 0; color < 2; ++color) {
+        for (std::size_t h = 0; h < 7; ++h) {
+            const Kind kind = kHandOrder[h];
+            const int n = board.hand.counts[static_cast<std::size_t>(color) * 8 + number(kind) - 1];
+            in_play[number(kind)] += n;
+            for (int k = 0; k < n; ++k) out.put(c.hand[color][h]);
+        }
+    }
+    for (std::size_t h = 0; h < 7; ++h) {
+        const Kind kind = kHandOrder[h];
+        for (int k = in_play[number(kind)]; k < kPiecesInGame[number(kind)]; ++k) out.put(c.box[h]);
+    }
+    return out.bytes();
+}
+
+Game unpack(const std::uint8_t* data, Packing packing, std::int64_t ply) {
+    const Codes& c = codes(packing);
+    Reader in(data);
+    const Color turn = in.take(1) ? Color::White : Color::Black;
+    const std::array<unsigned, 2> king{in.take(7), in.take(7)};
+    for (int color = 0; color < 2; ++color)
+        if (king[color] > kNoSquare)
+            malformed(packing, std::string(color ? "White" : "Black") + "'s king on square " +
+                                   std::to_string(king[color]) + ", past 81");
+    if (king[0] == king[1] && king[0] != kNoSquare) malformed(packing, "both kings on " + square_text(king[0]));
+    Board board;
+    std::array<int, 9> in_play{};
+    const auto count = [&](Kind kind) {
+        if (++in_play[number(kind)] > kPiecesInGame[number(kind)])
+            malformed(packing, "more than " + std::to_string(kPiecesInGame[number(kind)]) + " pieces of kind " +
+                                   std::string(debug_name(kind)));
+    };
+    for (int color = 0; color < 2; ++color)
+        if (king[color] != kNoSquare) board.deploy_unchecked(index_of(king[color]), Kind::King, static_cast<Color>(color));
+    std::array<std::array<int, 10>, 2> pawns_on_file{};
+    for (unsigned sq = 0; sq < 81; ++sq) {
+        if (sq == king[0] || sq == king[1]) continue;
+        const unsigned v = in.peek();
+        const Meaning m = c.read_board[v];
+        if (m.place == Place::Invalid) malformed(packing, "no piece's code at square " + square_text(sq));
+        in.take(c.board_length[v]);
+        if (m.place == Place::Empty) continue;
+        count(unpromoted(m.kind));
+        const unsigned i = index_of(sq);
+        const int side = byte_of(m.color);
+        if (((m.kind == Kind::Pawn || m.kind == Kind::Lance) && Board::last_row[side].test(i)) ||
+            (m.kind == Kind::Knight && Board::last_two_rows[side].test(i)))
+            malformed(packing, "a " + std::string(debug_name(m.kind)) + " that can never move at " + square_text(sq));
+        if (m.kind == Kind::Pawn && pawns_on_file[side][sq / 9]++)
+            malformed(packing, "two pawns of " + std::string(debug_name(m.color)) + " on file " +
+                                   std::to_string(sq / 9 + 1));
+        board.deploy_unchecked(i, m.kind, m.color);
+    }
+    int pieces = 0;
+    for (int k = number(Kind::Gold); k <= number(Kind::Pawn); ++k) pieces += in_play[k];
+    for (; pieces < 38; ++pieces) {
+        if (in.at() >= kStreamBits + 2) malformed(packing, "the pieces end before all 38 are placed");
+        const unsigned v = in.peek();
+        const Meaning m = c.read_hand[v];
+        if (m.place == Place::Invalid) malformed(packing, "no hand piece's code at bit " + std::to_string(in.at()));
+        in.take(c.hand_length[v]);
+        count(m.kind);
+        if (m.place == Place::Hand) ++board.hand.counts[byte_of(m.color) * 8u + number(m.kind) - 1];
+    }
+    if (in.at() > kStreamBits + 2 || in.rest_set()) malformed(packing, "bits left over after the last piece");
+    try {
+        return Game::from_board(board, turn, ply);
+    } catch (const ValueError& e) {
+        malformed(packing, e.message());
+    }
+}
+
+namespace {
+
+// Source and destination squares, promotion, and the drop's kind number (0 for a board move).
+struct MoveParts {
+    unsigned from = 0, to = 0;
+    bool promote = false;
+    unsigned drop = 0;  // 1 + the kind's place in kDropOrder
+};
+
+MoveParts parts_of(const Game& game, Move move) {
+    if (!game.is_legal(move)) throw ValueError("not a legal move of the side to move: " + move.to_string());
+    MoveParts p;
+    p.to = square_of(move.to());
+    if (move.is_drop()) {
+        const Kind kind = move.get_piece().piece_type;
+        for (std::size_t i = 0; i < kDropOrder.size(); ++i)
+            if (kDropOrder[i] == kind) p.drop = static_cast<unsigned>(i) + 1;
+    } else {
+        p.from = square_of(move.from());
+        p.promote = move.is_promote();
+    }
+    return p;
+}
+
+Move move_of(const Game& game, const MoveParts& p, std::uint16_t word) {
+    const auto refuse = [&](const char* why) -> Move {
+        throw ValueError("move word " + std::to_string(word) + " " + why);
+    };
+    if (p.to >= 81 || (!p.drop && p.from >= 81) || p.drop > 7) return refuse("names no square or piece");
+    if (p.drop && p.promote) return refuse("drops and promotes");
+    const unsigned to = index_of(p.to);
+    const Move move = p.drop ? Move::drop_of(Piece{game.turn(), kDropOrder[p.drop - 1]}.code(), to)
+                             : p.promote ? Move::promoting(index_of(p.from), to)
+                                         : Move::normal(index_of(p.from), to);
+    if (!game.is_legal(move)) return refuse("is not a legal move of the side to move");
+    return move;
+}
+
+}  // namespace
+
+std::uint16_t move16(const Game& game, Move move) {
+    const MoveParts p = parts_of(game, move);
+    return static_cast<std::uint16_t>(p.to | (p.drop ? 80 + p.drop : p.from) << 7 | (p.promote ? 1u << 14 : 0));
+}
+
+std::uint16_t psv_move16(const Game& game, Move move) {
+    const MoveParts p = parts_of(game, move);
+    return static_cast<std::uint16_t>(p.to | (p.drop ? p.drop : p.from) << 7 | (p.drop ? 1u << 14 : 0) |
+                                      (p.promote ? 1u << 15 : 0));
+}
+
+Move move_from_move16(const Game& game, std::uint16_t word) {
+    MoveParts p;
+    p.to = word & 127;
+    const unsigned from = (word >> 7) & 127;
+    if (word >> 15) throw ValueError("move word " + std::to_string(word) + " has bit 15 set");
+    p.promote = (word >> 14) & 1;
+    if (from >= 81) p.drop = from - 80;
+    else p.from = from;
+    return move_of(game, p, word);
+}
+
+Move move_from_psv_move16(const Game& game, std::uint16_t word) {
+    MoveParts p;
+    p.to = word & 127;
+    const unsigned from = (word >> 7) & 127;
+    p.promote = (word >> 15) & 1;
+    if ((word >> 14) & 1) {
+        if (from == 0) throw ValueError("move word " + std::to_string(word) + " drops no piece");
+        p.drop = from;
+    } else {
+        p.from = from;
+    }
+    return move_of(game, p, word);
+}
+
+}  // namespace velkorant
