@@ -225,7 +225,7 @@ def instance_of(cls):
 ARGUMENT_SAMPLES = {
     "index": 12, "piece_type": PAWN, "color": BLACK, "color_type": BLACK, "count": 1, "address": Address(1, 1),
     "moves": Move("7g7f"), "move": Move("9g9f"), "memo": {}, "value": 1, "usi": "7g7f", "depth": 1, "hand": Hand(),
-    "board": Board(), "turn": BLACK, "ply": 1, "position": "startpos", "sfen": None,
+    "board": Board(), "turn": BLACK, "ply": 1, "position": "startpos", "sfen": None, "data": Game().to_hcp(),
 }
 
 
@@ -287,6 +287,10 @@ PARAMETERS = {
     "usi": usi_texts, "position": usi_texts.map(lambda t: "startpos moves " + t) | usi_texts,
     "sfen": st.none() | games.map(lambda g: g.sfen()) | texts,
     "word": integers | st.integers(0, 0xFFFF) | texts,
+    # packed positions: real ones, with a byte changed, of other lengths
+    "data": games.map(lambda g: g.to_hcp()) | games.map(lambda g: g.to_psfen()) | st.binary(min_size=32, max_size=32)
+    | st.tuples(games.map(lambda g: g.to_hcp()), st.integers(0, 31), st.integers(0, 255))
+    .map(lambda t: t[0][:t[1]] + bytes([t[2]]) + t[0][t[1] + 1:]) | st.binary(max_size=40),
 }
 # Parameters whose value is an amount of work: their arbitrary values stay small too.
 BOUNDED = {"depth": st.integers(-3, 2) | st.floats() | st.none() | texts | st.builds(Index, st.integers(-1, 2),
@@ -305,6 +309,7 @@ RESULTS = {
     "from_board": SAME, "from_usi": SAME, "sfen": str, "usi": str, "legal_moves": list, "is_legal": bool,
     "push": type(None), "push_usi": Move, "pop": Move, "is_check": bool, "outcome": (type(None), tuple),
     "repetition_count": int, "can_declare": bool, "perft": int, "_from_word": Move,
+    "to_hcp": bytes, "to_psfen": bytes, "from_hcp": SAME, "from_psfen": SAME,
     "turn": ColorType, "ply": int, "board": Board, "history": list,
 }
 # The fatal failures a member may end in, by "Class.member"; every other member has none.

@@ -69,10 +69,11 @@ def pack(positions: Sequence[Union[str, Game]], fmt: Packing, threads: int | Non
     if len(sfens) == len(positions):
         _data.pack(sfens, fmt, out, _threads(threads))
         return out
+    raw = out.view(np.uint8).reshape(len(out), 32)
     for i, p in enumerate(positions):
         try:
             game = p if isinstance(p, Game) else Game(p)
-            out[i] = np.frombuffer(game.to_hcp() if fmt == "hcp" else game.to_psfen(), np.uint8)
+            raw[i] = np.frombuffer(game.to_hcp() if fmt == "hcp" else game.to_psfen(), np.uint8)
         except ValueError as e:
             raise ValueError(f"item {i}: {e}") from None
     return out

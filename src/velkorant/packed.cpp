@@ -46,6 +46,7 @@ struct Meaning {
     Place place = Place::Invalid;
     Kind kind = Kind::None;  // the piece's kind, promoted on the board where it is
     Color color = Color::Black;
+    std::uint8_t rank = 0;   // off the board: the code's place in the order of writing
 };
 
 struct Layout {
@@ -92,12 +93,14 @@ struct Codes {
                 Code c = code(layout.hand[i]);
                 if (white) c.bits = static_cast<std::uint8_t>(c.bits | 1u << (c.length - 1));
                 hand[color][i] = c;
-                enter(read_hand, hand_length, c, {Place::Hand, kind, static_cast<Color>(color)});
+                enter(read_hand, hand_length, c,
+                      {Place::Hand, kind, static_cast<Color>(color), static_cast<std::uint8_t>(color * 7 + i)});
             }
         }
         for (std::size_t i = 0; i < 7; ++i) {
             box[i] = code(layout.box[i]);
-            enter(read_hand, hand_length, box[i], {Place::Box, kHandOrder[i], Color::Black});
+            enter(read_hand, hand_length, box[i],
+                  {Place::Box, kHandOrder[i], Color::Black, static_cast<std::uint8_t>(14 + i)});
         }
         enter(read_board, board_length, code("0"), {Place::Empty, Kind::None, Color::Black});
     }
@@ -263,6 +266,7 @@ Game unpack(const std::uint8_t* data, Packing packing, std::int64_t ply) {
         board.deploy_unchecked(i, m.kind, m.color);
     }
     int pieces = 0;
+    unsigned rank = 0;
     for (int k = number(Kind::Gold); k <= number(Kind::Pawn); ++k) pieces += in_play[k];
     for (; pieces < 38; ++pieces) {
         if (in.at() >= kStreamBits + 2) malformed(packing, "the pieces end before all 38 are placed");
@@ -270,6 +274,8 @@ Game unpack(const std::uint8_t* data, Packing packing, std::int64_t ply) {
         const Meaning m = c.read_hand[v];
         if (m.place == Place::Invalid) malformed(packing, "no hand piece's code at bit " + std::to_string(in.at()));
         in.take(c.hand_length[v]);
+        if (m.rank < rank) malformed(packing, "the pieces off the board out of order at bit " + std::to_string(in.at()));
+        rank = m.rank;
         count(m.kind);
         if (m.place == Place::Hand) ++board.hand.counts[byte_of(m.color) * 8u + number(m.kind) - 1];
     }
