@@ -67,13 +67,16 @@ def test_features_and_labels_are_cshogis(start):
 
 
 def test_batch_is_the_one_position_function():
-    games = [(g.sfen(), data.features(g)) for s in STARTS.values() for g, _ in random_games(s, games=1, plies=60)]
-    sfens = [sfen for sfen, _ in games]
-    expected1 = np.stack([planes[0] for _, planes in games])
-    expected2 = np.stack([planes[1] for _, planes in games])
+    games = [(g.sfen(), data.features(g), m[-1], data.move_label(g, m[-1]))
+             for s in STARTS.values() for g, m in random_games(s, games=1, plies=60) if m]
+    sfens = [sfen for sfen, *_ in games]
+    expected1 = np.stack([planes[0] for _, planes, *_ in games])
+    expected2 = np.stack([planes[1] for _, planes, *_ in games])
+    moves, labels = [move.usi() for *_, move, _ in games], [label for *_, label in games]
     for threads in (1, 2):
         planes1, planes2 = data.features_sfens(sfens, threads=threads)
         assert np.array_equal(planes1, expected1) and np.array_equal(planes2, expected2)
+        assert data.move_labels_sfens(sfens, moves, threads=threads).tolist() == labels
     out1, out2 = np.full_like(expected1, 7.0), np.full_like(expected2, 7.0)
     assert data.features_sfens(tuple(sfens), out1, out2)[0] is out1
     assert np.array_equal(out1, expected1) and np.array_equal(out2, expected2)
@@ -83,6 +86,9 @@ def test_batch_is_the_one_position_function():
 @pytest.mark.parametrize("call, error, message", [
     (lambda: data.features_sfens([STARTS["even"]] * 300 + ["9/9 b - 1"]), ValueError, "sfen 300: "),
     (lambda: data.features_sfens([STARTS["even"], 5]), TypeError, "sfen 1 must be str"),
+    (lambda: data.move_labels_sfens([STARTS["even"]] * 5000, ["7g7f"] * 4999 + ["7g7e"]), ValueError,
+     "move 4999 (3c3e) is not a legal move"),
+    (lambda: data.move_labels_sfens([STARTS["even"]] * 2, ["7g7f"]), ValueError, "1 moves for 2 positions"),
     (lambda: data.features_sfens([STARTS["even"]], threads=0), ValueError, "threads must be at least 1"),
     (lambda: data.features(Game(), np.zeros((62, 9, 9), np.float64)), ValueError, "out1 must be a float32 array"),
     (lambda: data.features(Game(), None, np.zeros((56, 9, 9), np.float32)), ValueError, "of shape (57, 9, 9)"),

@@ -12,6 +12,9 @@ def features_sfens(sfens: Sequence[str], out1: npt.NDArray[np.float32], out2: np
                    threads: int, /) -> None:
     """Both plane sets of every SFEN, on several threads."""
 
+def labels_sfens(sfens: Sequence[str], moves: Sequence[str], out: npt.NDArray[np.int64], threads: int, /) -> None:
+    """The label of a legal USI move of each SFEN, into an int64 buffer."""
+
 def move_label(sfen: str, word: int, /) -> int:
     """The label of a legal move, given by its move word."""
 

@@ -20,6 +20,7 @@ from velkorant import _features
 from velkorant._core import Game, Move
 
 __all__ = ["FEATURES1_NUM", "FEATURES2_NUM", "MOVE_LABELS", "features", "features_sfens", "move_label",
+           "move_labels_sfens",
            "legal_labels", "legal_mask"]
 
 FEATURES1_NUM = 62
@@ -82,6 +83,22 @@ def move_label(game: Game, move: Move) -> int:
     if not isinstance(move, Move):
         raise TypeError(f"move must be a velkorant.Move, not {type(move).__name__}")
     return _features.move_label(_sfen(game), move.__reduce__()[1][0])
+
+
+def move_labels_sfens(sfens: Sequence[str], moves: Sequence[str], out: npt.NDArray[np.int64] | None = None,
+                      threads: int | None = None) -> npt.NDArray[np.int64]:
+    """The label of ``moves[i]`` (USI text), a legal move of the position ``sfens[i]``, for every i:
+    an int64 array of shape (N,), written into ``out`` when given. Runs natively without the
+    interpreter lock, on ``threads`` threads (``None``: every core). A malformed SFEN or a move
+    that is not legal raises ``ValueError`` naming its index."""
+    if threads is not None and threads < 1:
+        raise ValueError(f"threads must be at least 1, not {threads}")
+    if out is None:
+        out = np.empty(len(sfens), dtype=np.int64)
+    elif not isinstance(out, np.ndarray) or out.dtype != np.int64 or out.shape != (len(sfens),):
+        raise ValueError(f"out must be an int64 array of shape {(len(sfens),)}, not {_describe(out)}")
+    _features.labels_sfens(sfens, moves, out, threads or 0)
+    return out
 
 
 def legal_labels(game: Game) -> npt.NDArray[np.int64]:

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <string>
 
 #include "velkorant/attacks.hpp"
 #include "velkorant/legal.hpp"
@@ -147,6 +148,19 @@ void write_features_batch(std::span<const Position> positions, float* planes1, f
         for (std::size_t i = begin; i < end; ++i)
             write_features(positions[i].board, positions[i].turn, planes1 + i * kFeatures1Floats,
                            planes2 + i * kFeatures2Floats);
+    });
+}
+
+void move_labels_batch(std::span<const Position> positions, std::span<const Move> moves, std::int64_t* out,
+                       unsigned threads, Checkpoint& checkpoint, std::size_t first) {
+    if (moves.size() != positions.size()) throw ValueError("one move a position is needed");
+    parallel_for(positions.size(), threads, checkpoint, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i) {
+            if (!is_legal(positions[i].board, positions[i].turn, moves[i]))
+                throw ValueError("move " + std::to_string(first + i) + " (" + moves[i].to_string() +
+                                 ") is not a legal move of the side to move");
+            out[i] = move_label(moves[i], positions[i].turn);
+        }
     });
 }
 

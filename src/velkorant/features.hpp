@@ -54,4 +54,9 @@ std::vector<std::int64_t> legal_labels(const Board& board, Color turn);
 void write_features_batch(std::span<const Position> positions, float* planes1, float* planes2, unsigned threads,
                           Checkpoint& checkpoint);
 
+// The label of moves[i], a legal move of positions[i], at out[i]; a move that is not legal
+// there is a ValueError naming first + i (the lowest such i, whatever the number of threads).
+void move_labels_batch(std::span<const Position> positions, std::span<const Move> moves, std::int64_t* out,
+                       unsigned threads, Checkpoint& checkpoint, std::size_t first = 0);
+
 }  // namespace velkorant

@@ -2,6 +2,7 @@
 //
 //   features(sfen, out1, out2)                   both plane sets of one position, into buffers
 //   features_sfens(sfens, out1, out2, threads)   the same for many SFENs, without the interpreter lock
+//   labels_sfens(sfens, moves, out, threads)     the label of a legal USI move of each SFEN
 //   move_label(sfen, word) -> int                the label of a legal move (its 16-bit word)
 //   legal_labels(sfen) -> bytearray              the labels of the legal moves, int64 each
 //   legal_mask(sfen, out)                        one bool a label: is it the label of a legal move
@@ -10,6 +11,8 @@
 // ("f") for the planes and bool ("?") for the mask, of exactly the size asked for.
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -92,26 +95,56 @@ PyObject* features(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
 // How many SFENs are read into positions at a time: memory stays bounded however many there are.
 constexpr std::size_t kBlock = 4096;
 
+// The texts of a sequence of str, kept alive here: the caller's list may change while the lock
+// is released.
+struct Texts {
+    std::vector<Ref> owners;
+    std::vector<std::string_view> views;
+
+    // False with an exception set; `what` names an item in messages ("sfen 3 must be str").
+    bool load(PyObject* sequence, const char* what) {
+        Ref items(PySequence_Fast(sequence, "expected a sequence of str"));
+        if (!items) return false;
+        const auto count = static_cast<std::size_t>(PySequence_Fast_GET_SIZE(items.get()));
+        owners.reserve(count);
+        views.reserve(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            PyObject* item = PySequence_Fast_GET_ITEM(items.get(), static_cast<Py_ssize_t>(i));
+            if (!PyUnicode_Check(item))
+                return PyErr_Format(PyExc_TypeError, "%s %zu must be str, not %.200s", what, i, Py_TYPE(item)->tp_name),
+                       false;
+            Py_ssize_t size = 0;
+            const char* utf8 = PyUnicode_AsUTF8AndSize(item, &size);
+            if (!utf8) return false;
+            owners.push_back(Ref::borrowed(item));
+            views.emplace_back(utf8, static_cast<std::size_t>(size));
+        }
+        return true;
+    }
+};
+
+// Reads sfens[first + i] into positions[i] for i < positions.size(), on several threads; a
+// malformed SFEN is a ValueError naming its index.
+void read_positions(const Texts& sfens, std::size_t first, std::span<Position> positions, unsigned threads,
+                    Checkpoint& checkpoint) {
+    parallel_for(positions.size(), threads, checkpoint, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i) {
+            try {
+                const Game game(sfens.views[first + i]);
+                positions[i].board = game.board();
+                positions[i].turn = game.turn();
+            } catch (const ValueError& e) {
+                throw ValueError("sfen " + std::to_string(first + i) + ": " + e.message());
+            }
+        }
+    });
+}
+
 PyObject* features_sfens(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     if (nargs != 4) return PyErr_SetString(PyExc_TypeError, "features_sfens(sfens, out1, out2, threads)"), nullptr;
-    Ref items(PySequence_Fast(args[0], "sfens must be a sequence of str"));
-    if (!items) return nullptr;
-    const auto count = static_cast<std::size_t>(PySequence_Fast_GET_SIZE(items.get()));
-    // The texts stay owned here: the caller's list may change while the lock is released.
-    std::vector<Ref> owners;
-    std::vector<std::string_view> sfens;
-    owners.reserve(count);
-    sfens.reserve(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        PyObject* item = PySequence_Fast_GET_ITEM(items.get(), static_cast<Py_ssize_t>(i));
-        if (!PyUnicode_Check(item))
-            return PyErr_Format(PyExc_TypeError, "sfen %zu must be str, not %.200s", i, Py_TYPE(item)->tp_name), nullptr;
-        Py_ssize_t size = 0;
-        const char* utf8 = PyUnicode_AsUTF8AndSize(item, &size);
-        if (!utf8) return nullptr;
-        owners.push_back(Ref::borrowed(item));
-        sfens.emplace_back(utf8, static_cast<std::size_t>(size));
-    }
+    Texts sfens;
+    if (!sfens.load(args[0], "sfen")) return nullptr;
+    const std::size_t count = sfens.views.size();
     unsigned threads = 0;
     if (!load_integer(args[3], threads)) return nullptr;
     const Buffer out1(args[1], "out1", 'f', count * kFeatures1Floats);
@@ -122,20 +155,46 @@ PyObject* features_sfens(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
         std::vector<Position> positions(std::min(count, kBlock));
         for (std::size_t first = 0; first < count; first += kBlock) {
             const std::size_t n = std::min(kBlock, count - first);
-            parallel_for(n, threads, checkpoint, [&](std::size_t begin, std::size_t end) {
-                for (std::size_t i = begin; i < end; ++i) {
-                    try {
-                        const Game game(sfens[first + i]);
-                        positions[i].board = game.board();
-                        positions[i].turn = game.turn();
-                    } catch (const ValueError& e) {
-                        throw ValueError("sfen " + std::to_string(first + i) + ": " + e.message());
-                    }
-                }
-            });
+            read_positions(sfens, first, std::span<Position>(positions.data(), n), threads, checkpoint);
             write_features_batch(std::span<const Position>(positions.data(), n),
                                  out1.data<float>() + first * kFeatures1Floats,
                                  out2.data<float>() + first * kFeatures2Floats, threads, checkpoint);
+        }
+    });
+}
+
+PyObject* labels_sfens(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    if (nargs != 4) return PyErr_SetString(PyExc_TypeError, "labels_sfens(sfens, moves, out, threads)"), nullptr;
+    Texts sfens, moves;
+    if (!sfens.load(args[0], "sfen") || !moves.load(args[1], "move")) return nullptr;
+    const std::size_t count = sfens.views.size();
+    if (moves.views.size() != count)
+        return PyErr_Format(PyExc_ValueError, "%zu moves for %zu positions: one move a position", moves.views.size(), count),
+               nullptr;
+    unsigned threads = 0;
+    if (!load_integer(args[3], threads)) return nullptr;
+    Py_buffer view{};
+    if (PyObject_GetBuffer(args[2], &view, PyBUF_WRITABLE | PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) < 0) return nullptr;
+    const std::unique_ptr<Py_buffer, decltype(&PyBuffer_Release)> held(&view, &PyBuffer_Release);
+    if (view.itemsize != 8 || !view.format || (std::string_view(view.format) != "q" && std::string_view(view.format) != "l") ||
+        static_cast<std::size_t>(view.len) != count * 8)
+        return PyErr_Format(PyExc_ValueError, "out must hold %zu int64 items", count), nullptr;
+    auto* out = static_cast<std::int64_t*>(view.buf);
+    return invoke_unlocked<void>([&](Checkpoint& checkpoint) {
+        std::vector<Position> positions(std::min(count, kBlock));
+        std::vector<Move> words(positions.size());
+        for (std::size_t first = 0; first < count; first += kBlock) {
+            const std::size_t n = std::min(kBlock, count - first);
+            read_positions(sfens, first, std::span<Position>(positions.data(), n), threads, checkpoint);
+            for (std::size_t i = 0; i < n; ++i) {
+                try {
+                    words[i] = Move::from_usi(moves.views[first + i], positions[i].turn);
+                } catch (const ValueError& e) {
+                    throw ValueError("move " + std::to_string(first + i) + ": " + e.message());
+                }
+            }
+            move_labels_batch(std::span<const Position>(positions.data(), n), std::span<const Move>(words.data(), n),
+                              out + first, threads, checkpoint, first);
         }
     });
 }
@@ -193,6 +252,8 @@ PyMethodDef functions[] = {
      "features(sfen, out1, out2, /)\n--\n\nBoth plane sets of a position, written into float32 buffers."},
     {"features_sfens", fastcall<&features_sfens>(), METH_FASTCALL,
      "features_sfens(sfens, out1, out2, threads, /)\n--\n\nBoth plane sets of every SFEN, on several threads."},
+    {"labels_sfens", fastcall<&labels_sfens>(), METH_FASTCALL,
+     "labels_sfens(sfens, moves, out, threads, /)\n--\n\nThe label of a legal USI move of each SFEN, into an int64 buffer."},
     {"move_label", fastcall<&move_label>(), METH_FASTCALL,
      "move_label(sfen, word, /)\n--\n\nThe label of a legal move, given by its move word."},
     {"legal_labels", fastcall<&legal_labels>(), METH_FASTCALL,
