@@ -107,3 +107,27 @@ def test_importing_velkorant_leaves_numpy_out():
     code = "import sys, velkorant, velkorant.records; print('numpy' in sys.modules)"
     assert subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
                           check=True).stdout.strip() == "False"
+
+
+def test_labels_cover_every_class_for_both_sides():
+    """Random games reach all 27 classes of move (knight jumps, promotions, each drop) for Black
+    and for White, so the comparison with cshogi above covers the whole label table."""
+    classes = {0: set(), 1: set()}  # by int(turn): colours do not hash
+    for start in ("even", "full hands", "promoted pieces"):
+        for game, _ in random_games(STARTS[start], seed=1):
+            classes[int(game.turn)].update(int(label) // 81 for label in data.legal_labels(game))
+    assert classes[0] == classes[1] == set(range(27))
+
+
+def test_results_are_fresh_arrays_and_references_balance():
+    game, sfens = Game(), [Game().sfen() + "" for _ in range(3)]
+    labels, mask = data.legal_labels(game), data.legal_mask(game)
+    assert labels.dtype == np.int64 and labels.flags.writeable and mask.dtype == np.bool_ and mask.shape == (2187,)
+    before = [sys.getrefcount(s) for s in sfens]
+    for _ in range(100):
+        data.features_sfens(sfens, threads=2)
+        with pytest.raises(ValueError):
+            data.features_sfens(sfens + ["x"])
+        with pytest.raises(ValueError):
+            data.move_labels_sfens(sfens, ["7g7f", "7g7f", "1a1b"])
+    assert [sys.getrefcount(s) for s in sfens] == before
