@@ -29,7 +29,7 @@ import cshogi
 import numpy as np
 from cshogi import dlshogi
 
-from velkorant import _network as data
+from velkorant import data
 
 
 def make_positions(count: int, seed: int) -> tuple[list[str], list[str]]:

@@ -11,7 +11,7 @@ cshogi = pytest.importorskip("cshogi")
 from cshogi import dlshogi  # noqa: E402
 
 from velkorant import ColorType, Game, Move  # noqa: E402
-from velkorant import _network as data  # noqa: E402
+from velkorant import data  # noqa: E402
 
 STARTS = {
     "even": "lnsgkgsnl/1r5b1/ppppppppp/9/9/9/PPPPPPPPP/1B5R1/LNSGKGSNL b - 1",

@@ -12,6 +12,14 @@ def features_sfens(sfens: Sequence[str], out1: npt.NDArray[np.float32], out2: np
                    threads: int, /) -> None:
     """Both plane sets of every SFEN, on several threads."""
 
+def features_hcps(hcps: npt.NDArray[np.uint8], out1: npt.NDArray[np.float32], out2: npt.NDArray[np.float32],
+                  threads: int, /) -> None:
+    """Both plane sets of every packed position (32 bytes each), on several threads."""
+
+def labels_hcpe(hcps: npt.NDArray[np.uint8], moves16: npt.NDArray[np.uint16], out: npt.NDArray[np.int64],
+                threads: int, /) -> None:
+    """The label of each position's hcpe move word, into an int64 buffer."""
+
 def labels_sfens(sfens: Sequence[str], moves: Sequence[str], out: npt.NDArray[np.int64], threads: int, /) -> None:
     """The label of a legal USI move of each SFEN, into an int64 buffer."""
 

@@ -20,6 +20,7 @@
 
 #include "cp932.hpp"  // generated from Python's own codec
 #include "python/casters.hpp"
+#include "python/jobs/job.hpp"
 #include "python/released.hpp"
 #include "velkorant/record.hpp"
 
@@ -480,11 +481,11 @@ PyObject* write(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
 }
 
 PyMethodDef functions[] = {
-    {"read", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&read)), METH_FASTCALL,
+    {"read", job::fastcall<&read>(), METH_FASTCALL,
      "read(text, format, all, /)\n--\n\nThe games of a record text, as tuples."},
-    {"decode", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&decode_bytes)), METH_FASTCALL,
+    {"decode", job::fastcall<&decode_bytes>(), METH_FASTCALL,
      "decode(data, encodings, /)\n--\n\nThe text of bytes in the first of the encodings (utf-8, cp932) that fits."},
-    {"write", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&write)), METH_FASTCALL,
+    {"write", job::fastcall<&write>(), METH_FASTCALL,
      "write(format, game, /)\n--\n\nA game tuple as record text."},
     {},
 };
