@@ -16,6 +16,7 @@ STARTS = [
     "4k4/9/9/9/9/9/9/9/4K4 b RB2G2S2N2L9Prb2g2s2n2l9p 1",             # every piece in hand
     "8l/1l+R2P3/p2pBG1pp/kps1p4/Nn1P2G2/P1P1P2PP/1PS6/1KSG3+r1/LN2+p3L w Sbgn3p 124",
 ]
+SET_UP = ["P3k4/9/9/9/9/4P4/4P4/9/4K4 b - 1"]  # not reached by play: a pawn that cannot move, two on a file
 # Mating problems: no Black king. They fit in 32 bytes unless White holds a piece in hand.
 PROBLEMS_FIT = ["7nl/7k1/9/7p1/9/9/9/9/9 b GS 1", "7nl/7k1/9/7p1/9/9/9/9/9 b 2R2B4G4S3N3L17P 1",
                 "4k4/9/9/9/9/9/9/9/9 b - 1"]
@@ -63,7 +64,7 @@ def test_bytes_equal_cshogi_and_read_back(fmt):
         assert back.sfen() == game.sfen()
         seen += 1
     assert seen > 3000
-    for sfen in STARTS + PROBLEMS_FIT:
+    for sfen in STARTS + PROBLEMS_FIT + SET_UP:
         game = Game(sfen)
         assert getattr(game, "to_" + fmt)() == cshogi_bytes(cshogi.Board(sfen), fmt), sfen
         assert getattr(Game, "from_" + fmt)(getattr(game, "to_" + fmt)(), game.ply).sfen() == sfen

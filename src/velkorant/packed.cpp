@@ -246,7 +246,6 @@ Game unpack(const std::uint8_t* data, Packing packing, std::int64_t ply) {
     };
     for (int color = 0; color < 2; ++color)
         if (king[color] != kNoSquare) board.deploy_unchecked(index_of(king[color]), Kind::King, static_cast<Color>(color));
-    std::array<std::array<int, 10>, 2> pawns_on_file{};
     for (unsigned sq = 0; sq < 81; ++sq) {
         if (sq == king[0] || sq == king[1]) continue;
         const unsigned v = in.peek();
@@ -255,15 +254,9 @@ Game unpack(const std::uint8_t* data, Packing packing, std::int64_t ply) {
         in.take(c.board_length[v]);
         if (m.place == Place::Empty) continue;
         count(unpromoted(m.kind));
-        const unsigned i = index_of(sq);
-        const int side = byte_of(m.color);
-        if (((m.kind == Kind::Pawn || m.kind == Kind::Lance) && Board::last_row[side].test(i)) ||
-            (m.kind == Kind::Knight && Board::last_two_rows[side].test(i)))
-            malformed(packing, "a " + std::string(debug_name(m.kind)) + " that can never move at " + square_text(sq));
-        if (m.kind == Kind::Pawn && pawns_on_file[side][sq / 9]++)
-            malformed(packing, "two pawns of " + std::string(debug_name(m.color)) + " on file " +
-                                   std::to_string(sq / 9 + 1));
-        board.deploy_unchecked(i, m.kind, m.color);
+        // A pawn on its last rank or two on a file are read as written: a game may be set up
+        // so, and its packing reads back to it.
+        board.deploy_unchecked(index_of(sq), m.kind, m.color);
     }
     int pieces = 0;
     unsigned rank = 0;

@@ -38,9 +38,9 @@ PackedPosition pack(const Board& board, Color turn, Packing packing);
 inline PackedPosition pack(const Game& game, Packing packing) { return pack(game.board(), game.turn(), packing); }
 
 // The game of a packed position, `ply` the number of its next move. Bytes that are no packing
-// of a position the rules allow (an unknown code, too many pieces of a kind, a king's square
-// past 81 or both kings on one, a pawn, lance or knight that could never move again, two pawns
-// of a side on a file, the side not to move in check, bits left over) are a ValueError.
+// of a position a game can hold (an unknown code, too many pieces of a kind, a king's square
+// past 81 or both kings on one, the side not to move in check, bits left over) are a
+// ValueError. Every position a game can hold that has a packing reads back to itself.
 Game unpack(const std::uint8_t* data, Packing packing, std::int64_t ply = 1);
 
 // The move words of a move of the side to move of `game`. A move the game does not allow is a
