@@ -129,4 +129,10 @@ void execute_move(Board& board, Move move);
 // true and Black if any king is Black's, else White.
 std::pair<bool, Color> is_finished(const Board& board);
 
+// A position without a game around it: the board and the side to move.
+struct Position {
+    Board board;
+    Color turn = Color::Black;
+};
+
 }  // namespace velkorant

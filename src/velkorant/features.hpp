@@ -32,12 +32,6 @@ inline constexpr std::size_t kFeatures1Floats = kFeatures1 * kPlaneSquares;
 inline constexpr std::size_t kFeatures2Floats = kFeatures2 * kPlaneSquares;
 inline constexpr std::size_t kMoveLabels = 27 * kPlaneSquares;
 
-// A position as the network sees it: the board and the side to move.
-struct Position {
-    Board board;
-    Color turn = Color::Black;
-};
-
 // Writes every value of both plane sets of a position (Black or White to move) of real pieces
 // on the playing area: `planes1` holds kFeatures1Floats floats, `planes2` kFeatures2Floats.
 void write_features(const Board& board, Color turn, float* planes1, float* planes2);

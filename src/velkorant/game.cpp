@@ -90,25 +90,20 @@ bool Game::same_position(const Board& a, const Board& b) {
            a.square_kinds == b.square_kinds && a.hand.counts == b.hand.counts;
 }
 
-Game::Game(const Board& board, Color turn, std::int64_t ply)
-    : board_(board), start_(board), turn_(turn), ply_(ply) {
-    if (!is_side(turn))
-        throw ValueError("the side to move is Black or White, not " +
-                         std::string(debug_name(turn)));
-    if (ply < 1) throw ValueError("the move number is 1 or more, not " + std::to_string(ply));
+void check_playable(const Board& board, Color turn) {
     std::array<int, 9> pieces{};
     std::array<int, 2> kings{};
-    board_.occupied.for_each_square([&](std::uint8_t s) {
-        const Kind kind = board_.square_kinds[s];
+    board.occupied.for_each_square([&](std::uint8_t s) {
+        const Kind kind = board.square_kinds[s];
         ++pieces[number(unpromoted(kind))];
-        if (kind == Kind::King) ++kings[board_.color_boards[0].test(s) ? 0 : 1];
+        if (kind == Kind::King) ++kings[board.color_boards[0].test(s) ? 0 : 1];
     });
     for (std::size_t slot = 0; slot < kHandSlots; ++slot) {
         const Kind kind = kind_from_number(slot % 8 + 1);
-        if (kind == Kind::King && board_.hand.counts[slot])
+        if (kind == Kind::King && board.hand.counts[slot])
             throw ValueError(std::string("a king in ") + (slot < 8 ? "Black" : "White") +
                              "'s hand");
-        pieces[number(kind)] += board_.hand.counts[slot];
+        pieces[number(kind)] += board.hand.counts[slot];
     }
     for (int side = 0; side < 2; ++side)
         if (kings[side] > 1)
@@ -124,9 +119,18 @@ Game::Game(const Board& board, Color turn, std::int64_t ply)
     }
     // Play could not go on from a position whose side not to move stands in check: its king
     // would be taken.
-    if (in_check(board_, opponent(turn_)))
-        throw ValueError(std::string("the side not to move (") + std::string(debug_name(opponent(turn_))) +
+    if (in_check(board, opponent(turn)))
+        throw ValueError(std::string("the side not to move (") + std::string(debug_name(opponent(turn))) +
                          ") is in check");
+}
+
+Game::Game(const Board& board, Color turn, std::int64_t ply)
+    : board_(board), start_(board), turn_(turn), ply_(ply) {
+    if (!is_side(turn))
+        throw ValueError("the side to move is Black or White, not " +
+                         std::string(debug_name(turn)));
+    if (ply < 1) throw ValueError("the move number is 1 or more, not " + std::to_string(ply));
+    check_playable(board_, turn_);
     key_ = key_of(board_, turn_);
 }
 

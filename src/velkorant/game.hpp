@@ -30,6 +30,11 @@ struct Outcome {
     std::string_view reason;
 };
 
+// Whether play can go on from `board` with `turn` to move, as a game set up there requires: at
+// most one king a side, none in hand, no more pieces of a kind than the game has, and the side
+// not to move not in check. Anything else is a ValueError saying what.
+void check_playable(const Board& board, Color turn);
+
 class Game {
 public:
     // The initial position, Black to move, move 1.

@@ -227,7 +227,7 @@ PackedPosition pack(const Board& board, Color turn, Packing packing) {
     return out.bytes();
 }
 
-Game unpack(const std::uint8_t* data, Packing packing, std::int64_t ply) {
+Position unpack_position(const std::uint8_t* data, Packing packing) {
     const Codes& c = codes(packing);
     Reader in(data);
     const Color turn = in.take(1) ? Color::White : Color::Black;
@@ -274,10 +274,16 @@ Game unpack(const std::uint8_t* data, Packing packing, std::int64_t ply) {
     }
     if (in.at() > kStreamBits + 2 || in.rest_set()) malformed(packing, "bits left over after the last piece");
     try {
-        return Game::from_board(board, turn, ply);
+        check_playable(board, turn);
     } catch (const ValueError& e) {
         malformed(packing, e.message());
     }
+    return Position{board, turn};
+}
+
+Game unpack(const std::uint8_t* data, Packing packing, std::int64_t ply) {
+    const Position position = unpack_position(data, packing);
+    return Game::from_board(position.board, position.turn, ply);
 }
 
 namespace {

@@ -42,6 +42,8 @@ inline PackedPosition pack(const Game& game, Packing packing) { return pack(game
 // past 81 or both kings on one, the side not to move in check, bits left over) are a
 // ValueError. Every position a game can hold that has a packing reads back to itself.
 Game unpack(const std::uint8_t* data, Packing packing, std::int64_t ply = 1);
+// The same, without the game around it (the checks are the same).
+Position unpack_position(const std::uint8_t* data, Packing packing);
 
 // The move words of a move of the side to move of `game`. A move the game does not allow is a
 // ValueError.

@@ -32,13 +32,17 @@ namespace velkorant::python {
 namespace {
 
 // The position of a SFEN argument; false with an exception set.
+// The position of an SFEN.
+Position position_of(std::string_view sfen) {
+    const Game game(sfen);
+    return Position{game.board(), game.turn()};
+}
+
 bool load_position(PyObject* obj, Position& out) {
     CasterFor<std::string_view> text;
     if (!text.load(obj)) return false;
     try {
-        const Game game(text.get());
-        out.board = game.board();
-        out.turn = game.turn();
+        out = position_of(text.get());
         return true;
     } catch (...) {
         set_python_error_from_current_exception();
@@ -63,17 +67,15 @@ PyObject* features(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
 // How many SFENs are read into positions at a time: memory stays bounded however many there are.
 constexpr std::size_t kBlock = 4096;
 
-// Reads the games first + i into positions[i] for i < positions.size(), on several threads:
-// `game_at(j)` gives game j; a malformed one is a ValueError naming `what` and its index.
-template <class GameAt>
-void read_positions(GameAt&& game_at, const char* what, std::size_t first, std::span<Position> positions,
+// Reads the positions first + i into positions[i] for i < positions.size(), on several threads:
+// `position_at(j)` gives position j; a malformed one is a ValueError naming `what` and its index.
+template <class PositionAt>
+void read_positions(PositionAt&& position_at, const char* what, std::size_t first, std::span<Position> positions,
                     unsigned threads, Checkpoint& checkpoint) {
     parallel_for(positions.size(), threads, checkpoint, [&](std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; ++i) {
             try {
-                const Game game = game_at(first + i);
-                positions[i].board = game.board();
-                positions[i].turn = game.turn();
+                positions[i] = position_at(first + i);
             } catch (const ValueError& e) {
                 throw ValueError(std::string(what) + " " + std::to_string(first + i) + ": " + e.message());
             }
@@ -81,10 +83,10 @@ void read_positions(GameAt&& game_at, const char* what, std::size_t first, std::
     });
 }
 
-// Both plane sets of `count` games into out1 and out2 (args[1], args[2]), a block of positions
+// Both plane sets of `count` positions into out1 and out2 (args[1], args[2]), a block of positions
 // at a time, without the interpreter lock.
-template <class GameAt>
-PyObject* features_of(std::size_t count, GameAt&& game_at, const char* what, PyObject* const* args, unsigned threads) {
+template <class PositionAt>
+PyObject* features_of(std::size_t count, PositionAt&& position_at, const char* what, PyObject* const* args, unsigned threads) {
     const job::Buffer out1(args[1], "out1", 'f', sizeof(float), count * kFeatures1Floats);
     if (!out1) return nullptr;
     const job::Buffer out2(args[2], "out2", 'f', sizeof(float), count * kFeatures2Floats);
@@ -93,7 +95,7 @@ PyObject* features_of(std::size_t count, GameAt&& game_at, const char* what, PyO
         std::vector<Position> positions(std::min(count, kBlock));
         for (std::size_t first = 0; first < count; first += kBlock) {
             const std::size_t n = std::min(kBlock, count - first);
-            read_positions(game_at, what, first, std::span<Position>(positions.data(), n), threads, checkpoint);
+            read_positions(position_at, what, first, std::span<Position>(positions.data(), n), threads, checkpoint);
             write_features_batch(std::span<const Position>(positions.data(), n),
                                  out1.data<float>() + first * kFeatures1Floats,
                                  out2.data<float>() + first * kFeatures2Floats, threads, checkpoint);
@@ -106,7 +108,7 @@ PyObject* features_sfens(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     job::Texts sfens;
     unsigned threads = 0;
     if (!sfens.load(args[0], "sfen") || !job::load_threads(args[3], threads)) return nullptr;
-    return features_of(sfens.views.size(), [&](std::size_t i) { return Game(sfens.views[i]); }, "sfen", args, threads);
+    return features_of(sfens.views.size(), [&](std::size_t i) { return position_of(sfens.views[i]); }, "sfen", args, threads);
 }
 
 // The bytes of `count` packed positions of 32 bytes (args[0]); false with an exception set.
@@ -125,8 +127,8 @@ PyObject* features_hcps(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     unsigned threads = 0;
     if (!packed_count(hcps, count) || !job::load_threads(args[3], threads)) return nullptr;
     const unsigned char* bytes = hcps.data();
-    return features_of(count, [&](std::size_t i) { return unpack(bytes + 32 * i, Packing::Hcp); }, "position", args,
-                       threads);
+    return features_of(count, [&](std::size_t i) { return unpack_position(bytes + 32 * i, Packing::Hcp); }, "position",
+                       args, threads);
 }
 
 // labels_hcpe(hcps, moves16, out, threads): the label of each hcpe record's move word.
@@ -175,7 +177,7 @@ PyObject* labels_sfens(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
         std::vector<Move> words(positions.size());
         for (std::size_t first = 0; first < count; first += kBlock) {
             const std::size_t n = std::min(kBlock, count - first);
-            read_positions([&](std::size_t i) { return Game(sfens.views[i]); }, "sfen", first,
+            read_positions([&](std::size_t i) { return position_of(sfens.views[i]); }, "sfen", first,
                            std::span<Position>(positions.data(), n), threads, checkpoint);
             for (std::size_t i = 0; i < n; ++i) {
                 try {
