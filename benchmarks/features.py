@@ -1,24 +1,34 @@
 """Network inputs and move labels: velkorant's batch path against a Python loop over cshogi, side
 by side in one run.
 
-    python benchmarks/features.py                      # 20000 positions, 5 runs a row
-    python benchmarks/features.py --positions 5000 --reps 3
+    python benchmarks/features.py                      # 20000 positions in batches of 1024, 5 runs a row
+    python benchmarks/features.py --positions 5000 --batch 256 --reps 3
 
 The positions are those of seeded random legal games of cshogi, each with the move played from
-it. Every row writes both plane sets of every position into preallocated float32 arrays and the
-label of that move into an int64 array:
-  velkorant   data.features_sfens + data.move_labels_sfens over the SFENs (threads=1, then 2)
-  cshogi      per position: Board.set_sfen, dlshogi.make_input_features, make_move_label
-  cshogi*     the same without set_sfen: the boards and moves made beforehand (a lower bound
-              for a loop that keeps boards rather than SFENs)
-Both sides must give the same arrays before anything is timed. Each row is the median of --reps
-runs in wall time (threads need it); ratios above 1: velkorant is faster.
+it. They are processed in batches, as a training loop feeds a network: each batch's planes are
+written into the same preallocated float32 arrays (N, 62, 9, 9) and (N, 57, 9, 9), its labels
+into an int64 array, its packed positions into a HuffmanCodedPos array.
+  pack+features+label   velkorant: data.pack (SFENs to hcp), data.features_batch (from the hcp),
+                        data.move_labels_sfens; cshogi, per position: Board.to_hcp,
+                        dlshogi.make_input_features, dlshogi.make_move_label on boards made
+                        beforehand (its loop is given its boards and moves for free)
+  hcpe to inputs        the training read: hcpe records (positions and move words) to planes
+                        and labels. velkorant: data.features_batch, data.move_labels_batch;
+                        cshogi, per record: Board.set_hcp, make_input_features,
+                        make_move_label(move_from_move16)
+  features              velkorant: data.features_batch over the packed positions; cshogi:
+                        dlshogi.make_input_features per position on boards made beforehand
+velkorant runs on one thread and on two. Both sides must give the same arrays before anything is
+timed. Each row is the median of --reps runs in wall time (threads need it); ratios above 1:
+velkorant is faster. A floor the machine sets: writing the planes alone (numpy's fill of the
+same arrays) is printed too.
 """
 
 from __future__ import annotations
 
 import argparse
 import importlib.metadata
+import os
 import platform
 import random
 import statistics
@@ -61,57 +71,88 @@ def median_time(run: Callable[[], object], reps: int) -> float:
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--positions", type=int, default=20000)
+    parser.add_argument("--batch", type=int, default=1024)
     parser.add_argument("--reps", type=int, default=5)
     parser.add_argument("--seed", type=int, default=20261209)
     args = parser.parse_args()
 
     sfens, moves = make_positions(args.positions, args.seed)
-    n = len(sfens)
-    ours1 = np.empty((n, data.FEATURES1_NUM, 9, 9), np.float32)
-    ours2 = np.empty((n, data.FEATURES2_NUM, 9, 9), np.float32)
-    our_labels = np.empty(n, np.int64)
-    theirs1 = np.zeros_like(ours1)
-    theirs2 = np.zeros_like(ours2)
-    their_labels = np.empty(n, np.int64)
+    n, size = len(sfens), args.batch
+    batches = [slice(i, min(i + size, n)) for i in range(0, n, size)]
+    planes1 = np.empty((size, data.FEATURES1_NUM, 9, 9), np.float32)
+    planes2 = np.empty((size, data.FEATURES2_NUM, 9, 9), np.float32)
+    labels = np.empty(size, np.int64)
+    packed = np.empty(size, data.HuffmanCodedPos)
     boards = [cshogi.Board(sfen) for sfen in sfens]
     words = [board.move_from_usi(usi) for board, usi in zip(boards, moves)]
+    hcps = data.pack(sfens, "hcp")
+    hcpe = np.zeros(n, data.HuffmanCodedPosAndEval)
+    hcpe["hcp"] = hcps["hcp"]
+    hcpe["bestMove16"] = [cshogi.move16(word) for word in words]
 
-    def velkorant(threads: int) -> Callable[[], object]:
+    def ours_hcpe(threads: int) -> Callable[[], object]:
         def run() -> None:
-            data.features_sfens(sfens, ours1, ours2, threads=threads)
-            data.move_labels_sfens(sfens, moves, our_labels, threads=threads)
+            for b in batches:
+                k = b.stop - b.start
+                data.features_batch(hcpe[b], planes1[:k], planes2[:k], threads=threads)
+                data.move_labels_batch(hcpe[b], labels[:k], threads=threads)
         return run
 
-    def cshogi_from_sfen() -> None:
+    def theirs_hcpe() -> None:
         board = cshogi.Board()
-        for i, (sfen, usi) in enumerate(zip(sfens, moves)):
-            board.set_sfen(sfen)
-            dlshogi.make_input_features(board, theirs1[i], theirs2[i])
-            their_labels[i] = dlshogi.make_move_label(board.move_from_usi(usi), board.turn)
+        for b in batches:
+            for j, row in enumerate(hcpe[b]):
+                board.set_hcp(row["hcp"])
+                dlshogi.make_input_features(board, planes1[j], planes2[j])
+                labels[j] = dlshogi.make_move_label(board.move_from_move16(int(row["bestMove16"])), board.turn)
 
-    def cshogi_ready() -> None:
-        for i, (board, move) in enumerate(zip(boards, words)):
-            dlshogi.make_input_features(board, theirs1[i], theirs2[i])
-            their_labels[i] = dlshogi.make_move_label(move, board.turn)
+    def ours(threads: int, label: bool) -> Callable[[], object]:
+        def run() -> None:
+            for b in batches:
+                k = b.stop - b.start
+                rows = data.pack(sfens[b], "hcp", threads=threads) if label else hcps[b]
+                data.features_batch(rows, planes1[:k], planes2[:k], threads=threads)
+                if label:
+                    data.move_labels_sfens(sfens[b], moves[b], labels[:k], threads=threads)
+        return run
 
-    velkorant(1)()
-    cshogi_from_sfen()
-    assert np.array_equal(ours1, theirs1) and np.array_equal(ours2, theirs2), "the planes differ"
-    assert np.array_equal(our_labels, their_labels), "the labels differ"
+    def theirs(label: bool) -> Callable[[], object]:
+        raw = packed.view(np.uint8).reshape(size, 32)
 
-    rows = [
-        ("velkorant, threads=1", velkorant(1)),
-        ("velkorant, threads=2", velkorant(2)),
-        ("cshogi (set_sfen + features + label)", cshogi_from_sfen),
-        ("cshogi* (features + label on ready boards)", cshogi_ready),
-    ]
-    timed = [(name, median_time(run, args.reps)) for name, run in rows]
-    print(f"{n} positions, median of {args.reps} runs; cshogi {importlib.metadata.version('cshogi')}, "
-          f"numpy {np.__version__}, Python {platform.python_version()}")
-    print(f"{'path':45} {'us/position':>12} {'vs cshogi':>10} {'vs cshogi*':>11}")
-    base, ready = timed[2][1], timed[3][1]
-    for name, seconds in timed:
-        print(f"{name:45} {seconds / n * 1e6:12.2f} {base / seconds:9.2f}x {ready / seconds:10.2f}x")
+        def run() -> None:
+            for b in batches:
+                for j, (board, move) in enumerate(zip(boards[b], words[b])):
+                    if label:
+                        board.to_hcp(raw[j])
+                    dlshogi.make_input_features(board, planes1[j], planes2[j])
+                    if label:
+                        labels[j] = dlshogi.make_move_label(move, board.turn)
+        return run
+
+    def fill() -> None:
+        for _ in batches:
+            planes1.fill(0)
+            planes2.fill(0)
+
+    # Checked, untimed: the same planes, labels and packed positions (the last batch of each).
+    ours(1, True)()
+    mine = planes1.copy(), planes2.copy(), labels.copy()
+    theirs(True)()
+    k = batches[-1].stop - batches[-1].start
+    assert all(np.array_equal(a[:k], b[:k]) for a, b in zip(mine, (planes1, planes2, labels))), "the results differ"
+    assert bytes(packed[:k]) == bytes(hcps[batches[-1]]), "the packed positions differ"
+
+    rows = [("pack+features+label", ours(1, True), ours(2, True), theirs(True)),
+            ("hcpe to inputs", ours_hcpe(1), ours_hcpe(2), theirs_hcpe),
+            ("features", ours(1, False), ours(2, False), theirs(False))]
+    print(f"{n} positions in batches of {size}, median of {args.reps} runs; cshogi "
+          f"{importlib.metadata.version('cshogi')}, numpy {np.__version__}, Python {platform.python_version()}, "
+          f"load average {os.getloadavg()[0]:.2f}")
+    print(f"{'row':22} {'velkorant 1':>12} {'velkorant 2':>12} {'cshogi':>9}  {'ratio 1':>8} {'ratio 2':>8}   (us/position)")
+    for name, one, two, peer in rows:
+        t1, t2, tp = (median_time(run, args.reps) / n * 1e6 for run in (one, two, peer))
+        print(f"{name:22} {t1:12.2f} {t2:12.2f} {tp:9.2f}  {tp / t1:7.2f}x {tp / t2:7.2f}x")
+    print(f"{'writing zeros (floor)':22} {median_time(fill, args.reps) / n * 1e6:12.2f}")
 
 
 if __name__ == "__main__":

@@ -1,6 +1,8 @@
 // Positions in 32 bytes and moves in 16 bits: hcp and psfen, move16 and the psv move16.
 #include "velkorant/packed.hpp"
 
+#include <algorithm>
+#include <array>
 #include <string>
 #include <string_view>
 
@@ -129,54 +131,65 @@ constexpr unsigned kStreamBits = 256;
 
 std::string_view name(Packing packing) { return packing == Packing::Hcp ? "hcp" : "psfen"; }
 
-// A stream of 256 bits, bit 0 of byte 0 first; the bits past the end are zeros.
+// A stream of 256 bits, bit 0 of byte 0 first, kept as 64-bit words (little-endian, as the
+// bytes are laid out); the bits past the end are zeros.
 class Writer {
 public:
     explicit Writer(Packing packing) : packing_(packing) {}
     void put(unsigned bits, unsigned length) {
-        for (unsigned i = 0; i < length; ++i, ++at_) {
-            if (!((bits >> i) & 1)) continue;
-            if (at_ >= kStreamBits)
-                throw ValueError("the position has no " + std::string(name(packing_)) +
-                                 ": it needs more than 256 bits (a king missing and a piece in White's hand)");
-            out_[at_ / 8] = static_cast<std::uint8_t>(out_[at_ / 8] | 1u << (at_ % 8));
-        }
+        const std::uint64_t v = bits & ((1ull << length) - 1);
+        const unsigned word = at_ / 64, shift = at_ % 64;
+        words_[word] |= v << shift;
+        if (shift && shift + length > 64) words_[word + 1] |= v >> (64 - shift);
+        at_ += length;
     }
     void put(Code c) { put(c.bits, c.length); }
-    const PackedPosition& bytes() const { return out_; }
+    PackedPosition bytes() const {
+        if (words_[4] | words_[5])
+            throw ValueError("the position has no " + std::string(name(packing_)) +
+                             ": it needs more than 256 bits (a king missing and a piece in White's hand)");
+        PackedPosition out;
+        for (std::size_t i = 0; i < 32; ++i) out[i] = static_cast<std::uint8_t>(words_[i / 8] >> (8 * (i % 8)));
+        return out;
+    }
 
 private:
     Packing packing_;
-    PackedPosition out_{};
+    std::array<std::uint64_t, 6> words_{};  // room past the end for the bits that do not fit
     unsigned at_ = 0;
 };
 
 class Reader {
 public:
-    explicit Reader(const std::uint8_t* data) : data_(data) {}
-    // The next 8 bits, without taking them.
-    unsigned peek() const {
-        unsigned v = 0;
-        for (unsigned i = 0; i < 8; ++i) v |= bit(at_ + i) << i;
-        return v;
+    explicit Reader(const std::uint8_t* data) {
+        for (std::size_t i = 0; i < 32; ++i) words_[i / 8] |= std::uint64_t{data[i]} << (8 * (i % 8));
     }
+    // The next 8 bits, without taking them.
+    unsigned peek() const { return bits(8); }
     unsigned take(unsigned length) {
-        unsigned v = 0;
-        for (unsigned i = 0; i < length; ++i) v |= bit(at_ + i) << i;
+        const unsigned v = bits(length);
         at_ += length;
         return v;
     }
     unsigned at() const { return at_; }
     // Whether a bit from here to the end is set.
     bool rest_set() const {
-        for (unsigned i = at_; i < kStreamBits; ++i)
-            if (bit(i)) return true;
+        for (unsigned i = at_ / 64; i < 4; ++i) {
+            const std::uint64_t w = i == at_ / 64 && at_ % 64 ? words_[i] >> (at_ % 64) : words_[i];
+            if (w) return true;
+        }
         return false;
     }
 
 private:
-    unsigned bit(unsigned i) const { return i < kStreamBits ? (data_[i / 8] >> (i % 8)) & 1u : 0u; }
-    const std::uint8_t* data_;
+    // The `length` (at most 32) bits from here.
+    unsigned bits(unsigned length) const {
+        const unsigned word = std::min(at_ / 64, 4u), shift = at_ % 64;
+        std::uint64_t v = at_ >= 256 ? 0 : words_[word] >> shift;
+        if (at_ < 256 && shift) v |= words_[word + 1] << (64 - shift);
+        return static_cast<unsigned>(v & ((1ull << length) - 1));
+    }
+    std::array<std::uint64_t, 5> words_{};  // the last one: the zeros past the end
     unsigned at_ = 0;
 };
 
@@ -295,8 +308,8 @@ struct MoveParts {
     unsigned drop = 0;  // 1 + the kind's place in kDropOrder
 };
 
-MoveParts parts_of(const Game& game, Move move) {
-    if (!game.is_legal(move)) throw ValueError("not a legal move of the side to move: " + move.to_string());
+MoveParts parts_of(const Board& board, Color turn, Move move) {
+    if (!is_legal(board, turn, move)) throw ValueError("not a legal move of the side to move: " + move.to_string());
     MoveParts p;
     p.to = square_of(move.to());
     if (move.is_drop()) {
@@ -310,34 +323,34 @@ MoveParts parts_of(const Game& game, Move move) {
     return p;
 }
 
-Move move_of(const Game& game, const MoveParts& p, std::uint16_t word) {
+Move move_of(const Board& board, Color turn, const MoveParts& p, std::uint16_t word) {
     const auto refuse = [&](const char* why) -> Move {
         throw ValueError("move word " + std::to_string(word) + " " + why);
     };
     if (p.to >= 81 || (!p.drop && p.from >= 81) || p.drop > 7) return refuse("names no square or piece");
     if (p.drop && p.promote) return refuse("drops and promotes");
     const unsigned to = index_of(p.to);
-    const Move move = p.drop ? Move::drop_of(Piece{game.turn(), kDropOrder[p.drop - 1]}.code(), to)
+    const Move move = p.drop ? Move::drop_of(Piece{turn, kDropOrder[p.drop - 1]}.code(), to)
                              : p.promote ? Move::promoting(index_of(p.from), to)
                                          : Move::normal(index_of(p.from), to);
-    if (!game.is_legal(move)) return refuse("is not a legal move of the side to move");
+    if (!is_legal(board, turn, move)) return refuse("is not a legal move of the side to move");
     return move;
 }
 
 }  // namespace
 
-std::uint16_t move16(const Game& game, Move move) {
-    const MoveParts p = parts_of(game, move);
+std::uint16_t move16(const Board& board, Color turn, Move move) {
+    const MoveParts p = parts_of(board, turn, move);
     return static_cast<std::uint16_t>(p.to | (p.drop ? 80 + p.drop : p.from) << 7 | (p.promote ? 1u << 14 : 0));
 }
 
-std::uint16_t psv_move16(const Game& game, Move move) {
-    const MoveParts p = parts_of(game, move);
+std::uint16_t psv_move16(const Board& board, Color turn, Move move) {
+    const MoveParts p = parts_of(board, turn, move);
     return static_cast<std::uint16_t>(p.to | (p.drop ? p.drop : p.from) << 7 | (p.drop ? 1u << 14 : 0) |
                                       (p.promote ? 1u << 15 : 0));
 }
 
-Move move_from_move16(const Game& game, std::uint16_t word) {
+Move move_from_move16(const Board& board, Color turn, std::uint16_t word) {
     MoveParts p;
     p.to = word & 127;
     const unsigned from = (word >> 7) & 127;
@@ -345,10 +358,10 @@ Move move_from_move16(const Game& game, std::uint16_t word) {
     p.promote = (word >> 14) & 1;
     if (from >= 81) p.drop = from - 80;
     else p.from = from;
-    return move_of(game, p, word);
+    return move_of(board, turn, p, word);
 }
 
-Move move_from_psv_move16(const Game& game, std::uint16_t word) {
+Move move_from_psv_move16(const Board& board, Color turn, std::uint16_t word) {
     MoveParts p;
     p.to = word & 127;
     const unsigned from = (word >> 7) & 127;
@@ -359,7 +372,7 @@ Move move_from_psv_move16(const Game& game, std::uint16_t word) {
     } else {
         p.from = from;
     }
-    return move_of(game, p, word);
+    return move_of(board, turn, p, word);
 }
 
 }  // namespace velkorant

@@ -45,12 +45,19 @@ Game unpack(const std::uint8_t* data, Packing packing, std::int64_t ply = 1);
 // The same, without the game around it (the checks are the same).
 Position unpack_position(const std::uint8_t* data, Packing packing);
 
-// The move words of a move of the side to move of `game`. A move the game does not allow is a
-// ValueError.
-std::uint16_t move16(const Game& game, Move move);
-std::uint16_t psv_move16(const Game& game, Move move);
+// The move words of a move of `turn`, the side to move on `board`. A move the position does not
+// allow is a ValueError.
+std::uint16_t move16(const Board& board, Color turn, Move move);
+std::uint16_t psv_move16(const Board& board, Color turn, Move move);
 // The legal move a word names; a word that names none is a ValueError.
-Move move_from_move16(const Game& game, std::uint16_t word);
-Move move_from_psv_move16(const Game& game, std::uint16_t word);
+Move move_from_move16(const Board& board, Color turn, std::uint16_t word);
+Move move_from_psv_move16(const Board& board, Color turn, std::uint16_t word);
+
+inline std::uint16_t move16(const Game& game, Move move) { return move16(game.board(), game.turn(), move); }
+inline std::uint16_t psv_move16(const Game& game, Move move) { return psv_move16(game.board(), game.turn(), move); }
+inline Move move_from_move16(const Game& game, std::uint16_t word) { return move_from_move16(game.board(), game.turn(), word); }
+inline Move move_from_psv_move16(const Game& game, std::uint16_t word) {
+    return move_from_psv_move16(game.board(), game.turn(), word);
+}
 
 }  // namespace velkorant

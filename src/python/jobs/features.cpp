@@ -147,10 +147,10 @@ PyObject* labels_hcpe(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
         parallel_for(count, threads, checkpoint, [&](std::size_t begin, std::size_t end) {
             for (std::size_t i = begin; i < end; ++i) {
                 try {
-                    const Game game = unpack(hcps.data() + 32 * i, Packing::Hcp);
+                    const Position p = unpack_position(hcps.data() + 32 * i, Packing::Hcp);
                     std::uint16_t word;
                     std::memcpy(&word, words.data() + 2 * i, 2);
-                    labels.data<std::int64_t>()[i] = velkorant::move_label(move_from_move16(game, word), game.turn());
+                    labels.data<std::int64_t>()[i] = velkorant::move_label(move_from_move16(p.board, p.turn, word), p.turn);
                 } catch (const ValueError& e) {
                     throw ValueError("position " + std::to_string(i) + ": " + e.message());
                 }
