@@ -5,6 +5,7 @@
 // arguments stay borrowed by the call throughout; the work touches no Python object.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <optional>
@@ -27,7 +28,7 @@ public:
     // Thrown out of the work when a signal handler raised: its exception is already set.
     struct Interrupted {};
 
-    // Checkpoint hook: after every kInterval of work, takes the lock, runs the pending signal
+    // Checkpoint hook: after every interval of work, takes the lock, runs the pending signal
     // handlers and lets the lock go again; throws Interrupted when a handler raised. The interval
     // counts from the end of the last poll: waiting for a busy lock is not work.
     static void poll(void* self) {
@@ -38,7 +39,11 @@ public:
     static constexpr std::uint32_t kTicks = 16;
 
 private:
+    // The work between polls: 10 ms, longer when another thread keeps the lock busy (three times
+    // the last wait for it, so that waiting stays a quarter of the time at most), never so long
+    // that Ctrl-C waits more than about 0.1 s.
     static constexpr auto kInterval = std::chrono::milliseconds(10);
+    static constexpr auto kLongest = std::chrono::milliseconds(60);
 
     // Whether this is the thread that runs signal handlers: threading's main thread, looked up
     // once (with the lock held). When that fails, every thread polls.
@@ -54,17 +59,21 @@ private:
         return main == 0 || main == static_cast<unsigned long>(-1) || PyThread_get_thread_ident() == main;
     }
     void poll() {
-        if (std::chrono::steady_clock::now() - last_ < kInterval) return;
+        const auto asked = std::chrono::steady_clock::now();
+        if (asked - last_ < interval_) return;
         PyEval_RestoreThread(state_);
+        const auto waited = std::chrono::steady_clock::now() - asked;
         const bool raised = PyErr_CheckSignals() < 0;
         state_ = PyEval_SaveThread();
         last_ = std::chrono::steady_clock::now();
+        interval_ = std::clamp<std::chrono::steady_clock::duration>(3 * waited, kInterval, kLongest);
         if (raised) throw Interrupted{};
     }
 
     bool main_;
     PyThreadState* state_;
     std::chrono::steady_clock::time_point last_;
+    std::chrono::steady_clock::duration interval_ = kInterval;
 };
 
 // Runs `work(checkpoint)` without the interpreter lock, then, with the lock held again,
