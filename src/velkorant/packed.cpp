@@ -289,8 +289,7 @@ struct MoveParts {
     unsigned drop = 0;  // 1 + the kind's place in kDropOrder
 };
 
-MoveParts parts_of(const Game& game, Move move) {
-    if (!game.is_legal(move)) throw ValueError("not a legal move of the side to move: " + move.to_string());
+MoveParts parts_of(Move move) {
     MoveParts p;
     p.to = square_of(move.to());
     if (move.is_drop()) {
@@ -302,6 +301,11 @@ MoveParts parts_of(const Game& game, Move move) {
         p.promote = move.is_promote();
     }
     return p;
+}
+
+MoveParts legal_parts_of(const Game& game, Move move) {
+    if (!game.is_legal(move)) throw ValueError("not a legal move of the side to move: " + move.to_string());
+    return parts_of(move);
 }
 
 Move move_of(const Game& game, const MoveParts& p, std::uint16_t word) {
@@ -320,15 +324,25 @@ Move move_of(const Game& game, const MoveParts& p, std::uint16_t word) {
 
 }  // namespace
 
-std::uint16_t move16(const Game& game, Move move) {
-    const MoveParts p = parts_of(game, move);
+std::uint16_t move16_of_legal(Move move) {
+    const MoveParts p = parts_of(move);
     return static_cast<std::uint16_t>(p.to | (p.drop ? 80 + p.drop : p.from) << 7 | (p.promote ? 1u << 14 : 0));
 }
 
-std::uint16_t psv_move16(const Game& game, Move move) {
-    const MoveParts p = parts_of(game, move);
+std::uint16_t psv_move16_of_legal(Move move) {
+    const MoveParts p = parts_of(move);
     return static_cast<std::uint16_t>(p.to | (p.drop ? p.drop : p.from) << 7 | (p.drop ? 1u << 14 : 0) |
                                       (p.promote ? 1u << 15 : 0));
+}
+
+std::uint16_t move16(const Game& game, Move move) {
+    legal_parts_of(game, move);
+    return move16_of_legal(move);
+}
+
+std::uint16_t psv_move16(const Game& game, Move move) {
+    legal_parts_of(game, move);
+    return psv_move16_of_legal(move);
 }
 
 Move move_from_move16(const Game& game, std::uint16_t word) {

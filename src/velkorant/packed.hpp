@@ -47,6 +47,10 @@ Game unpack(const std::uint8_t* data, Packing packing, std::int64_t ply = 1);
 // ValueError.
 std::uint16_t move16(const Game& game, Move move);
 std::uint16_t psv_move16(const Game& game, Move move);
+// The words of a move already known to be legal where it is played (a record's move, read and
+// checked): no check is made.
+std::uint16_t move16_of_legal(Move move);
+std::uint16_t psv_move16_of_legal(Move move);
 // The legal move a word names; a word that names none is a ValueError.
 Move move_from_move16(const Game& game, std::uint16_t word);
 Move move_from_psv_move16(const Game& game, std::uint16_t word);
