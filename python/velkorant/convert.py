@@ -59,6 +59,9 @@ class Options:
     min_moves: int = 0
     min_rating: float | None = None
     endings: tuple[str, ...] | None = None
+    # Whether each row's move number and game number are wanted (Parquet); without them a
+    # worker sends back the records alone.
+    index: bool = True
 
 
 @dataclass
@@ -157,6 +160,8 @@ def rows_of_bytes(data: bytes, path: str, options: Options) -> FileRows:
                                                          options.min_rating, options.endings)
     except records.RecordError as error:
         return FileRows(path, counts=(1, 0, 0, 0, 0, 0), bad=[(error.line, str(error).split(": ", 1)[-1])])
+    if not options.index:
+        plies = games = b""
     return FileRows(path, rows, plies, games, counts, bad)
 
 
@@ -314,7 +319,7 @@ def convert(inputs: Sequence[str], output: str, *, options: Options = Options(),
         raise ValueError(f"the output's extension {extension!r} names no dataset: .hcpe, .psv or .parquet")
     layout = _OUTPUTS[extension]
     options = Options(layout, options.format, options.encoding, options.min_moves, options.min_rating,
-                      options.endings)
+                      options.endings, extension == ".parquet")
     paths = expand_inputs(inputs)
     summary = Summary()
     sink: _Sink = _ParquetSink(output) if extension == ".parquet" else _RecordSink(output, layout)
@@ -397,7 +402,7 @@ def main(argv: Sequence[str] | None = None) -> int:
     start = time.monotonic()
     try:
         if args.ray is not None:
-            from velkorant import _cluster
+            from velkorant import _cluster  # a submodule: ray is imported only here
 
             summary = _cluster.convert(args.inputs, args.output, options=options,
                                        address=None if args.ray == "auto" else args.ray, dedup=args.dedup)

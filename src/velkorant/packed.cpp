@@ -17,6 +17,11 @@ namespace {
 constexpr unsigned kNoSquare = 81;
 
 constexpr unsigned index_of(unsigned sq) { return (9 - sq % 9) * 11 + (9 - sq / 9); }
+constexpr auto kIndexOf = [] {
+    std::array<std::uint8_t, 81> table{};
+    for (unsigned sq = 0; sq < 81; ++sq) table[sq] = static_cast<std::uint8_t>(index_of(sq));
+    return table;
+}();
 constexpr unsigned square_of(unsigned index) { return (9 - index % 11) * 9 + (9 - index / 11); }
 
 // The kinds in hand, in the order the packings write them, and their number in a drop's source.
@@ -72,6 +77,9 @@ struct Codes {
     std::array<std::array<Code, kKinds>, 2> board{};  // by colour and kind (King has none)
     std::array<std::array<Code, 7>, 2> hand{};        // by colour and hand order
     std::array<Code, 7> box{};
+    // The code of a square by its kind, plus 16 for White: a 0 for an empty square, nothing
+    // for a king (the kings' squares come first).
+    std::array<Code, 32> square{};
     std::array<Meaning, 256> read_board{}, read_hand{};
     std::array<std::uint8_t, 256> board_length{}, hand_length{};
 
@@ -103,6 +111,11 @@ struct Codes {
                   {Place::Box, kHandOrder[i], Color::Black, static_cast<std::uint8_t>(14 + i)});
         }
         enter(read_board, board_length, code("0"), {Place::Empty, Kind::None, Color::Black});
+        for (unsigned color = 0; color < 2; ++color) {
+            for (unsigned k = 0; k < static_cast<unsigned>(kKinds); ++k) square[16 * color + k] = board[color][k];
+            square[16 * color + number(Kind::None)] = code("0");
+            square[16 * color + number(Kind::King)] = Code{};
+        }
     }
 
     // `c` followed by the bits of `d`, or by one bit.
@@ -133,22 +146,49 @@ std::string_view name(Packing packing) { return packing == Packing::Hcp ? "hcp" 
 class Writer {
 public:
     explicit Writer(Packing packing) : packing_(packing) {}
+    // Codes are at most 8 bits long. The bits gather in a word that is stored when full.
     void put(unsigned bits, unsigned length) {
-        for (unsigned i = 0; i < length; ++i, ++at_) {
-            if (!((bits >> i) & 1)) continue;
-            if (at_ >= kStreamBits)
-                throw ValueError("the position has no " + std::string(name(packing_)) +
-                                 ": it needs more than 256 bits (a king missing and a piece in White's hand)");
-            out_[at_ / 8] = static_cast<std::uint8_t>(out_[at_ / 8] | 1u << (at_ % 8));
-        }
+        pending_ |= std::uint64_t{bits} << filled_;
+        filled_ += length;
+        if (filled_ < 64) return;
+        if (stored_ == kWords) overflow(packing_);
+        words_[stored_++] = pending_;
+        filled_ -= 64;
+        pending_ = filled_ ? std::uint64_t{bits} >> (length - filled_) : 0;
     }
     void put(Code c) { put(c.bits, c.length); }
-    const PackedPosition& bytes() const { return out_; }
+    // A 0 bit.
+    void skip() {
+        if (++filled_ < 64) return;
+        if (stored_ == kWords) overflow(packing_);
+        words_[stored_++] = pending_;
+        filled_ = 0;
+        pending_ = 0;
+    }
+    // The 256 bits; a set bit past them means the position has no packing.
+    PackedPosition bytes() const {
+        if (stored_ == kWords && pending_ != 0) overflow(packing_);
+        PackedPosition out{};
+        for (std::size_t i = 0; i < out.size() && i / 8 < stored_; ++i)
+            out[i] = static_cast<std::uint8_t>(words_[i / 8] >> (8 * (i % 8)));
+        if (stored_ < 4)
+            for (std::size_t i = stored_ * 8; i < stored_ * 8 + 8; ++i)
+                out[i] = static_cast<std::uint8_t>(pending_ >> (8 * (i % 8)));
+        return out;
+    }
 
 private:
+    static constexpr unsigned kWords = 4;  // 256 bits
+    [[noreturn]] static void overflow(Packing packing) {
+        throw ValueError("the position has no " + std::string(name(packing)) +
+                         ": it needs more than 256 bits (a king missing and a piece in White's hand)");
+    }
+
     Packing packing_;
-    PackedPosition out_{};
-    unsigned at_ = 0;
+    std::array<std::uint64_t, kWords> words_{};
+    std::uint64_t pending_ = 0;
+    unsigned filled_ = 0;   // bits in pending_
+    unsigned stored_ = 0;   // words stored
 };
 
 class Reader {
@@ -200,17 +240,15 @@ PackedPosition pack(const Board& board, Color turn, Packing packing) {
     });
     out.put(king[0], 7);
     out.put(king[1], 7);
-    std::array<int, 9> in_play{};  // by unpromoted kind
-    for (unsigned sq = 0; sq < 81; ++sq) {
-        if (sq == king[0] || sq == king[1]) continue;
-        const unsigned i = index_of(sq);
-        const Kind kind = board.square_kinds[i];
-        if (kind == Kind::None) {
-            out.put(0, 1);
-            continue;
-        }
-        ++in_play[number(unpromoted(kind))];
-        out.put(c.board[board.color_boards[0].test(i) ? 0 : 1][number(kind)]);
+    // By unpromoted kind; the slots of no piece and of kings count squares no one reads.
+    std::array<int, kKinds> in_play{};
+    const auto* kinds = reinterpret_cast<const std::uint8_t*>(board.square_kinds.data());
+    const BitBoard& white = board.color_boards[1];
+    for (unsigned sq = 0; sq < 81; ++sq) {  // no branch but the writer's: squares differ too much
+        const unsigned i = kIndexOf[sq];
+        const unsigned kind = kinds[i];
+        ++in_play[kind >= 9 ? kind - 6 : kind];
+        out.put(c.square[kind | static_cast<unsigned>(white.test(i)) << 4]);
     }
     for (int color = 0; color < 2; ++color) {
         for (std::size_t h = 0; h < 7; ++h) {
