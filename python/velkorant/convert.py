@@ -165,8 +165,29 @@ def rows_of_bytes(data: bytes, path: str, options: Options) -> FileRows:
     return FileRows(path, rows, plies, games, counts, bad)
 
 
-def _rows_of_file(job: tuple[str, Options]) -> FileRows:
-    return rows_of_file(*job)
+def _spilled_rows_of_file(job: tuple[str, Options, str]) -> tuple[FileRows, str, int, int]:
+    """A worker's rows of a file, left in a file of the scratch folder (rows, plies, games one
+    after another) rather than sent back through a pipe, which costs several copies on both
+    sides; the FileRows comes back without them, with the spill file and the two lengths."""
+    path, options, scratch = job
+    part = rows_of_file(path, options)
+    fd, spill = tempfile.mkstemp(dir=scratch)
+    with os.fdopen(fd, "wb") as out:
+        out.write(part.rows)
+        out.write(part.plies)
+        out.write(part.games)
+    rows, plies = len(part.rows), len(part.plies)
+    part.rows = part.plies = part.games = b""
+    return part, spill, rows, plies
+
+
+def _unspill(spilled: tuple[FileRows, str, int, int]) -> FileRows:
+    part, spill, rows, plies = spilled
+    with open(spill, "rb") as file:
+        data = file.read()
+    os.unlink(spill)
+    part.rows, part.plies, part.games = data[:rows], data[rows:rows + plies], data[rows + plies:]
+    return part
 
 
 def file_rows(paths: Sequence[str], options: Options, jobs: int) -> Iterator[FileRows]:
@@ -176,8 +197,10 @@ def file_rows(paths: Sequence[str], options: Options, jobs: int) -> Iterator[Fil
             yield rows_of_file(path, options)
         return
     chunk = max(1, min(16, len(paths) // (jobs * 4)))
-    with ProcessPoolExecutor(max_workers=jobs) as pool:
-        yield from pool.map(_rows_of_file, [(p, options) for p in paths], chunksize=chunk)
+    with tempfile.TemporaryDirectory(prefix="velkorant-convert-") as scratch, \
+            ProcessPoolExecutor(max_workers=jobs) as pool:
+        for spilled in pool.map(_spilled_rows_of_file, [(p, options, scratch) for p in paths], chunksize=chunk):
+            yield _unspill(spilled)
 
 
 class _Sink:

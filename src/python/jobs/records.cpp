@@ -536,9 +536,17 @@ PyObject* seen_fresh(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
     PositionSet& seen = positions_in(self);
     return run_guarded([&]() -> PyObject* {
         PackedPosition key;
-        for (std::size_t i = 0; i < count; ++i) {
+        const auto key_of = [&](std::size_t i) {
             std::memcpy(key.data(), rows.data() + i * static_cast<std::size_t>(size), key.size());
-            out[i] = seen.insert(key).second ? 1 : 0;
+            return key;
+        };
+        std::size_t i = 0;
+        try {
+            for (; i < count; ++i) out[i] = seen.insert(key_of(i)).second ? 1 : 0;
+        } catch (...) {  // out of memory: the set as it was
+            for (std::size_t j = 0; j < i; ++j)
+                if (out[j]) seen.erase(key_of(j));
+            throw;
         }
         return mask.release();
     });
