@@ -184,3 +184,25 @@ def test_ray_shards_hold_the_local_rows(corpus, tmp_path):
     shards = pq.read_table(tmp_path / "shards").sort_by([("game_id", "ascending"), ("ply", "ascending")])
     assert shards.select(local.column_names).equals(local)
     assert (summary.files, summary.games_read, summary.games_converted, summary.bad_records) == (5, 30, 29, 1)
+
+
+@pytest.mark.parametrize("comment", ["** 20", "**20", "** +30 x", "** 40.7", "** abc", "** -40", "** 5\n'** 6",
+                                     "**\t30", "* 77", "** 99999 7g7f", "** -99999"])
+def test_evaluation_comments_read_as_cshogi_reads_them(comment, tmp_path):
+    text = f"V2.2\nPI\n+\n+7776FU\n'{comment}\n-3334FU\n'** 12\n%TORYO\n"
+    (tmp_path / "game.csa").write_text(text)
+    assert run(tmp_path / "game.csa", "-o", tmp_path / "out.hcpe").returncode == 0
+    parser = cshogi.CSA.Parser()
+    parser.parse_csa_str(text)
+    score = max(-32767, min(32767, parser.scores[0]))
+    assert read(tmp_path / "out.hcpe")["eval"].tolist() == [score, -12]
+
+
+def test_kif_in_shift_jis_and_jkf_give_the_rows_of_the_same_games(corpus, tmp_path):
+    _, _, oracle, kept, _ = corpus
+    for i, record in enumerate(kept[:4]):
+        record.dump(tmp_path / f"game{i}.{'kif' if i % 2 else 'jkf'}")  # KIF in Shift_JIS
+    (tmp_path / "broken.kif").write_bytes("手合割：平手\n1 ７六歩(77)\n2 ７六歩(77)\n".encode("cp932"))
+    result = run(tmp_path, "-o", tmp_path / "out.hcpe")
+    assert result.returncode == 0 and "broken.kif:3: ply 2:" in result.stderr
+    assert read(tmp_path / "out.hcpe").tobytes() == np.concatenate(oracle[:4]).tobytes()
