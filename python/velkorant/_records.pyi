@@ -31,3 +31,19 @@ def decode(data: bytes, encodings: list[str], /) -> str:
 
 def write(format: str, game: GameIn, /) -> str:
     """A game tuple as record text."""
+
+Counts = tuple[int, int, int, int, int, int]
+
+def rows(data: str | bytes, format: str, encodings: list[str], layout: str, min_moves: int,
+         min_rating: float | None, endings: tuple[str, ...] | list[str] | None, /
+         ) -> tuple[bytes, bytes, bytes, Counts, list[tuple[int, str]]]:
+    """The training rows of a file's games: (rows, plies, games, counts, bad)."""
+
+@final
+class Seen:
+    """The positions of a dataset written so far, each once."""
+    def __init__(self) -> None: ...
+    def fresh(self, rows: bytes, size: int, /) -> bytes:
+        """For each row of `size` bytes, 1 when its position (its first 32 bytes) is new, else 0."""
+    def size(self) -> int:
+        """How many positions were seen."""

@@ -19,6 +19,11 @@ namespace {
 constexpr unsigned kNoSquare = 81;
 
 constexpr unsigned index_of(unsigned sq) { return (9 - sq % 9) * 11 + (9 - sq / 9); }
+constexpr auto kIndexOf = [] {
+    std::array<std::uint8_t, 81> table{};
+    for (unsigned sq = 0; sq < 81; ++sq) table[sq] = static_cast<std::uint8_t>(index_of(sq));
+    return table;
+}();
 constexpr unsigned square_of(unsigned index) { return (9 - index % 11) * 9 + (9 - index / 11); }
 
 // The kinds in hand, in the order the packings write them, and their number in a drop's source.
@@ -74,6 +79,9 @@ struct Codes {
     std::array<std::array<Code, kKinds>, 2> board{};  // by colour and kind (King has none)
     std::array<std::array<Code, 7>, 2> hand{};        // by colour and hand order
     std::array<Code, 7> box{};
+    // The code of a square by its kind, plus 16 for White: a 0 for an empty square, nothing
+    // for a king (the kings' squares come first).
+    std::array<Code, 32> square{};
     std::array<Meaning, 256> read_board{}, read_hand{};
     std::array<std::uint8_t, 256> board_length{}, hand_length{};
 
@@ -105,6 +113,11 @@ struct Codes {
                   {Place::Box, kHandOrder[i], Color::Black, static_cast<std::uint8_t>(14 + i)});
         }
         enter(read_board, board_length, code("0"), {Place::Empty, Kind::None, Color::Black});
+        for (unsigned color = 0; color < 2; ++color) {
+            for (unsigned k = 0; k < static_cast<unsigned>(kKinds); ++k) square[16 * color + k] = board[color][k];
+            square[16 * color + number(Kind::None)] = code("0");
+            square[16 * color + number(Kind::King)] = Code{};
+        }
     }
 
     // `c` followed by the bits of `d`, or by one bit.
@@ -136,27 +149,49 @@ std::string_view name(Packing packing) { return packing == Packing::Hcp ? "hcp" 
 class Writer {
 public:
     explicit Writer(Packing packing) : packing_(packing) {}
+    // Codes are at most 8 bits long. The bits gather in a word that is stored when full.
     void put(unsigned bits, unsigned length) {
-        const std::uint64_t v = bits & ((1ull << length) - 1);
-        const unsigned word = at_ / 64, shift = at_ % 64;
-        words_[word] |= v << shift;
-        if (shift && shift + length > 64) words_[word + 1] |= v >> (64 - shift);
-        at_ += length;
+        pending_ |= std::uint64_t{bits} << filled_;
+        filled_ += length;
+        if (filled_ < 64) return;
+        if (stored_ == kWords) overflow(packing_);
+        words_[stored_++] = pending_;
+        filled_ -= 64;
+        pending_ = filled_ ? std::uint64_t{bits} >> (length - filled_) : 0;
     }
     void put(Code c) { put(c.bits, c.length); }
+    // A 0 bit.
+    void skip() {
+        if (++filled_ < 64) return;
+        if (stored_ == kWords) overflow(packing_);
+        words_[stored_++] = pending_;
+        filled_ = 0;
+        pending_ = 0;
+    }
+    // The 256 bits; a set bit past them means the position has no packing.
     PackedPosition bytes() const {
-        if (words_[4] | words_[5])
-            throw ValueError("the position has no " + std::string(name(packing_)) +
-                             ": it needs more than 256 bits (a king missing and a piece in White's hand)");
-        PackedPosition out;
-        for (std::size_t i = 0; i < 32; ++i) out[i] = static_cast<std::uint8_t>(words_[i / 8] >> (8 * (i % 8)));
+        if (stored_ == kWords && pending_ != 0) overflow(packing_);
+        PackedPosition out{};
+        for (std::size_t i = 0; i < out.size() && i / 8 < stored_; ++i)
+            out[i] = static_cast<std::uint8_t>(words_[i / 8] >> (8 * (i % 8)));
+        if (stored_ < 4)
+            for (std::size_t i = stored_ * 8; i < stored_ * 8 + 8; ++i)
+                out[i] = static_cast<std::uint8_t>(pending_ >> (8 * (i % 8)));
         return out;
     }
 
 private:
+    static constexpr unsigned kWords = 4;  // 256 bits
+    [[noreturn]] static void overflow(Packing packing) {
+        throw ValueError("the position has no " + std::string(name(packing)) +
+                         ": it needs more than 256 bits (a king missing and a piece in White's hand)");
+    }
+
     Packing packing_;
-    std::array<std::uint64_t, 6> words_{};  // room past the end for the bits that do not fit
-    unsigned at_ = 0;
+    std::array<std::uint64_t, kWords> words_{};
+    std::uint64_t pending_ = 0;
+    unsigned filled_ = 0;   // bits in pending_
+    unsigned stored_ = 0;   // words stored
 };
 
 class Reader {
@@ -213,17 +248,15 @@ PackedPosition pack(const Board& board, Color turn, Packing packing) {
     });
     out.put(king[0], 7);
     out.put(king[1], 7);
-    std::array<int, 9> in_play{};  // by unpromoted kind
-    for (unsigned sq = 0; sq < 81; ++sq) {
-        if (sq == king[0] || sq == king[1]) continue;
-        const unsigned i = index_of(sq);
-        const Kind kind = board.square_kinds[i];
-        if (kind == Kind::None) {
-            out.put(0, 1);
-            continue;
-        }
-        ++in_play[number(unpromoted(kind))];
-        out.put(c.board[board.color_boards[0].test(i) ? 0 : 1][number(kind)]);
+    // By unpromoted kind; the slots of no piece and of kings count squares no one reads.
+    std::array<int, kKinds> in_play{};
+    const auto* kinds = reinterpret_cast<const std::uint8_t*>(board.square_kinds.data());
+    const BitBoard& white = board.color_boards[1];
+    for (unsigned sq = 0; sq < 81; ++sq) {  // no branch but the writer's: squares differ too much
+        const unsigned i = kIndexOf[sq];
+        const unsigned kind = kinds[i];
+        ++in_play[kind >= 9 ? kind - 6 : kind];
+        out.put(c.square[kind | static_cast<unsigned>(white.test(i)) << 4]);
     }
     for (int color = 0; color < 2; ++color) {
         for (std::size_t h = 0; h < 7; ++h) {
@@ -308,8 +341,7 @@ struct MoveParts {
     unsigned drop = 0;  // 1 + the kind's place in kDropOrder
 };
 
-MoveParts parts_of(const Board& board, Color turn, Move move) {
-    if (!is_legal(board, turn, move)) throw ValueError("not a legal move of the side to move: " + move.to_string());
+MoveParts parts_of(Move move) {
     MoveParts p;
     p.to = square_of(move.to());
     if (move.is_drop()) {
@@ -321,6 +353,11 @@ MoveParts parts_of(const Board& board, Color turn, Move move) {
         p.promote = move.is_promote();
     }
     return p;
+}
+
+MoveParts legal_parts_of(const Board& board, Color turn, Move move) {
+    if (!is_legal(board, turn, move)) throw ValueError("not a legal move of the side to move: " + move.to_string());
+    return parts_of(move);
 }
 
 Move move_of(const Board& board, Color turn, const MoveParts& p, std::uint16_t word) {
@@ -339,15 +376,25 @@ Move move_of(const Board& board, Color turn, const MoveParts& p, std::uint16_t w
 
 }  // namespace
 
-std::uint16_t move16(const Board& board, Color turn, Move move) {
-    const MoveParts p = parts_of(board, turn, move);
+std::uint16_t move16_of_legal(Move move) {
+    const MoveParts p = parts_of(move);
     return static_cast<std::uint16_t>(p.to | (p.drop ? 80 + p.drop : p.from) << 7 | (p.promote ? 1u << 14 : 0));
 }
 
-std::uint16_t psv_move16(const Board& board, Color turn, Move move) {
-    const MoveParts p = parts_of(board, turn, move);
+std::uint16_t psv_move16_of_legal(Move move) {
+    const MoveParts p = parts_of(move);
     return static_cast<std::uint16_t>(p.to | (p.drop ? p.drop : p.from) << 7 | (p.drop ? 1u << 14 : 0) |
                                       (p.promote ? 1u << 15 : 0));
+}
+
+std::uint16_t move16(const Board& board, Color turn, Move move) {
+    legal_parts_of(board, turn, move);
+    return move16_of_legal(move);
+}
+
+std::uint16_t psv_move16(const Board& board, Color turn, Move move) {
+    legal_parts_of(board, turn, move);
+    return psv_move16_of_legal(move);
 }
 
 Move move_from_move16(const Board& board, Color turn, std::uint16_t word) {

@@ -49,6 +49,10 @@ Position unpack_position(const std::uint8_t* data, Packing packing);
 // allow is a ValueError.
 std::uint16_t move16(const Board& board, Color turn, Move move);
 std::uint16_t psv_move16(const Board& board, Color turn, Move move);
+// The words of a move already known to be legal where it is played (a record's move, read and
+// checked): no check is made.
+std::uint16_t move16_of_legal(Move move);
+std::uint16_t psv_move16_of_legal(Move move);
 // The legal move a word names; a word that names none is a ValueError.
 Move move_from_move16(const Board& board, Color turn, std::uint16_t word);
 Move move_from_psv_move16(const Board& board, Color turn, std::uint16_t word);

@@ -16,12 +16,15 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "cp932.hpp"  // generated from Python's own codec
 #include "python/casters.hpp"
 #include "python/jobs/job.hpp"
 #include "python/released.hpp"
+#include "velkorant/dataset.hpp"
+#include "velkorant/packed.hpp"
 #include "velkorant/record.hpp"
 
 namespace velkorant::python {
@@ -375,6 +378,201 @@ PyObject* read(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Training rows: rows(data, format, encodings, layout, min_moves, min_rating, endings)
+//   -> (rows, plies, games, counts, bad)
+// rows the records of the layout ("hcpe" or "psv") one after another, plies and games each row's
+// move number and game number in the file (int32 each, native order), counts (games read, games
+// converted, too short, rated too low, other ending, positions with no packing) and bad a list of
+// (line, why). Decoding, reading, replaying and packing run without the interpreter lock.
+
+bool load_text(PyObject* obj, std::string& out);
+
+// A sequence of str as strings.
+bool load_texts(PyObject* sequence, std::vector<std::string>& out) {
+    Ref items(PySequence_Fast(sequence, "expected a sequence of str"));
+    if (!items) return false;
+    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(items.get()); ++i) {
+        if (!load_text(PySequence_Fast_GET_ITEM(items.get(), i), out.emplace_back())) return false;
+    }
+    return true;
+}
+
+PyObject* int32_bytes(const std::vector<std::int32_t>& values) {
+    return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(values.data()),
+                                     static_cast<Py_ssize_t>(values.size() * sizeof(std::int32_t)));
+}
+
+PyObject* rows_result(Rows&& r) {
+    Ref bytes(PyBytes_FromStringAndSize(r.bytes.data(), static_cast<Py_ssize_t>(r.bytes.size())));
+    Ref plies(int32_bytes(r.plies)), games(int32_bytes(r.games));
+    Ref counts(Py_BuildValue("(LLLLLL)", static_cast<long long>(r.games_read), static_cast<long long>(r.games_converted),
+                             static_cast<long long>(r.too_short), static_cast<long long>(r.low_rating),
+                             static_cast<long long>(r.other_ending), static_cast<long long>(r.unpackable)));
+    Ref bad(PyList_New(static_cast<Py_ssize_t>(r.bad.size())));
+    if (!bytes || !plies || !games || !counts || !bad) return nullptr;
+    for (std::size_t i = 0; i < r.bad.size(); ++i) {
+        Ref why(PyUnicode_DecodeUTF8(r.bad[i].why.data(), static_cast<Py_ssize_t>(r.bad[i].why.size()), "replace"));
+        PyObject* item = why ? Py_BuildValue("(nO)", static_cast<Py_ssize_t>(r.bad[i].line), why.get()) : nullptr;
+        if (!item) return nullptr;
+        PyList_SET_ITEM(bad.get(), static_cast<Py_ssize_t>(i), item);
+    }
+    return PyTuple_Pack(5, bytes.get(), plies.get(), games.get(), counts.get(), bad.get());
+}
+
+PyObject* rows(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    if (nargs != 7)
+        return PyErr_SetString(PyExc_TypeError, "rows(data, format, encodings, layout, min_moves, min_rating, endings)"),
+               nullptr;
+    std::string_view text;
+    if (PyBytes_Check(args[0])) {
+        text = std::string_view(PyBytes_AS_STRING(args[0]), static_cast<std::size_t>(PyBytes_GET_SIZE(args[0])));
+    } else {
+        CasterFor<std::string_view> str;
+        if (!str.load(args[0])) return nullptr;
+        text = str.get();
+    }
+    const Format* format = format_named(args[1]);
+    if (!format) return nullptr;
+    std::vector<std::string> encodings;
+    if (PyBytes_Check(args[0])) {
+        if (!load_texts(args[2], encodings)) return nullptr;
+        for (const std::string& name : encodings)
+            if (name != "utf-8" && name != "cp932")
+                return PyErr_Format(PyExc_ValueError, "records are decoded natively from utf-8 or cp932, not '%s'",
+                                    name.c_str());
+        if (encodings.empty()) return PyErr_SetString(PyExc_ValueError, "no encoding to decode the bytes with"), nullptr;
+    }
+    CasterFor<std::string_view> layout_name;
+    if (!layout_name.load(args[3])) return nullptr;
+    if (layout_name.get() != "hcpe" && layout_name.get() != "psv")
+        return PyErr_Format(PyExc_ValueError, "unknown row layout %R: hcpe or psv", args[3]);
+    const RowLayout layout = layout_name.get() == "hcpe" ? RowLayout::Hcpe : RowLayout::Psv;
+    RowFilter filter;
+    filter.min_moves = PyLong_AsLongLong(args[4]);
+    if (filter.min_moves == -1 && PyErr_Occurred()) return nullptr;
+    if (args[5] != Py_None) {
+        const double rating = PyFloat_AsDouble(args[5]);
+        if (rating == -1.0 && PyErr_Occurred()) return nullptr;
+        filter.min_rating = rating;
+    }
+    if (args[6] != Py_None && !load_texts(args[6], filter.endings)) return nullptr;
+    const bool csa = format->name == "csa";
+    // The bytes or str stay alive in the caller's frame while the lock is released.
+    return run_unlocked(
+        [&](Checkpoint& checkpoint) {
+            std::string storage;
+            Rows r;
+            std::string_view utf8 = text;
+            try {
+                if (!encodings.empty()) utf8 = decode(text, encodings, storage);
+            } catch (const RecordError& e) {
+                r.games_read = 1;
+                r.bad.push_back({e.line(), e.why()});
+                return r;
+            }
+            return rows_of_text(utf8, format->read, csa, filter, layout, &checkpoint);
+        },
+        [](Rows&& r) { return rows_result(std::move(r)); }, [] { raise_record_error(); });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Seen: the positions already written, for a dataset that holds each position once.
+
+PyTypeObject* seen_type = nullptr;
+
+struct PositionHash {
+    std::size_t operator()(const PackedPosition& p) const {
+        std::uint64_t h = 0x9E3779B97F4A7C15u;
+        for (std::size_t i = 0; i < p.size(); i += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, p.data() + i, 8);
+            h = (h ^ word) * 0xBF58476D1CE4E5B9u;
+            h ^= h >> 31;
+        }
+        return static_cast<std::size_t>(h);
+    }
+};
+
+using PositionSet = std::unordered_set<PackedPosition, PositionHash>;
+
+struct SeenObject {
+    PyObject_HEAD
+    PositionSet positions;
+};
+
+PositionSet& positions_in(PyObject* seen) { return reinterpret_cast<SeenObject*>(seen)->positions; }
+
+PyObject* seen_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    if (PyTuple_GET_SIZE(args) != 0 || (kwargs && PyDict_GET_SIZE(kwargs) != 0))
+        return PyErr_SetString(PyExc_TypeError, "Seen() takes no arguments"), nullptr;
+    PyObject* obj = type->tp_alloc(type, 0);
+    if (!obj) return nullptr;
+    ::new (&positions_in(obj)) PositionSet();
+    return obj;
+}
+
+void seen_dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    positions_in(self).~PositionSet();
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+// fresh(rows, size) -> bytes: for each row of `size` bytes, 1 when the position of its first 32
+// bytes was not seen before (it is now), else 0.
+PyObject* seen_fresh(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
+    if (nargs != 2) return PyErr_SetString(PyExc_TypeError, "fresh(rows, size)"), nullptr;
+    const Py_ssize_t size = PyLong_AsSsize_t(args[1]);
+    if (size == -1 && PyErr_Occurred()) return nullptr;
+    if (size < 32) return PyErr_Format(PyExc_ValueError, "a row holds a position: at least 32 bytes, not %zd", size);
+    job::Buffer rows(args[0], false);
+    if (!rows) return nullptr;
+    if (rows.size() % static_cast<std::size_t>(size))
+        return PyErr_Format(PyExc_ValueError, "%zu bytes are no whole number of rows of %zd", rows.size(), size);
+    const std::size_t count = rows.size() / static_cast<std::size_t>(size);
+    Ref mask(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(count)));
+    if (!mask) return nullptr;
+    char* out = PyBytes_AS_STRING(mask.get());
+    PositionSet& seen = positions_in(self);
+    return run_guarded([&]() -> PyObject* {
+        PackedPosition key;
+        const auto key_of = [&](std::size_t i) {
+            std::memcpy(key.data(), rows.data() + i * static_cast<std::size_t>(size), key.size());
+            return key;
+        };
+        std::size_t i = 0;
+        try {
+            for (; i < count; ++i) out[i] = seen.insert(key_of(i)).second ? 1 : 0;
+        } catch (...) {  // out of memory: the set as it was
+            for (std::size_t j = 0; j < i; ++j)
+                if (out[j]) seen.erase(key_of(j));
+            throw;
+        }
+        return mask.release();
+    });
+}
+
+PyObject* seen_len(PyObject* self, PyObject*) { return PyLong_FromSize_t(positions_in(self).size()); }
+
+PyMethodDef seen_methods[] = {
+    {"fresh", job::fastcall<&seen_fresh>(), METH_FASTCALL,
+     "fresh($self, rows, size, /)\n--\n\nFor each row of `size` bytes, 1 when its position (its first 32 bytes) is new, else 0."},
+    {"size", &seen_len, METH_NOARGS, "size($self, /)\n--\n\nHow many positions were seen."},
+    {},
+};
+
+PyType_Slot seen_slots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(&seen_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&seen_dealloc)},
+    {Py_tp_methods, seen_methods},
+    {Py_tp_doc, const_cast<char*>("Seen()\n--\n\nThe positions of a dataset written so far, each once.")},
+    {0, nullptr},
+};
+
+PyType_Spec seen_spec = {"velkorant._records.Seen", sizeof(SeenObject), 0,
+                         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, seen_slots};
+
+// ---------------------------------------------------------------------------------------------
 // Writing
 
 // A str as UTF-8, or false with TypeError set.
@@ -485,6 +683,9 @@ PyMethodDef functions[] = {
      "read(text, format, all, /)\n--\n\nThe games of a record text, as tuples."},
     {"decode", job::fastcall<&decode_bytes>(), METH_FASTCALL,
      "decode(data, encodings, /)\n--\n\nThe text of bytes in the first of the encodings (utf-8, cp932) that fits."},
+    {"rows", job::fastcall<&rows>(), METH_FASTCALL,
+     "rows(data, format, encodings, layout, min_moves, min_rating, endings, /)\n--\n\n"
+     "The training rows of a file's games: (rows, plies, games, counts, bad)."},
     {"write", job::fastcall<&write>(), METH_FASTCALL,
      "write(format, game, /)\n--\n\nA game tuple as record text."},
     {},
@@ -509,6 +710,9 @@ PyObject* init() {
     if (PyModule_AddObjectRef(module.get(), "RecordError", record_error_type) < 0) return nullptr;
     if (!tree_type) tree_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&tree_spec));
     if (!tree_type || PyModule_AddObjectRef(module.get(), "Tree", reinterpret_cast<PyObject*>(tree_type)) < 0)
+        return nullptr;
+    if (!seen_type) seen_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&seen_spec));
+    if (!seen_type || PyModule_AddObjectRef(module.get(), "Seen", reinterpret_cast<PyObject*>(seen_type)) < 0)
         return nullptr;
     return module.release();
 }

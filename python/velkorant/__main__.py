@@ -1,0 +1,24 @@
+"""The command-line tools: ``python -m velkorant convert ...`` (also the ``velkorant`` script)."""
+
+from __future__ import annotations
+
+import sys
+from collections.abc import Sequence
+
+_COMMANDS = {"convert": "training data from game records (velkorant convert --help)"}
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    """Runs the command that the first argument names."""
+    args = list(sys.argv[1:] if argv is None else argv)
+    if not args or args[0] not in _COMMANDS:
+        usage = "\n".join(f"  {name:10} {what}" for name, what in _COMMANDS.items())
+        print(f"usage: velkorant COMMAND ...\ncommands:\n{usage}", file=sys.stderr)
+        return 0 if args[:1] in (["-h"], ["--help"]) else 2
+    from velkorant import convert
+
+    return convert.main(args[1:])
+
+
+if __name__ == "__main__":
+    sys.exit(main())
