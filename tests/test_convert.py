@@ -10,7 +10,7 @@ import sys
 import numpy as np
 import pytest
 
-from support.corpus import write_corpus
+from support.corpus import cshogi_game_hcpe, write_corpus
 from velkorant import data, records
 
 cshogi = pytest.importorskip("cshogi")
@@ -31,18 +31,7 @@ def corpus(tmp_path_factory):
     folder = tmp_path_factory.mktemp("corpus")
     paths = write_corpus(str(folder), 30, 6, seed=3)
     games = [(path, kif) for path in paths for kif in cshogi.CSA.Parser.parse_file(path)]
-    oracle = []
-    for _, kif in games:
-        board = cshogi.Board(kif.sfen)
-        rows = np.zeros(len(kif.moves), data.HuffmanCodedPosAndEval)
-        for row, move, score in zip(rows, kif.moves, kif.scores):
-            board.to_hcp(row["hcp"])
-            score = min(32767, max(score, -32767))
-            row["eval"] = score if board.turn == cshogi.BLACK else -score
-            row["bestMove16"] = cshogi.move16(move)
-            row["gameResult"] = kif.win
-            board.push(move)
-        oracle.append(rows)
+    oracle = [cshogi_game_hcpe(kif) for _, kif in games]
     kept = [r for path in paths for r in records.load_all(path)]
     # Break one game: its fourth move played from an empty square.
     text = open(paths[BROKEN_FILE], encoding="utf-8").read().split("/\n")

@@ -58,24 +58,29 @@ def write_corpus(folder: str, games: int, per_file: int, seed: int = 1) -> list[
     return paths
 
 
+def cshogi_game_hcpe(kif: object) -> "np.ndarray":
+    """The hcpe rows of one game cshogi's CSA parser read, as a Python pipeline over cshogi makes
+    them (``Board.push``, ``to_hcp``, ``move16``; the evaluation for the side to move, clamped)."""
+    import cshogi
+    import numpy as np
+
+    board = cshogi.Board(kif.sfen)
+    rows = np.zeros(len(kif.moves), cshogi.HuffmanCodedPosAndEval)
+    for row, move, score in zip(rows, kif.moves, kif.scores):
+        board.to_hcp(row["hcp"])
+        score = min(32767, max(score, -32767))
+        row["eval"] = score if board.turn == cshogi.BLACK else -score
+        row["bestMove16"] = cshogi.move16(move)
+        row["gameResult"] = kif.win
+        board.push(move)
+    return rows
+
+
 def cshogi_hcpe(paths: list[str]) -> "np.ndarray":
-    """The hcpe rows of CSA files as a Python pipeline over cshogi makes them (its CSA parser,
-    ``Board.push``, ``to_hcp``, ``move16``; the evaluation for the side to move, clamped)."""
+    """The hcpe rows of CSA files, every game's as ``cshogi_game_hcpe`` makes them."""
     import cshogi
     import cshogi.CSA
     import numpy as np
 
-    parts = []
-    for path in paths:
-        for kif in cshogi.CSA.Parser.parse_file(path):
-            board = cshogi.Board(kif.sfen)
-            rows = np.zeros(len(kif.moves), cshogi.HuffmanCodedPosAndEval)
-            for row, move, score in zip(rows, kif.moves, kif.scores):
-                board.to_hcp(row["hcp"])
-                score = min(32767, max(score, -32767))
-                row["eval"] = score if board.turn == cshogi.BLACK else -score
-                row["bestMove16"] = cshogi.move16(move)
-                row["gameResult"] = kif.win
-                board.push(move)
-            parts.append(rows)
+    parts = [cshogi_game_hcpe(kif) for path in paths for kif in cshogi.CSA.Parser.parse_file(path)]
     return np.concatenate(parts) if parts else np.zeros(0, cshogi.HuffmanCodedPosAndEval)
