@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "python/casters.hpp"
@@ -14,6 +15,35 @@ namespace velkorant::python::job {
 template <PyObject* (*F)(PyObject*, PyObject* const*, Py_ssize_t)>
 PyCFunction fastcall() {
     return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(F));
+}
+
+// A Python object that holds one native value: built in place by `make_held`, destroyed by
+// `held_dealloc` (the tp_dealloc of its type), reached with `held<T>`.
+template <class T>
+struct Held {
+    PyObject_HEAD
+    T value;
+};
+
+template <class T>
+T& held(PyObject* obj) {
+    return reinterpret_cast<Held<T>*>(obj)->value;
+}
+
+template <class T, class... Args>
+PyObject* make_held(PyTypeObject* type, Args&&... args) {
+    PyObject* obj = type->tp_alloc(type, 0);
+    if (!obj) return nullptr;
+    ::new (&held<T>(obj)) T(std::forward<Args>(args)...);
+    return obj;
+}
+
+template <class T>
+void held_dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    held<T>(self).~T();
+    type->tp_free(self);
+    Py_DECREF(type);
 }
 
 // A C-contiguous buffer borrowed for the length of a call. A failed one has set its exception

@@ -83,26 +83,9 @@ PyObject* text_of(std::string_view s) { return Caster<std::string_view>::cast(s)
 
 PyTypeObject* tree_type = nullptr;
 
-struct TreeObject {
-    PyObject_HEAD
-    GameRecord record;
-};
+GameRecord& record_in(PyObject* tree) { return job::held<GameRecord>(tree); }
 
-GameRecord& record_in(PyObject* tree) { return reinterpret_cast<TreeObject*>(tree)->record; }
-
-PyObject* make_tree(GameRecord&& record) {
-    PyObject* obj = PyType_GenericAlloc(tree_type, 0);
-    if (!obj) return nullptr;
-    ::new (&record_in(obj)) GameRecord(std::move(record));
-    return obj;
-}
-
-void tree_dealloc(PyObject* self) {
-    PyTypeObject* type = Py_TYPE(self);
-    record_in(self).~GameRecord();
-    type->tp_free(self);
-    Py_DECREF(type);
-}
+PyObject* make_tree(GameRecord&& record) { return job::make_held<GameRecord>(tree_type, std::move(record)); }
 
 // The USI text of each node's move, as new str objects (the root's "").
 std::vector<Ref> usi_texts(const GameRecord& g) {
@@ -172,13 +155,13 @@ PyMethodDef tree_methods[] = {
 };
 
 PyType_Slot tree_slots[] = {
-    {Py_tp_dealloc, reinterpret_cast<void*>(&tree_dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&job::held_dealloc<GameRecord>)},
     {Py_tp_methods, tree_methods},
     {Py_tp_doc, const_cast<char*>("The moves of a record read, kept native until they are asked for.")},
     {0, nullptr},
 };
 
-PyType_Spec tree_spec = {"velkorant._records.Tree", sizeof(TreeObject), 0,
+PyType_Spec tree_spec = {"velkorant._records.Tree", sizeof(job::Held<GameRecord>), 0,
                          Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
                          tree_slots};
 
@@ -495,27 +478,12 @@ struct PositionHash {
 
 using PositionSet = std::unordered_set<PackedPosition, PositionHash>;
 
-struct SeenObject {
-    PyObject_HEAD
-    PositionSet positions;
-};
-
-PositionSet& positions_in(PyObject* seen) { return reinterpret_cast<SeenObject*>(seen)->positions; }
+PositionSet& positions_in(PyObject* seen) { return job::held<PositionSet>(seen); }
 
 PyObject* seen_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     if (PyTuple_GET_SIZE(args) != 0 || (kwargs && PyDict_GET_SIZE(kwargs) != 0))
         return PyErr_SetString(PyExc_TypeError, "Seen() takes no arguments"), nullptr;
-    PyObject* obj = type->tp_alloc(type, 0);
-    if (!obj) return nullptr;
-    ::new (&positions_in(obj)) PositionSet();
-    return obj;
-}
-
-void seen_dealloc(PyObject* self) {
-    PyTypeObject* type = Py_TYPE(self);
-    positions_in(self).~PositionSet();
-    type->tp_free(self);
-    Py_DECREF(type);
+    return job::make_held<PositionSet>(type);
 }
 
 // fresh(rows, size) -> bytes: for each row of `size` bytes, 1 when the position of its first 32
@@ -563,13 +531,13 @@ PyMethodDef seen_methods[] = {
 
 PyType_Slot seen_slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(&seen_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(&seen_dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&job::held_dealloc<PositionSet>)},
     {Py_tp_methods, seen_methods},
     {Py_tp_doc, const_cast<char*>("Seen()\n--\n\nThe positions of a dataset written so far, each once.")},
     {0, nullptr},
 };
 
-PyType_Spec seen_spec = {"velkorant._records.Seen", sizeof(SeenObject), 0,
+PyType_Spec seen_spec = {"velkorant._records.Seen", sizeof(job::Held<PositionSet>), 0,
                          Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, seen_slots};
 
 // ---------------------------------------------------------------------------------------------
