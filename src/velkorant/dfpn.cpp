@@ -1,0 +1,381 @@
+#include "velkorant/dfpn.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <memory>
+#include <unordered_map>
+
+#include "velkorant/legal.hpp"
+
+namespace velkorant {
+namespace {
+
+// A proof number or disproof number of kInf means the question is settled; working numbers stay
+// at most kMax however many children add up.
+constexpr std::uint32_t kInf = 0x7fffffff;
+constexpr std::uint32_t kMax = kInf - 1;
+// The line a disproof depends on: kAnyLine when it holds whatever line led to the position, else
+// the ply of the earliest position of the current line it relies on (-1: the depth limit).
+constexpr int kAnyLine = INT_MAX;
+
+std::uint32_t add(std::uint32_t a, std::uint32_t b) {
+    if (a == kInf || b == kInf) return kInf;
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(std::uint64_t{a} + b, kMax));
+}
+
+// Zobrist keys of the search's own: one per piece on a square, per count of a hand slot, and for
+// White to move.
+struct Keys {
+    std::uint64_t squares[kBits][2][kKinds];
+    std::uint64_t hand[kHandSlots][256];
+    std::uint64_t white_to_move;
+};
+
+const Keys& keys() {
+    static const std::unique_ptr<Keys> table = [] {
+        auto k = std::make_unique<Keys>();
+        std::uint64_t state = 0x6d617465;
+        auto next = [&] {
+            std::uint64_t z = (state += 0x9e3779b97f4a7c15);
+            z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9;
+            z = (z ^ (z >> 27)) * 0x94d049bb133111eb;
+            return z ^ (z >> 31);
+        };
+        for (auto& square : k->squares)
+            for (auto& side : square)
+                for (auto& key : side) key = next();
+        for (auto& slot : k->hand)
+            for (auto& key : slot) key = next();
+        k->white_to_move = next();
+        return k;
+    }();
+    return *table;
+}
+
+// The key of a position: placement, both hands, the side to move. Never 0 (an empty slot).
+std::uint64_t key_of(const Board& board, Color turn) {
+    const Keys& k = keys();
+    std::uint64_t key = turn == Color::White ? k.white_to_move : 0;
+    board.occupied.for_each_square([&](std::uint8_t s) {
+        key ^= k.squares[s][board.color_boards[0].test(s) ? 0 : 1][number(board.square_kinds[s])];
+    });
+    for (std::size_t slot = 0; slot < kHandSlots; ++slot) key ^= k.hand[slot][board.hand.counts[slot]];
+    return key ? key : 1;
+}
+
+// The attacker's moves at an OR node: its legal moves after which the other side is in check.
+// Every search step lists them here and only here, so that a dedicated generator of checks can
+// take this function's place.
+void attacker_checks(const Board& board, Color side, MoveList& all, MoveList& out) {
+    legal_moves(board, side, all);
+    out.clear();
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        Board next = board;
+        play_legal(next, all[i]);
+        if (in_check(next, opponent(side))) out.push_back(all[i]);
+    }
+}
+
+// What the table knows of a position: its numbers, the length of the mate when proved (moves
+// until checkmate), and how many nodes it cost, which decides what gives way when a bucket is
+// full. Only disproofs that hold on any line are kept.
+struct Entry {
+    std::uint64_t key = 0;
+    std::uint32_t pn = 1, dn = 1;
+    std::uint32_t length = 0;
+    std::uint32_t work = 0;
+};
+
+class Table {
+public:
+    explicit Table(std::size_t memory_mb) {
+        const std::size_t bytes = std::max<std::size_t>(memory_mb, 1) << 20;
+        std::size_t buckets = 1;
+        while (buckets * 2 * kWays * sizeof(Entry) <= bytes) buckets *= 2;
+        entries_.resize(buckets * kWays);
+        mask_ = buckets - 1;
+    }
+
+    const Entry* find(std::uint64_t key) const {
+        const Entry* bucket = &entries_[(key & mask_) * kWays];
+        for (std::size_t i = 0; i < kWays; ++i)
+            if (bucket[i].key == key) return &bucket[i];
+        return nullptr;
+    }
+
+    void store(std::uint64_t key, std::uint32_t pn, std::uint32_t dn, std::uint32_t length, std::uint64_t work) {
+        Entry* bucket = &entries_[(key & mask_) * kWays];
+        Entry* slot = nullptr;
+        for (std::size_t i = 0; i < kWays && !slot; ++i)
+            if (bucket[i].key == key || bucket[i].key == 0) slot = &bucket[i];
+        if (!slot) {
+            // Full: the entry that cost least gives way; losing it only means searching it again.
+            slot = bucket;
+            for (std::size_t i = 1; i < kWays; ++i)
+                if (bucket[i].work < slot->work) slot = &bucket[i];
+        }
+        *slot = Entry{key, pn, dn, length, static_cast<std::uint32_t>(std::min<std::uint64_t>(work, UINT32_MAX))};
+    }
+
+private:
+    static constexpr std::size_t kWays = 4;
+    std::vector<Entry> entries_;
+    std::size_t mask_ = 0;
+};
+
+struct Value {
+    std::uint32_t pn = 1, dn = 1;
+    std::uint32_t length = 0;
+    int line = kAnyLine;  // for a disproof: the line it depends on
+};
+
+struct Child {
+    Move move;
+    std::uint64_t key = 0;
+    Value value;
+    // The value holds on this line only (a repetition, or a disproof that relies on the line):
+    // the table is not asked about it again.
+    bool local = false;
+};
+
+struct Stop {};
+
+class Solver {
+public:
+    Solver(const Board& board, Color attacker, const MateLimits& limits, Checkpoint& checkpoint)
+        : attacker_(attacker), limits_(limits), checkpoint_(checkpoint), table_(limits.memory_mb),
+          all_(std::make_unique<MoveList>()), moves_(std::make_unique<MoveList>()),
+          start_(std::chrono::steady_clock::now()) {
+        boards_.resize(static_cast<std::size_t>(std::max(limits.max_depth, 1)) + 2);
+        boards_[0] = board;
+    }
+
+    MateResult run() {
+        MateResult result;
+        const std::uint64_t root = key_of(boards_[0], attacker_);
+        const Value v = mid(0, attacker_, root, kInf, kInf);
+        if (v.pn == 0) {
+            std::vector<Move> line;
+            if (extract(line) && is_mating_line(boards_.front(), attacker_, line)) {
+                result.status = MateStatus::Mate;
+                result.moves = std::move(line);
+            }
+        } else if (v.dn == 0 && v.line >= 0 && !stopped_) {
+            result.status = MateStatus::NoMate;
+        }
+        result.nodes = nodes_;
+        result.seconds = elapsed();
+        return result;
+    }
+
+private:
+    double elapsed() const {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    }
+
+    // Counts a node; sets stopped_ when a limit is reached.
+    void count() {
+        ++nodes_;
+        checkpoint_.tick();
+        if (limits_.max_nodes && nodes_ >= limits_.max_nodes) stopped_ = true;
+        if (limits_.time_limit > 0 && (nodes_ & 255) == 0 && elapsed() >= limits_.time_limit) stopped_ = true;
+    }
+
+    // The value of a child not searched on this line: the table's, else a first guess (after a
+    // check, a defender without a reply is mated).
+    Value look_up(std::uint64_t key, const Board& board, Color turn) {
+        if (const Entry* e = table_.find(key)) return Value{e->pn, e->dn, e->length, kAnyLine};
+        if (turn != attacker_ && !has_legal_move(board, turn)) {
+            table_.store(key, 0, kInf, 0, 1);
+            return Value{0, kInf, 0, kAnyLine};
+        }
+        return Value{};
+    }
+
+    // The multiple-iterative-deepening step of df-pn: searches the position boards_[ply], `side`
+    // to move, until its proof number reaches th_pn or its disproof number th_dn.
+    Value mid(int ply, Color side, std::uint64_t key, std::uint32_t th_pn, std::uint32_t th_dn) {
+        count();
+        if (ply >= limits_.max_depth) return Value{kInf, 0, 0, -1};
+        const std::uint64_t work_before = nodes_;
+        const bool or_node = side == attacker_;
+        const Board& board = boards_[static_cast<std::size_t>(ply)];
+        Board& next = boards_[static_cast<std::size_t>(ply) + 1];
+        if (or_node)
+            attacker_checks(board, side, *all_, *moves_);
+        else
+            legal_moves(board, side, *moves_);
+        if (moves_->size() == 0) {
+            // No check: the attacker fails whatever the line. No reply to a check: mate.
+            const Value v = or_node ? Value{kInf, 0, 0, kAnyLine} : Value{0, kInf, 0, kAnyLine};
+            table_.store(key, v.pn, v.dn, 0, 1);
+            return v;
+        }
+        std::vector<Child> children(moves_->size());
+        const Color other = opponent(side);
+        for (std::size_t i = 0; i < children.size(); ++i) {
+            Child& c = children[i];
+            c.move = (*moves_)[i];
+            next = board;
+            play_legal(next, c.move);
+            c.key = key_of(next, other);
+            if (auto seen = on_line_.find(c.key); seen != on_line_.end()) {
+                c.value = Value{kInf, 0, 0, seen->second};
+                c.local = true;
+            } else {
+                c.value = look_up(c.key, next, other);
+            }
+        }
+
+        on_line_.emplace(key, ply);
+        std::uint32_t pn = 0, dn = 0;
+        for (bool first = true;; first = false) {
+            if (!first)
+                for (Child& c : children)
+                    if (!c.local && c.value.pn && c.value.dn)
+                        if (const Entry* e = table_.find(c.key)) c.value = Value{e->pn, e->dn, e->length, kAnyLine};
+            // The node's numbers, the child to search and the runner-up's number.
+            std::size_t best = 0;
+            std::uint32_t best_n = kInf + 1u, second = kInf;
+            pn = or_node ? kInf : 0;
+            dn = or_node ? 0 : kInf;
+            for (std::size_t i = 0; i < children.size(); ++i) {
+                const Value& v = children[i].value;
+                const std::uint32_t n = or_node ? v.pn : v.dn;
+                if (n < best_n) {
+                    second = best_n > kInf ? kInf : best_n;
+                    best_n = n;
+                    best = i;
+                } else if (n < second) {
+                    second = n;
+                }
+                if (or_node) {
+                    pn = std::min(pn, v.pn);
+                    dn = add(dn, v.dn);
+                } else {
+                    pn = add(pn, v.pn);
+                    dn = std::min(dn, v.dn);
+                }
+            }
+            if (pn == 0 || dn == 0 || pn >= th_pn || dn >= th_dn || stopped_) break;
+            Child& c = children[best];
+            std::uint32_t c_pn, c_dn;
+            if (or_node) {
+                c_pn = std::min<std::uint64_t>(th_pn, std::uint64_t{second} + 1);
+                c_dn = static_cast<std::uint32_t>(std::min<std::uint64_t>(std::uint64_t{th_dn} - dn + c.value.dn, kInf));
+            } else {
+                c_dn = std::min<std::uint64_t>(th_dn, std::uint64_t{second} + 1);
+                c_pn = static_cast<std::uint32_t>(std::min<std::uint64_t>(std::uint64_t{th_pn} - pn + c.value.pn, kInf));
+            }
+            next = board;
+            play_legal(next, c.move);
+            c.value = mid(ply + 1, other, c.key, c_pn, c_dn);
+            c.local = c.value.dn == 0 && c.value.line <= ply;
+        }
+        on_line_.erase(key);
+
+        Value v{pn, dn, 0, kAnyLine};
+        if (pn == 0) {
+            // Proved: the attacker's quickest proved check, the defender's longest proved reply.
+            std::uint32_t length = or_node ? kInf : 0;
+            for (const Child& c : children)
+                if (c.value.pn == 0)
+                    length = or_node ? std::min(length, c.value.length) : std::max(length, c.value.length);
+            v.length = length + 1;
+        } else if (dn == 0) {
+            // Disproved: an OR node relies on every child's disproof, an AND node on its best one.
+            int line = or_node ? kAnyLine : -1;
+            for (const Child& c : children)
+                if (c.value.dn == 0) line = or_node ? std::min(line, c.value.line) : std::max(line, c.value.line);
+            v.line = line >= ply ? kAnyLine : line;
+            if (v.line != kAnyLine) return v;  // holds on this line only: never stored
+        }
+        table_.store(key, v.pn, v.dn, v.length, nodes_ - work_before + 1);
+        return v;
+    }
+
+    // The mating line of a proved root: the attacker's shortest proved check, the defender's
+    // longest proved reply, down to checkmate. A position whose proof the table has lost is
+    // searched again.
+    bool extract(std::vector<Move>& line) {
+        Color side = attacker_;
+        for (int ply = 0; ply < limits_.max_depth; ++ply) {
+            const std::size_t at = static_cast<std::size_t>(ply);
+            bool found = false;
+            Move chosen;
+            for (int attempt = 0; attempt < 2 && !found; ++attempt) {
+                if (attempt) {
+                    const std::uint64_t key = key_of(boards_[at], side);
+                    if (mid(ply, side, key, kInf, kInf).pn != 0) return false;
+                }
+                const Board& board = boards_[at];
+                if (side == attacker_)
+                    attacker_checks(board, side, *all_, *moves_);
+                else
+                    legal_moves(board, side, *moves_);
+                if (side != attacker_ && moves_->size() == 0) return true;  // checkmate
+                std::uint32_t best = 0;
+                bool complete = true;
+                for (std::size_t i = 0; i < moves_->size(); ++i) {
+                    Board next = board;
+                    play_legal(next, (*moves_)[i]);
+                    const Entry* e = table_.find(key_of(next, opponent(side)));
+                    std::uint32_t length = 0;
+                    bool proved = e && e->pn == 0;
+                    if (proved) length = e->length;
+                    if (!proved && side == attacker_ && !has_legal_move(next, opponent(side))) proved = true;
+                    if (!proved) {
+                        complete = complete && side == attacker_;
+                        continue;
+                    }
+                    if (!found || (side == attacker_ ? length < best : length > best)) {
+                        best = length;
+                        chosen = (*moves_)[i];
+                        found = true;
+                    }
+                }
+                if (!complete) found = false;
+            }
+            if (!found) return false;
+            line.push_back(chosen);
+            boards_[at + 1] = boards_[at];
+            play_legal(boards_[at + 1], chosen);
+            side = opponent(side);
+        }
+        return false;
+    }
+
+    Color attacker_;
+    const MateLimits& limits_;
+    Checkpoint& checkpoint_;
+    Table table_;
+    std::unique_ptr<MoveList> all_, moves_;
+    std::vector<Board> boards_;                     // the position at each ply of the current line
+    std::unordered_map<std::uint64_t, int> on_line_;  // the positions of the current line, by ply
+    std::uint64_t nodes_ = 0;
+    bool stopped_ = false;
+    std::chrono::steady_clock::time_point start_;
+};
+
+}  // namespace
+
+MateResult solve_mate(const Board& board, Color attacker, const MateLimits& limits, Checkpoint& checkpoint) {
+    Solver solver(board, attacker, limits, checkpoint);
+    return solver.run();
+}
+
+bool is_mating_line(const Board& board, Color attacker, const std::vector<Move>& moves) {
+    if (moves.size() % 2 == 0) return false;
+    Board b = board;
+    Color side = attacker;
+    for (const Move m : moves) {
+        if (!is_legal(b, side, m)) return false;
+        play_legal(b, m);
+        if (side == attacker && !in_check(b, opponent(attacker))) return false;
+        side = opponent(side);
+    }
+    return in_check(b, side) && !has_legal_move(b, side);
+}
+
+}  // namespace velkorant
