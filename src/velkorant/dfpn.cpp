@@ -79,9 +79,12 @@ void attacker_checks(const Board& board, Color side, MoveList& all, MoveList& ou
 
 // What the table knows of a position: its numbers, the length of the mate when proved (moves
 // until checkmate), and how many nodes it cost, which decides what gives way when a bucket is
-// full. Only disproofs that hold on any line are kept.
+// full. A disproof that relies on the line that led to the position carries a hash of that whole
+// line (`line`, 0 for any line) and holds only when the position is reached by the same line
+// again, as the search does each time it comes back to a position it left unfinished.
 struct Entry {
     std::uint64_t key = 0;
+    std::uint64_t line = 0;
     std::uint32_t pn = 1, dn = 1;
     std::uint32_t length = 0;
     std::uint32_t work = 0;
@@ -104,7 +107,8 @@ public:
         return nullptr;
     }
 
-    void store(std::uint64_t key, std::uint32_t pn, std::uint32_t dn, std::uint32_t length, std::uint64_t work) {
+    void store(std::uint64_t key, std::uint32_t pn, std::uint32_t dn, std::uint32_t length, std::uint64_t work,
+               std::uint64_t line = 0) {
         Entry* bucket = &entries_[(key & mask_) * kWays];
         Entry* slot = nullptr;
         for (std::size_t i = 0; i < kWays && !slot; ++i)
@@ -115,7 +119,7 @@ public:
             for (std::size_t i = 1; i < kWays; ++i)
                 if (bucket[i].work < slot->work) slot = &bucket[i];
         }
-        *slot = Entry{key, pn, dn, length, static_cast<std::uint32_t>(std::min<std::uint64_t>(work, UINT32_MAX))};
+        *slot = Entry{key, line, pn, dn, length, static_cast<std::uint32_t>(std::min<std::uint64_t>(work, UINT32_MAX))};
     }
 
 private:
@@ -149,6 +153,7 @@ public:
           start_(std::chrono::steady_clock::now()) {
         boards_.resize(static_cast<std::size_t>(std::max(limits.max_depth, 1)) + 2);
         boards_[0] = board;
+        lines_.resize(boards_.size());
     }
 
     MateResult run() {
@@ -179,13 +184,13 @@ private:
         ++nodes_;
         checkpoint_.tick();
         if (limits_.max_nodes && nodes_ >= limits_.max_nodes) stopped_ = true;
-        if (limits_.time_limit > 0 && (nodes_ & 255) == 0 && elapsed() >= limits_.time_limit) stopped_ = true;
+        if (limits_.time_limit > 0 && (nodes_ & 255) == 1 && elapsed() >= limits_.time_limit) stopped_ = true;
     }
 
     // The value of a child not searched on this line: the table's, else a first guess (after a
     // check, a defender without a reply is mated).
-    Value look_up(std::uint64_t key, const Board& board, Color turn) {
-        if (const Entry* e = table_.find(key)) return Value{e->pn, e->dn, e->length, kAnyLine};
+    Value look_up(std::uint64_t key, const Board& board, Color turn, int ply) {
+        if (const Entry* e = known(key, ply)) return value_of(*e);
         if (turn != attacker_ && !has_legal_move(board, turn)) {
             table_.store(key, 0, kInf, 0, 1);
             return Value{0, kInf, 0, kAnyLine};
@@ -199,6 +204,7 @@ private:
         count();
         if (ply >= limits_.max_depth) return Value{kInf, 0, 0, -1};
         const std::uint64_t work_before = nodes_;
+        lines_[static_cast<std::size_t>(ply)] = line_through(ply, key);
         const bool or_node = side == attacker_;
         const Board& board = boards_[static_cast<std::size_t>(ply)];
         Board& next = boards_[static_cast<std::size_t>(ply) + 1];
@@ -224,7 +230,8 @@ private:
                 c.value = Value{kInf, 0, 0, seen->second};
                 c.local = true;
             } else {
-                c.value = look_up(c.key, next, other);
+                c.value = look_up(c.key, next, other, ply);
+                c.local = c.value.dn == 0 && c.value.line <= ply;
             }
         }
 
@@ -234,7 +241,10 @@ private:
             if (!first)
                 for (Child& c : children)
                     if (!c.local && c.value.pn && c.value.dn)
-                        if (const Entry* e = table_.find(c.key)) c.value = Value{e->pn, e->dn, e->length, kAnyLine};
+                        if (const Entry* e = known(c.key, ply)) {
+                            c.value = value_of(*e);
+                            c.local = c.value.dn == 0 && c.value.line <= ply;
+                        }
             // The node's numbers, the child to search and the runner-up's number.
             std::size_t best = 0;
             std::uint32_t best_n = kInf + 1u, second = kInf;
@@ -289,7 +299,12 @@ private:
             for (const Child& c : children)
                 if (c.value.dn == 0) line = or_node ? std::min(line, c.value.line) : std::max(line, c.value.line);
             v.line = line >= ply ? kAnyLine : line;
-            if (v.line != kAnyLine) return v;  // holds on this line only: never stored
+            if (v.line != kAnyLine) {
+                // Holds on this line only: kept for this line.
+                table_.store(key, v.pn, v.dn, static_cast<std::uint32_t>(v.line + 1), nodes_ - work_before + 1,
+                             line_through(ply - 1, 0));
+                return v;
+            }
         }
         table_.store(key, v.pn, v.dn, v.length, nodes_ - work_before + 1);
         return v;
@@ -302,6 +317,7 @@ private:
         Color side = attacker_;
         for (int ply = 0; ply < limits_.max_depth; ++ply) {
             const std::size_t at = static_cast<std::size_t>(ply);
+            lines_[at] = line_through(ply, key_of(boards_[at], side));
             bool found = false;
             Move chosen;
             for (int attempt = 0; attempt < 2 && !found; ++attempt) {
@@ -346,12 +362,38 @@ private:
         return false;
     }
 
+    // A hash of the line from the root through the position at `ply` (key `key`; the line above
+    // the root for ply -1). Never 0.
+    std::uint64_t line_through(int ply, std::uint64_t key) const {
+        if (ply < 0) return 0x9e3779b97f4a7c15;
+        if (key == 0) return lines_[static_cast<std::size_t>(ply)];
+        const std::uint64_t above = ply ? lines_[static_cast<std::size_t>(ply) - 1] : line_through(-1, 0);
+        std::uint64_t z = (above ^ key) * 0xbf58476d1ce4e5b9;
+        z ^= z >> 31;
+        return z ? z : 1;
+    }
+
+    // The table's entry of a child of the position at `ply`, unless it is a disproof that holds on
+    // another line than this one.
+    const Entry* known(std::uint64_t key, int ply) const {
+        const Entry* e = table_.find(key);
+        if (e && e->line && e->line != lines_[static_cast<std::size_t>(ply)]) return nullptr;
+        return e;
+    }
+
+    // An entry's value; a disproof for this line only keeps the ply it relies on in `length`.
+    static Value value_of(const Entry& e) {
+        if (e.line) return Value{e.pn, e.dn, 0, static_cast<int>(e.length) - 1};
+        return Value{e.pn, e.dn, e.length, kAnyLine};
+    }
+
     Color attacker_;
     const MateLimits& limits_;
     Checkpoint& checkpoint_;
     Table table_;
     std::unique_ptr<MoveList> all_, moves_;
     std::vector<Board> boards_;                     // the position at each ply of the current line
+    std::vector<std::uint64_t> lines_;              // line_through each ply of the current line
     std::unordered_map<std::uint64_t, int> on_line_;  // the positions of the current line, by ply
     std::uint64_t nodes_ = 0;
     bool stopped_ = false;
