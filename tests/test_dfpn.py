@@ -179,3 +179,15 @@ def test_agrees_with_cshogi_dfpn():
     for sfen, pv in disagreements:
         with pytest.raises(AssertionError):
             assert_mating_line(sfen, pv)
+
+
+def test_command_solves_each_line(tmp_path, capsys):
+    from velkorant.__main__ import main
+
+    path = tmp_path / "problems.sfen"
+    path.write_text("4k4/9/4P4/9/9/9/9/9/9 b G 1\n# a note\n8k/7p1/9/9/9/9/9/9/R8 b - 1\n")
+    assert main(["mate", str(path), "--max-nodes", "10000"]) == 0
+    rows = [line.split("\t") for line in capsys.readouterr().out.splitlines()]
+    assert [row[1] for row in rows[:2]] == ["mate", "no_mate"]
+    assert_mating_line(rows[0][0], rows[0][5].split())
+    assert rows[2][0].startswith("# 2 positions: 1 mate, 1 no_mate")
