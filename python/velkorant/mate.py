@@ -21,13 +21,18 @@ lock; Ctrl-C stops it with KeyboardInterrupt.
 
 from __future__ import annotations
 
+import argparse
+import os
+import sys
+import time
+from collections.abc import Sequence
 from dataclasses import dataclass
 from typing import Literal, Optional, cast
 
 from velkorant import _mate
 from velkorant._core import Game
 
-__all__ = ["MateResult", "solve"]
+__all__ = ["MateResult", "solve", "main"]
 
 Status = Literal["mate", "no_mate", "unknown"]
 
@@ -48,11 +53,16 @@ class MateResult:
 
 
 def solve(game: Game, *, max_nodes: Optional[int] = None, time_limit: Optional[float] = None,
-          memory_mb: int = 64) -> MateResult:
+          memory_mb: int = 64, shortest: bool = False) -> MateResult:
     """Searches for a mate by the side to move of ``game``'s current position.
 
     ``max_nodes`` and ``time_limit`` (seconds) bound the search (None: no bound); reaching one
     gives "unknown". ``memory_mb`` is the size of the transposition table (1 to 1048576).
+
+    ``shortest``: a shortest mate, the defender resisting as long as it can, every legal reply
+    counted (interpositions that only delay the mate included). The search is repeated with the
+    line limited to 1, 3, 5... moves until a mate is proved; a limit reached before that gives
+    "unknown", never a longer mate.
     """
     if not isinstance(game, Game):
         raise TypeError(f"game must be a velkorant.Game, not {type(game).__name__}")
@@ -61,5 +71,54 @@ def solve(game: Game, *, max_nodes: Optional[int] = None, time_limit: Optional[f
     if time_limit is not None and not time_limit > 0:
         raise ValueError(f"time_limit must be positive, not {time_limit}")
     status, moves, nodes, seconds = _mate.solve(game.sfen(), max_nodes or 0, float(time_limit or 0.0),
-                                                int(memory_mb))
+                                                int(memory_mb), bool(shortest))
     return MateResult(cast(Status, status), tuple(moves), nodes, seconds)
+
+
+def _positions(source: str) -> list[tuple[str, Game]]:
+    """The positions of a file (one a line: SFEN, or a USI position; blank lines and lines
+    starting with # skipped), else of the argument itself."""
+    if not os.path.isfile(source):
+        return [(source, _game_of(source))]
+    with open(source, encoding="utf-8") as f:
+        texts = [line.strip() for line in f]
+    return [(text, _game_of(text)) for text in texts if text and not text.startswith("#")]
+
+
+def _game_of(text: str) -> Game:
+    words = text.split()
+    if words and words[0] in ("position", "sfen", "startpos"):
+        return Game.from_usi(text)
+    return Game(text)
+
+
+def main(argv: Sequence[str]) -> int:
+    """``velkorant mate FILE-OR-SFEN [--time-limit S] [--max-nodes N] [--memory-mb M]``: solves
+    the position or every position of the file, one result line each, then a summary."""
+    parser = argparse.ArgumentParser(prog="velkorant mate", description="Solve mating problems by df-pn.")
+    parser.add_argument("source", help="an SFEN, a USI position, or a file of them, one a line")
+    parser.add_argument("--time-limit", type=float, default=None, help="seconds per position")
+    parser.add_argument("--max-nodes", type=int, default=None, help="nodes per position")
+    parser.add_argument("--memory-mb", type=int, default=64, help="the transposition table's size")
+    options = parser.parse_args(list(argv))
+    try:
+        positions = _positions(options.source)
+    except (OSError, ValueError) as e:
+        print(f"velkorant mate: {e}", file=sys.stderr)
+        return 2
+    counts = {"mate": 0, "no_mate": 0, "unknown": 0}
+    start = time.perf_counter()
+    progress = sys.stderr.isatty() and len(positions) > 1
+    for i, (text, game) in enumerate(positions):
+        if progress:
+            print(f"\r{i}/{len(positions)} solved {counts['mate']}", end="", file=sys.stderr, flush=True)
+        result = solve(game, max_nodes=options.max_nodes, time_limit=options.time_limit,
+                       memory_mb=options.memory_mb)
+        counts[result.status] += 1
+        line = " ".join(result.moves)
+        print(f"{text}\t{result.status}\t{len(result.moves)}\t{result.nodes}\t{result.seconds:.3f}\t{line}")
+    if progress:
+        print("\r", end="", file=sys.stderr)
+    print(f"# {len(positions)} positions: {counts['mate']} mate, {counts['no_mate']} no_mate, "
+          f"{counts['unknown']} unknown, {time.perf_counter() - start:.2f} s")
+    return 0
