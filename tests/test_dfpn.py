@@ -121,6 +121,18 @@ def test_solver_agrees_with_plain_search(sfen):
         assert not mates_within(Game(sfen), 5)
 
 
+@pytest.mark.parametrize("sfen", HAND_MADE + problems(21, 60))
+def test_shortest_mate_is_shortest(sfen):
+    result = mate.solve(Game(sfen), max_nodes=300_000, shortest=True)
+    if result.status == "mate":
+        assert_mating_line(sfen, list(result.moves))
+        plies = len(result.moves)
+        assert plies == 1 or not mates_within(Game(sfen), plies - 2)
+        if plies <= 5:
+            assert mates_within(Game(sfen), plies)
+        assert plies <= len(mate.solve(Game(sfen), max_nodes=300_000).moves)
+
+
 def test_pawn_drop_mate_is_no_mate():
     result = mate.solve(Game("3sks3/9/4S4/9/9/9/9/9/9 b P 1"))
     assert result.status == "no_mate"

@@ -157,17 +157,23 @@ public:
     }
 
     MateResult run() {
-        MateResult result;
-        const std::uint64_t root = key_of(boards_[0], attacker_);
-        const Value v = mid(0, attacker_, root, kInf, kInf);
-        if (v.pn == 0) {
-            std::vector<Move> line;
-            if (extract(line) && is_mating_line(boards_.front(), attacker_, line)) {
-                result.status = MateStatus::Mate;
-                result.moves = std::move(line);
+        MateResult result = round(std::max(limits_.max_depth, 1));
+        if (limits_.shortest && result.status == MateStatus::Mate) {
+            // The mate found is within its line's length; a shorter one is sought with the line
+            // limited to 1, 3, 5... plies, the first proved being the shortest. A limit reached
+            // before that leaves the length open: unknown.
+            const int found = static_cast<int>(result.moves.size());
+            for (int depth = 1; depth < found; depth += 2) {
+                MateResult shorter = round(depth);
+                if (shorter.status == MateStatus::Mate) {
+                    result = std::move(shorter);
+                    break;
+                }
+                if (stopped_ || shorter.status == MateStatus::NoMate || !limited_) {
+                    result = MateResult{};  // NoMate here would contradict the proof: trust neither
+                    break;
+                }
             }
-        } else if (v.dn == 0 && v.line >= 0 && !stopped_) {
-            result.status = MateStatus::NoMate;
         }
         result.nodes = nodes_;
         result.seconds = elapsed();
@@ -175,6 +181,30 @@ public:
     }
 
 private:
+    // One search with the line limited to `depth` plies. limited_ tells whether a failure came
+    // from that limit alone.
+    MateResult round(int depth) {
+        MateResult result;
+        depth_ = depth;
+        limited_ = false;
+        on_line_.clear();
+        const Value v = mid(0, attacker_, key_of(boards_[0], attacker_), kInf, kInf);
+        if (v.pn == 0) {
+            std::vector<Move> line;
+            if (extract(line) && is_mating_line(boards_.front(), attacker_, line) &&
+                line.size() <= static_cast<std::size_t>(depth)) {
+                result.status = MateStatus::Mate;
+                result.moves = std::move(line);
+            }
+        } else if (v.dn == 0 && !stopped_) {
+            if (v.line >= 0)
+                result.status = MateStatus::NoMate;
+            else
+                limited_ = true;
+        }
+        return result;
+    }
+
     double elapsed() const {
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
     }
@@ -192,7 +222,7 @@ private:
     Value look_up(std::uint64_t key, const Board& board, Color turn, int ply) {
         if (const Entry* e = known(key, ply)) return value_of(*e);
         if (turn != attacker_ && !has_legal_move(board, turn)) {
-            table_.store(key, 0, kInf, 0, 1);
+            table_.store(slot(key, ply + 1), 0, kInf, 0, 1);
             return Value{0, kInf, 0, kAnyLine};
         }
         return Value{};
@@ -202,7 +232,7 @@ private:
     // to move, until its proof number reaches th_pn or its disproof number th_dn.
     Value mid(int ply, Color side, std::uint64_t key, std::uint32_t th_pn, std::uint32_t th_dn) {
         count();
-        if (ply >= limits_.max_depth) return Value{kInf, 0, 0, -1};
+        if (ply >= depth_) return Value{kInf, 0, 0, -1};
         const std::uint64_t work_before = nodes_;
         lines_[static_cast<std::size_t>(ply)] = line_through(ply, key);
         const bool or_node = side == attacker_;
@@ -215,7 +245,7 @@ private:
         if (moves_->size() == 0) {
             // No check: the attacker fails whatever the line. No reply to a check: mate.
             const Value v = or_node ? Value{kInf, 0, 0, kAnyLine} : Value{0, kInf, 0, kAnyLine};
-            table_.store(key, v.pn, v.dn, 0, 1);
+            table_.store(slot(key, ply), v.pn, v.dn, 0, 1);
             return v;
         }
         std::vector<Child> children(moves_->size());
@@ -301,12 +331,12 @@ private:
             v.line = line >= ply ? kAnyLine : line;
             if (v.line != kAnyLine) {
                 // Holds on this line only: kept for this line.
-                table_.store(key, v.pn, v.dn, static_cast<std::uint32_t>(v.line + 1), nodes_ - work_before + 1,
+                table_.store(slot(key, ply), v.pn, v.dn, static_cast<std::uint32_t>(v.line + 1), nodes_ - work_before + 1,
                              line_through(ply - 1, 0));
                 return v;
             }
         }
-        table_.store(key, v.pn, v.dn, v.length, nodes_ - work_before + 1);
+        table_.store(slot(key, ply), v.pn, v.dn, v.length, nodes_ - work_before + 1);
         return v;
     }
 
@@ -315,7 +345,7 @@ private:
     // searched again.
     bool extract(std::vector<Move>& line) {
         Color side = attacker_;
-        for (int ply = 0; ply < limits_.max_depth; ++ply) {
+        for (int ply = 0; ply <= depth_; ++ply) {
             const std::size_t at = static_cast<std::size_t>(ply);
             lines_[at] = line_through(ply, key_of(boards_[at], side));
             bool found = false;
@@ -336,9 +366,9 @@ private:
                 for (std::size_t i = 0; i < moves_->size(); ++i) {
                     Board next = board;
                     play_legal(next, (*moves_)[i]);
-                    const Entry* e = table_.find(key_of(next, opponent(side)));
+                    const Entry* e = table_.find(slot(key_of(next, opponent(side)), ply + 1));
                     std::uint32_t length = 0;
-                    bool proved = e && e->pn == 0;
+                    bool proved = e && e->pn == 0 && std::int64_t{ply} + 1 + e->length <= depth_;
                     if (proved) length = e->length;
                     if (!proved && side == attacker_ && !has_legal_move(next, opponent(side))) proved = true;
                     if (!proved) {
@@ -365,7 +395,8 @@ private:
     // A hash of the line from the root through the position at `ply` (key `key`; the line above
     // the root for ply -1). Never 0.
     std::uint64_t line_through(int ply, std::uint64_t key) const {
-        if (ply < 0) return 0x9e3779b97f4a7c15;
+        // The depth limit is part of the line: a disproof by the limit holds for that limit only.
+        if (ply < 0) return 0x9e3779b97f4a7c15 ^ (static_cast<std::uint64_t>(depth_) << 32);
         if (key == 0) return lines_[static_cast<std::size_t>(ply)];
         const std::uint64_t above = ply ? lines_[static_cast<std::size_t>(ply) - 1] : line_through(-1, 0);
         std::uint64_t z = (above ^ key) * 0xbf58476d1ce4e5b9;
@@ -373,11 +404,21 @@ private:
         return z ? z : 1;
     }
 
+    // The table's key of the position `key` at `ply`: in a round with a shorter line than the
+    // search's own, what is known of a position holds for the plies left, so they are part of it.
+    std::uint64_t slot(std::uint64_t key, int ply) const {
+        if (depth_ >= std::max(limits_.max_depth, 1)) return key;
+        std::uint64_t z = (key ^ static_cast<std::uint64_t>(depth_ - ply)) * 0x94d049bb133111eb;
+        z ^= z >> 29;
+        return z ? z : 1;
+    }
+
     // The table's entry of a child of the position at `ply`, unless it is a disproof that holds on
-    // another line than this one.
+    // another line than this one, or a mate too long for the depth limit.
     const Entry* known(std::uint64_t key, int ply) const {
-        const Entry* e = table_.find(key);
+        const Entry* e = table_.find(slot(key, ply + 1));
         if (e && e->line && e->line != lines_[static_cast<std::size_t>(ply)]) return nullptr;
+        if (e && e->pn == 0 && std::int64_t{ply} + 1 + e->length > depth_) return nullptr;
         return e;
     }
 
@@ -397,6 +438,8 @@ private:
     std::unordered_map<std::uint64_t, int> on_line_;  // the positions of the current line, by ply
     std::uint64_t nodes_ = 0;
     bool stopped_ = false;
+    int depth_ = 0;  // the plies of the line searched this round
+    bool limited_ = false;
     std::chrono::steady_clock::time_point start_;
 };
 

@@ -30,6 +30,9 @@ struct MateLimits {
     double time_limit = 0;        // seconds; 0 or less: no limit
     std::size_t memory_mb = 64;   // the table's size (at least 1)
     int max_depth = 4000;         // plies of the line searched; deeper lines count as unknown
+    // A shortest mate, the defender resisting longest: the search is repeated with the line
+    // limited to 1, 3, 5... plies until it proves a mate. A limit reached first gives Unknown.
+    bool shortest = false;
 };
 
 struct MateResult {

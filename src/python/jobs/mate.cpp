@@ -1,6 +1,6 @@
 // velkorant._mate: the native mate search under velkorant.mate.
 //
-//   solve(sfen, max_nodes, time_limit, memory_mb) -> (status, moves, nodes, seconds)
+//   solve(sfen, max_nodes, time_limit, memory_mb, shortest) -> (status, moves, nodes, seconds)
 //
 // The side to move of the SFEN attacks. max_nodes 0 and time_limit 0 mean no limit. The search
 // runs without the interpreter lock; Ctrl-C stops it with KeyboardInterrupt.
@@ -39,7 +39,8 @@ PyObject* result_tuple(const MateResult& result) {
 }
 
 PyObject* solve(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-    if (nargs != 4) return PyErr_SetString(PyExc_TypeError, "solve(sfen, max_nodes, time_limit, memory_mb)"), nullptr;
+    if (nargs != 5)
+        return PyErr_SetString(PyExc_TypeError, "solve(sfen, max_nodes, time_limit, memory_mb, shortest)"), nullptr;
     CasterFor<std::string_view> text;
     if (!text.load(args[0])) return nullptr;
     MateLimits limits;
@@ -52,6 +53,9 @@ PyObject* solve(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     if (memory < 1 || memory > (1 << 20))
         return PyErr_Format(PyExc_ValueError, "memory_mb is 1 to %d, not %lld", 1 << 20, memory), nullptr;
     limits.memory_mb = static_cast<std::size_t>(memory);
+    const int shortest = PyObject_IsTrue(args[4]);
+    if (shortest < 0) return nullptr;
+    limits.shortest = shortest != 0;
     // The position is read with the lock held: the text belongs to a Python object.
     std::optional<Game> game;
     if (!run_guarded([&]() -> PyObject* {
@@ -67,7 +71,7 @@ PyObject* solve(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
 
 PyMethodDef functions[] = {
     {"solve", job::fastcall<&solve>(), METH_FASTCALL,
-     "solve(sfen, max_nodes, time_limit, memory_mb, /)\n--\n\nSearches for a mate by the side to move: "
+     "solve(sfen, max_nodes, time_limit, memory_mb, shortest, /)\n--\n\nSearches for a mate by the side to move: "
      "(status, USI moves, nodes, seconds)."},
     {},
 };
