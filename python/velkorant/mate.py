@@ -93,13 +93,14 @@ def _game_of(text: str) -> Game:
 
 
 def main(argv: Sequence[str]) -> int:
-    """``velkorant mate FILE-OR-SFEN [--time-limit S] [--max-nodes N] [--memory-mb M]``: solves
+    """``velkorant mate FILE-OR-SFEN [--time-limit S] [--max-nodes N] [--memory-mb M] [--shortest]``: solves
     the position or every position of the file, one result line each, then a summary."""
     parser = argparse.ArgumentParser(prog="velkorant mate", description="Solve mating problems by df-pn.")
     parser.add_argument("source", help="an SFEN, a USI position, or a file of them, one a line")
     parser.add_argument("--time-limit", type=float, default=None, help="seconds per position")
     parser.add_argument("--max-nodes", type=int, default=None, help="nodes per position")
     parser.add_argument("--memory-mb", type=int, default=64, help="the transposition table's size")
+    parser.add_argument("--shortest", action="store_true", help="a shortest mate (the defender resisting longest)")
     options = parser.parse_args(list(argv))
     try:
         positions = _positions(options.source)
@@ -113,7 +114,7 @@ def main(argv: Sequence[str]) -> int:
         if progress:
             print(f"\r{i}/{len(positions)} solved {counts['mate']}", end="", file=sys.stderr, flush=True)
         result = solve(game, max_nodes=options.max_nodes, time_limit=options.time_limit,
-                       memory_mb=options.memory_mb)
+                       memory_mb=options.memory_mb, shortest=options.shortest)
         counts[result.status] += 1
         line = " ".join(result.moves)
         print(f"{text}\t{result.status}\t{len(result.moves)}\t{result.nodes}\t{result.seconds:.3f}\t{line}")
