@@ -74,8 +74,21 @@ bool checks(const Target& t, const Board& board, Color side, Move move) {
 bool gives_check(const Board& board, Color side, Move move) { return checks(target_of(board, side), board, side, move); }
 
 void check_moves(const Board& board, Color side, MoveList& out) {
-    legal_moves(board, side, out);
     const Target t = target_of(board, side);
+    if (t.played) {
+        legal_moves(board, side, out);
+    } else {
+        // A drop checks only from a square whence its kind reaches a king: one the same kind of
+        // the other side reaches from the king.
+        u128 squares[kKinds] = {};
+        for (u128 kings = t.kings; kings;) {
+            const unsigned k = lowest_index(kings);
+            kings &= ~bit(k);
+            for (int kind = 1; kind < kKinds; ++kind)
+                squares[kind] |= attacks(t.us ^ 1, static_cast<Kind>(kind), k, t.occupied);
+        }
+        legal_moves_dropping_on(board, side, out, squares);
+    }
     // Kept in place: the checks are a prefix of the list, in their order.
     std::uint16_t* const words = out.data();
     std::size_t kept = 0;

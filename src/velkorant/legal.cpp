@@ -441,6 +441,17 @@ struct Writer {
     }
 };
 
+// Writes the moves with the drops of each kind cut to its squares.
+struct DropMasked {
+    Writer writer;
+    const u128 (&squares)[kKinds];
+    void board(unsigned s, u128 plain, u128 promoting) { writer.board(s, plain, promoting); }
+    void drops(unsigned code, u128 targets) {
+        const Kind kind = Move::drop_of(code, lowest_index(targets)).get_piece().piece_type;
+        if ((targets &= squares[number(kind)])) writer.drops(code, targets);
+    }
+};
+
 // Tells whether any move comes out, and stops the generator at the first piece that has one.
 struct Any {
     bool found = false;
@@ -503,6 +514,13 @@ void legal_moves(const Board& board, Color side, MoveList& out) {
     out.clear();
     Writer writer{out};
     generate(board, us, writer);
+}
+
+void legal_moves_dropping_on(const Board& board, Color side, MoveList& out, const u128 (&drop_squares)[kKinds]) {
+    const int us = side_of(side);
+    out.clear();
+    DropMasked sink{Writer{out}, drop_squares};
+    generate(board, us, sink);
 }
 
 std::uint64_t count_legal_moves(const Board& board, Color side) { return count_moves(board, side_of(side)); }

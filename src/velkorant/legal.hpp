@@ -26,6 +26,10 @@ bool in_check(const Board& board, Color side);
 // defender without a legal reply (a pawn drop that checks but does not mate is legal).
 void legal_moves(const Board& board, Color side, MoveList& out);
 
+// legal_moves with each kind's drops only onto its member of `drop_squares` (by kind number),
+// the rest in the same order.
+void legal_moves_dropping_on(const Board& board, Color side, MoveList& out, const u128 (&drop_squares)[kKinds]);
+
 // How many moves legal_moves lists, counted without listing them.
 std::uint64_t count_legal_moves(const Board& board, Color side);
 // Whether legal_moves lists any move, found without looking further than the first.
