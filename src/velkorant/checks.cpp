@@ -78,16 +78,20 @@ void check_moves(const Board& board, Color side, MoveList& out) {
     if (t.played) {
         legal_moves(board, side, out);
     } else {
-        // A drop checks only from a square whence its kind reaches a king: one the same kind of
-        // the other side reaches from the king.
+        // A piece checks directly only from a square whence its kind reaches a king: one the
+        // same kind of the other side reaches from the king. A piece off every line through the
+        // king uncovers nothing, and leaving its square changes no line from the king, so its
+        // moves are cut to those squares; the pieces on the lines keep all theirs, tried below.
         u128 squares[kKinds] = {};
+        u128 lines = 0;
         for (u128 kings = t.kings; kings;) {
             const unsigned k = lowest_index(kings);
             kings &= ~bit(k);
+            lines |= kTables.lines[0][k] | kTables.lines[1][k];
             for (int kind = 1; kind < kKinds; ++kind)
                 squares[kind] |= attacks(t.us ^ 1, static_cast<Kind>(kind), k, t.occupied);
         }
-        legal_moves_dropping_on(board, side, out, squares);
+        legal_moves_onto(board, side, out, squares, lines);
     }
     // Kept in place: the checks are a prefix of the list, in their order.
     std::uint16_t* const words = out.data();

@@ -441,11 +441,20 @@ struct Writer {
     }
 };
 
-// Writes the moves with the drops of each kind cut to its squares.
-struct DropMasked {
+// Writes the moves cut to the squares of the kind each piece has on arrival.
+struct Masked {
     Writer writer;
+    const Board& position;
     const u128 (&squares)[kKinds];
-    void board(unsigned s, u128 plain, u128 promoting) { writer.board(s, plain, promoting); }
+    u128 free;
+    void board(unsigned s, u128 plain, u128 promoting) {
+        if (!(free & bit(s))) {
+            const Kind kind = position.square_kinds[s];
+            plain &= squares[number(kind)];
+            if (promoting) promoting &= squares[number(promoted(kind))];
+        }
+        if (plain | promoting) writer.board(s, plain, promoting);
+    }
     void drops(unsigned code, u128 targets) {
         const Kind kind = Move::drop_of(code, lowest_index(targets)).get_piece().piece_type;
         if ((targets &= squares[number(kind)])) writer.drops(code, targets);
@@ -516,10 +525,10 @@ void legal_moves(const Board& board, Color side, MoveList& out) {
     generate(board, us, writer);
 }
 
-void legal_moves_dropping_on(const Board& board, Color side, MoveList& out, const u128 (&drop_squares)[kKinds]) {
+void legal_moves_onto(const Board& board, Color side, MoveList& out, const u128 (&squares)[kKinds], u128 free) {
     const int us = side_of(side);
     out.clear();
-    DropMasked sink{Writer{out}, drop_squares};
+    Masked sink{Writer{out}, board, squares, free};
     generate(board, us, sink);
 }
 
