@@ -309,6 +309,7 @@ RESULTS = {
     "from_board": SAME, "from_usi": SAME, "sfen": str, "usi": str, "legal_moves": list, "is_legal": bool,
     "push": type(None), "push_usi": Move, "pop": Move, "is_check": bool, "outcome": (type(None), tuple),
     "repetition_count": int, "can_declare": bool, "perft": int, "_from_word": Move,
+    "check_moves": list, "mate_in_one": (type(None), Move),
     "to_hcp": bytes, "to_psfen": bytes, "from_hcp": SAME, "from_psfen": SAME,
     "turn": ColorType, "ply": int, "board": Board, "history": list,
 }

@@ -412,6 +412,14 @@ class Game:
         """A new list of the legal moves of the side to move, in ``search_moves`` order."""
     def is_legal(self, move: Move) -> bool:
         """Whether ``move`` is a legal move of the side to move."""
+    def check_moves(self) -> list[Move]:
+        """A new list of the legal moves of the side to move that give check, in
+        ``legal_moves`` order."""
+    def mate_in_one(self) -> Move | None:
+        """The first legal move, in ``legal_moves`` order, that checkmates, else ``None``.
+
+        A pawn drop never does (it is illegal when it mates), and a side whose opponent has no
+        king never mates."""
     def push(self, move: Move) -> None:
         """Play a legal move. An illegal one raises ``ValueError`` naming it and why, and
         changes nothing."""

@@ -57,6 +57,8 @@ PyTypeObject* create_type_of<Game>() {
         method<"usi", &Game::usi>(),
         method<"legal_moves", static_cast<MoveList (Game::*)() const>(&Game::legal_moves)>(),
         method<"is_legal", &Game::is_legal, "move">(),
+        method<"check_moves", &Game::check_moves>(),
+        method<"mate_in_one", &Game::mate_in_one>(),
         method<"push", &Game::push, "move">(),
         method<"push_usi", &Game::push_usi, "usi">(),
         method<"pop", &Game::pop>(),

@@ -5,6 +5,7 @@
 #include <array>
 #include <limits>
 
+#include "velkorant/checks.hpp"
 #include "velkorant/errors.hpp"
 #include "velkorant/legal.hpp"
 
@@ -173,6 +174,14 @@ MoveList Game::legal_moves() const {
     legal_moves(out);
     return out;
 }
+
+MoveList Game::check_moves() const {
+    MoveList out;
+    velkorant::check_moves(board_, turn_, out);
+    return out;
+}
+
+std::optional<Move> Game::mate_in_one() const { return velkorant::mate_in_one(board_, turn_); }
 
 bool Game::is_legal(Move move) const { return velkorant::is_legal(board_, turn_, move); }
 

@@ -71,6 +71,10 @@ public:
     void legal_moves(MoveList& out) const;
     MoveList legal_moves() const;
     bool is_legal(Move move) const;
+    // The legal moves that give check, in legal_moves order.
+    MoveList check_moves() const;
+    // The first legal move, in legal_moves order, that checkmates; none when there is none.
+    std::optional<Move> mate_in_one() const;
     // Plays a legal move. An illegal one is a ValueError naming the move and why; the game is
     // unchanged. An ended game still takes moves: outcome() reads the current position.
     void push(Move move);

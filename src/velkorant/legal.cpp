@@ -441,6 +441,26 @@ struct Writer {
     }
 };
 
+// Writes the moves cut to the squares of the kind each piece has on arrival.
+struct Masked {
+    Writer writer;
+    const Board& position;
+    const u128 (&squares)[kKinds];
+    u128 free;
+    void board(unsigned s, u128 plain, u128 promoting) {
+        if (!(free & bit(s))) {
+            const Kind kind = position.square_kinds[s];
+            plain &= squares[number(kind)];
+            if (promoting) promoting &= squares[number(promoted(kind))];
+        }
+        if (plain | promoting) writer.board(s, plain, promoting);
+    }
+    void drops(unsigned code, u128 targets) {
+        const Kind kind = Move::drop_of(code, lowest_index(targets)).get_piece().piece_type;
+        if ((targets &= squares[number(kind)])) writer.drops(code, targets);
+    }
+};
+
 // Tells whether any move comes out, and stops the generator at the first piece that has one.
 struct Any {
     bool found = false;
@@ -503,6 +523,13 @@ void legal_moves(const Board& board, Color side, MoveList& out) {
     out.clear();
     Writer writer{out};
     generate(board, us, writer);
+}
+
+void legal_moves_onto(const Board& board, Color side, MoveList& out, const u128 (&squares)[kKinds], u128 free) {
+    const int us = side_of(side);
+    out.clear();
+    Masked sink{Writer{out}, board, squares, free};
+    generate(board, us, sink);
 }
 
 std::uint64_t count_legal_moves(const Board& board, Color side) { return count_moves(board, side_of(side)); }

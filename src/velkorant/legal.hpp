@@ -26,6 +26,11 @@ bool in_check(const Board& board, Color side);
 // defender without a legal reply (a pawn drop that checks but does not mate is legal).
 void legal_moves(const Board& board, Color side, MoveList& out);
 
+// legal_moves cut to the moves that end on a member of `squares` for the kind the piece has
+// there (by kind number): each drop, and each board move but those of the pieces in `free`,
+// which keep all theirs. The moves kept come in legal_moves order.
+void legal_moves_onto(const Board& board, Color side, MoveList& out, const u128 (&squares)[kKinds], u128 free);
+
 // How many moves legal_moves lists, counted without listing them.
 std::uint64_t count_legal_moves(const Board& board, Color side);
 // Whether legal_moves lists any move, found without looking further than the first.

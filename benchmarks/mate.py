@@ -1,0 +1,73 @@
+"""Checks and mate in one against cshogi, side by side on the same positions, as ratios.
+
+    OPENBLAS_NUM_THREADS=1 PYTHONPATH=build-h python benchmarks/mate.py [GAMES]
+
+The positions are those along seeded random legal games (GAMES of them, 200 plies at most),
+out of check for mate in one, since cshogi's mate_move_in_1ply answers only there. Each row
+group is a function returning rows (name, seconds of velkorant, seconds of cshogi), so the
+solver's rows can join the table.
+"""
+import random
+import sys
+import time
+
+import cshogi
+
+from velkorant import Game
+
+
+def positions(games: int) -> list[str]:
+    rng = random.Random(3)
+    out = []
+    for _ in range(games):
+        game = Game()
+        for _ in range(200):
+            moves = game.legal_moves()
+            if not moves:
+                break
+            out.append(game.sfen())
+            game.push(rng.choice(moves))
+    return out
+
+
+def best_of(run, repeat=5) -> float:
+    times = []
+    for _ in range(repeat):
+        start = time.perf_counter()
+        run()
+        times.append(time.perf_counter() - start)
+    return min(times)
+
+
+def mate_rows(sfens: list[str]) -> list[tuple[str, float, float]]:
+    quiet = [s for s in sfens if not Game(s).is_check()]
+    ours = [Game(s).mate_in_one for s in quiet]
+    theirs = [cshogi.Board(s).mate_move_in_1ply for s in quiet]
+    found = sum(f() is not None for f in ours), sum(bool(f()) for f in theirs)
+    name = f"mate in one, {len(quiet)} positions (mates found {found[0]} / {found[1]})"
+    return [(name, best_of(lambda: [f() for f in ours]), best_of(lambda: [f() for f in theirs]))]
+
+
+def check_rows(sfens: list[str]) -> list[tuple[str, float, float]]:
+    ours = [Game(s).check_moves for s in sfens]
+    theirs = [cshogi.Board(s) for s in sfens]
+    count = sum(len(f()) for f in ours), sum(len(list(b.check_moves)) for b in theirs)
+    name = f"check moves, {len(sfens)} positions (checks {count[0]} / {count[1]})"
+    return [(name, best_of(lambda: [f() for f in ours]), best_of(lambda: [list(b.check_moves) for b in theirs]))]
+
+
+ROWS = [mate_rows, check_rows]
+
+
+def main() -> None:
+    games = int(sys.argv[1]) if len(sys.argv) > 1 else 50
+    sfens = positions(games)
+    print(f"| workload | velkorant ms | cshogi ms | cshogi / velkorant |")
+    print(f"|---|---:|---:|---:|")
+    for group in ROWS:
+        for name, ours, theirs in group(sfens):
+            print(f"| {name} | {ours * 1e3:.1f} | {theirs * 1e3:.1f} | {theirs / ours:.2f} |")
+
+
+if __name__ == "__main__":
+    main()
