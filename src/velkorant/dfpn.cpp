@@ -6,6 +6,7 @@
 #include <memory>
 #include <unordered_map>
 
+#include "velkorant/checks.hpp"
 #include "velkorant/legal.hpp"
 
 namespace velkorant {
@@ -64,17 +65,10 @@ std::uint64_t key_of(const Board& board, Color turn) {
     return key ? key : 1;
 }
 
-// The attacker's moves at an OR node: its legal moves after which the other side is in check.
-// Every search step lists them here and only here, so that a dedicated generator of checks can
-// take this function's place.
-void attacker_checks(const Board& board, Color side, MoveList& all, MoveList& out) {
-    legal_moves(board, side, all);
+// The attacker's moves at an OR node: its legal moves that give check, in legal_moves order.
+void attacker_checks(const Board& board, Color side, MoveList& out) {
     out.clear();
-    for (std::size_t i = 0; i < all.size(); ++i) {
-        Board next = board;
-        play_legal(next, all[i]);
-        if (in_check(next, opponent(side))) out.push_back(all[i]);
-    }
+    check_moves(board, side, out);
 }
 
 // What the table knows of a position: its numbers, the length of the mate when proved (moves
@@ -149,7 +143,7 @@ class Solver {
 public:
     Solver(const Board& board, Color attacker, const MateLimits& limits, Checkpoint& checkpoint)
         : attacker_(attacker), limits_(limits), checkpoint_(checkpoint), table_(limits.memory_mb),
-          all_(std::make_unique<MoveList>()), moves_(std::make_unique<MoveList>()),
+          moves_(std::make_unique<MoveList>()),
           start_(std::chrono::steady_clock::now()) {
         boards_.resize(static_cast<std::size_t>(std::max(limits.max_depth, 1)) + 2);
         boards_[0] = board;
@@ -239,7 +233,7 @@ private:
         const Board& board = boards_[static_cast<std::size_t>(ply)];
         Board& next = boards_[static_cast<std::size_t>(ply) + 1];
         if (or_node)
-            attacker_checks(board, side, *all_, *moves_);
+            attacker_checks(board, side, *moves_);
         else
             legal_moves(board, side, *moves_);
         if (moves_->size() == 0) {
@@ -357,7 +351,7 @@ private:
                 }
                 const Board& board = boards_[at];
                 if (side == attacker_)
-                    attacker_checks(board, side, *all_, *moves_);
+                    attacker_checks(board, side, *moves_);
                 else
                     legal_moves(board, side, *moves_);
                 if (side != attacker_ && moves_->size() == 0) return true;  // checkmate
@@ -432,7 +426,7 @@ private:
     const MateLimits& limits_;
     Checkpoint& checkpoint_;
     Table table_;
-    std::unique_ptr<MoveList> all_, moves_;
+    std::unique_ptr<MoveList> moves_;
     std::vector<Board> boards_;                     // the position at each ply of the current line
     std::vector<std::uint64_t> lines_;              // line_through each ply of the current line
     std::unordered_map<std::uint64_t, int> on_line_;  // the positions of the current line, by ply
