@@ -349,3 +349,14 @@ def test_hostile_kif(text, line):
     with pytest.raises(RecordError) as info:
         records.loads(text, "kif")
     assert info.value.line == line
+
+
+@pytest.mark.parametrize("fmt", records.FORMATS)
+def test_several_records_in_one_text_read_back_or_are_refused(fmt):
+    games = [records.loads("startpos moves 7g7f 3c3d", "usi"), records.loads("startpos moves 2g2f", "usi")]
+    if fmt in ("kif", "ki2", "jkf"):
+        with pytest.raises(ValueError, match="holds one game, not 2"):
+            records.dumps_all(games, fmt)
+        games = games[:1]
+    back = records.loads_all(records.dumps_all(games, fmt), fmt)
+    assert [r.dumps(fmt) for r in back] == [r.dumps(fmt) for r in games]

@@ -409,7 +409,14 @@ def loads_all(data: str | bytes, format: Format | None = None, encoding: str | N
 
 
 def dumps_all(records: Sequence[Record], format: Format) -> str:
-    """Several records as one text: CSA games separated by a line ``/``, other formats one after
-    another."""
+    """Several records as one text that ``loads_all`` reads back: CSA games separated by a line
+    ``/``, USI and SFEN a line each. KIF, KI2 and JKF hold one game a text: asking for several of
+    them is a ValueError (write a file per game)."""
+    if format not in _SEVERAL and len(records) > 1:
+        raise ValueError(f"a {format.upper()} text holds one game, not {len(records)}: write one text per game")
     texts = [record.dumps(format) for record in records]
     return "/\n".join(texts) if format == "csa" else "".join(texts)
+
+
+# The formats whose one text holds several games.
+_SEVERAL: tuple[Format, ...] = ("csa", "usi", "sfen")
