@@ -652,8 +652,8 @@ def play(black: Player, white: Player, *, start: Game | str | None = None, clock
     SFEN or a USI position (``startpos moves ...``; its moves are in the record too), the
     initial position when not given. The game ends by the rules (``Game.outcome()``), a
     resignation, a declaration (``bestmove win`` where ``Game.can_declare()``), a loss on
-    ``clock``, a fault (see ``GameResult``: the player at fault loses), ``max_plies`` moves in
-    all (a draw), or ``adjudicate``: called before each move with the game and the engines'
+    ``clock``, a fault (see ``GameResult``: the player at fault loses), ``max_plies`` moves
+    played (a draw; the moves of ``start`` do not count), or ``adjudicate``: called before each move with the game and the engines'
     infos of each move so far (``None`` for a function's or the start's moves), it may return
     ``(winner, reason)``; a draw is taken at once, a win when the loser is to move.
 
@@ -731,6 +731,7 @@ def play(black: Player, white: Player, *, start: Game | str | None = None, clock
             else:
                 result = end(_other(mover), "illegal_move", mover, f"{_name(player)} declares a win the rules refuse")
             break
+        before = game.copy()
         try:
             game.push_usi(move)
         except ValueError as error:
@@ -739,7 +740,7 @@ def play(black: Player, white: Player, *, start: Game | str | None = None, clock
             break
         plies += 1
         infos.append(info)
-        node = node.add_variation(move, info.comment() if info is not None else "", round(elapsed, 3))
+        node = node.add_variation(move, _evaluation(before, move, info), round(elapsed, 3))
     record.result = result
     record.winner = _DRAW if result.winner is None else result.winner
     record.ending = _ENDINGS[result.reason]
@@ -756,6 +757,31 @@ def play(black: Player, white: Player, *, start: Game | str | None = None, clock
             except EngineError:
                 pass
     return record
+
+
+_CSA_MOVE = re.compile(r"^[+-]\d{4}[A-Z]{2}$", re.M)
+
+
+def _evaluation(game: Game, move: str, info: Info | None) -> str:
+    """The comment on an engine's move: as Floodgate writes it (``** <score from Black's side>
+    <the rest of the PV in CSA>``), then the info in words (``Info.comment``)."""
+    if info is None or (info.score_cp is None and info.score_mate is None):
+        return info.comment() if info is not None else ""
+    score = info.score_cp if info.score_mate is None else (100000 if info.score_mate > 0 else -100000)
+    assert score is not None
+    if game.turn == ColorType.White:
+        score = -score
+    line = Record(game.sfen())
+    node = line.root
+    replay = game.copy()
+    for played in info.pv if info.pv[:1] == (move,) else ():
+        try:
+            replay.push_usi(played)
+        except ValueError:
+            break
+        node = node.add_variation(played)
+    pv = _CSA_MOVE.findall(line.dumps("csa"))[1:]
+    return f"** {' '.join([str(score)] + pv)}\n{info.comment()}"
 
 
 def _start_game(start: Game | str | None) -> Game:

@@ -2,7 +2,7 @@
 
     python tests/support/fake_engine.py [--name NAME] [--seed N] [--ready-delay SECONDS] [N:ACTION ...]
 
-It declares a few options (and writes each one set to its error stream as ``set NAME VALUE``)
+It declares a few options (and writes each one set, and each ``go``, to its error stream)
 and answers every ``go`` with a random legal move (velkorant's, from a seeded generator) and an
 ``info`` line, except at its own N-th ``go`` (1 for its first move of the process), where ACTION
 is one of:
@@ -15,7 +15,8 @@ is one of:
     win        bestmove win (a declaration, whether or not the rules allow it)
     none       bestmove (none)
     late:S     sleeps S seconds, then answers
-    say:TEXT   writes TEXT instead of its answer (underscores stand for spaces)
+    say:TEXT   writes TEXT between its info and its bestmove (underscores stand for spaces,
+               "|" separates lines)
 
 ``--ready-delay`` makes every ``readyok`` come that many seconds late. ``command(...)`` gives the
 argument list that starts it with this Python.
@@ -74,6 +75,7 @@ def main(argv: list[str]) -> int:
         elif words[0] == "position":
             game = velkorant.Game.from_usi(line.split(None, 1)[1])
         elif words[0] == "go":
+            print(line.strip(), file=sys.stderr, flush=True)
             searches += 1
             action = cues.get(searches, "")
             if action == "die":
@@ -85,9 +87,6 @@ def main(argv: list[str]) -> int:
                 return 0
             if action.startswith("late:"):
                 time.sleep(float(action[5:]))
-            if action.startswith("say:"):
-                say(action[4:].replace("_", " "))
-                continue
             moves = game.legal_moves()
             best = rng.choice(moves).usi() if moves else "resign"
             if action == "illegal":
@@ -101,7 +100,10 @@ def main(argv: list[str]) -> int:
             elif action == "none":
                 best = "(none)"
             say(f"info depth 1 seldepth 2 score cp {rng.randint(-50, 50)} nodes {len(moves)} nps 1000 time 1"
-                f" pv {best}", f"bestmove {best}")
+                f" pv {best}")
+            if action.startswith("say:"):
+                say(*action[4:].replace("_", " ").split("|"))
+            say(f"bestmove {best}")
         elif words[0] == "quit":
             return 0
     return 0
