@@ -1,63 +1,63 @@
-"""velkorant.Game against real shogi engines: games, legal perft and the end-of-game verdict.
+"""velkorant.usi against real shogi engines, and velkorant.Game refereeing them.
 
 Short games between fairy-stockfish and gpsusi, and between each of them and a seeded random
-player, are refereed by Game: every engine move must be accepted by push_usi. In every position
+player, are played by ``usi.play``: no engine may be found at fault (every move accepted by
+push_usi, no refused declaration, no "no move" while velkorant lists some). In every position
 of those games velkorant's legal moves must be fairy-stockfish's (``go perft 1``) less the pawn
 drops that mate, and a position velkorant calls lost (no legal move) must be one where the
-engines have no move either. Legal perft to depth 2 and 3 is compared with fairy-stockfish on
-positions from random legal games and on hand-made ones for checks, pins and mating pawn drops.
+engines have no move either. The records are read back by velkorant and by cshogi. Legal perft
+to depth 2 and 3 is compared with fairy-stockfish on positions from random legal games and on
+hand-made ones for checks, pins and mating pawn drops.
 
 Each engine test is skipped when its engine is not installed
 (``apt-get install -y fairy-stockfish gpsshogi``).
 """
+import importlib.util
 import random
-import sys
+import shutil
+from pathlib import Path
 
 import pytest
 
 import velkorant
+from velkorant import records, usi
 
 from support import engines_usi
 
-usi_match = engines_usi.load_usi_match()
-
-pytestmark = [
-    pytest.mark.skipif(usi_match is None, reason="examples/usi_match.py is not beside the tests"),
-    pytest.mark.skipif(not hasattr(velkorant, "Game"), reason="velkorant has no Game"),
-]
-
 MS = 50  # engine time per move
+# gpsusi searches to a fixed depth whatever its time: a wide margin keeps its games off the clock.
+CLOCK = usi.Clock(byoyomi=MS, margin=5000)
+ENGINES = {"fairy-stockfish": ("/usr/games/fairy-stockfish", {"Threads": 1}),
+           "gpsusi": ("/usr/games/gpsusi", {"Thread": 1})}
 
 
-def installed(name):
-    setup = usi_match.engine_setup(name)
-    if setup is None:
+def start(name, **kwargs):
+    command, options = ENGINES[name]
+    if shutil.which(command) is None:
         pytest.skip(f"{name} is not installed (apt-get install -y fairy-stockfish gpsshogi)")
-    return setup
+    return usi.Engine(command, options=options, name=name, **kwargs)
 
 
 @pytest.fixture(scope="module")
 def fairy():
     """A fairy-stockfish process of its own, asked only for perft."""
-    setup = installed("fairy-stockfish")
-    with usi_match.Engine(setup.command, "fairy-stockfish perft", setup.options(MS)) as engine:
+    with start("fairy-stockfish", timeout=60) as engine:
         yield engine
 
 
 @pytest.fixture(scope="module")
-def players():
-    """Engine players started on first use, closed after the module's tests."""
+def engines():
+    """Engines started on first use, ended after the module's tests."""
     started = {}
 
-    def player(name):
+    def engine(name):
         if name not in started:
-            installed(name)
-            started[name] = usi_match.EnginePlayer.start(name, MS)
+            started[name] = start(name)
         return started[name]
 
-    yield player
-    for player_ in started.values():
-        player_.close()
+    yield engine
+    for engine_ in started.values():
+        engine_.quit()
 
 
 def check_position(game, fairy):
@@ -80,34 +80,59 @@ def check_position(game, fairy):
 
 
 def refereed_game(black, white, fairy, max_plies, engines):
-    """One game with every position checked; at a lost position each engine is asked to move."""
-    result = usi_match.play_game(black, white, max_plies,
-                                 on_position=lambda game: check_position(game, fairy))
+    """One game with every position checked, and its record read back by velkorant and cshogi;
+    at a lost position each engine is asked to move."""
+    record = usi.play(black, white, clock=CLOCK, max_plies=max_plies)
+    result = record.result
+    assert (result.fault, result.message) == (None, ""), record.dumps("csa")
+    final = record.game()
+    game = velkorant.Game()
+    for move in record.moves:
+        check_position(game, fairy)
+        game.push_usi(move)
+    check_position(game, fairy)
     if result.reason in ("checkmate", "no_legal_moves"):
-        final = velkorant.Game.from_usi(result.position)
         for engine in engines:
-            assert engine.choose(final).kind in ("resign", "win", "none"), result.position
-    replay = velkorant.Game.from_usi(result.position)
-    assert (replay.usi(), len(replay.history)) == (result.position, result.plies)
-    return result
+            assert engine.go(final, byoyomi=MS).bestmove in ("resign", "win", "none"), final.usi()
+    text = record.dumps("csa")
+    again = records.loads(text)
+    assert (again.moves, again.ending, again.winner, len(record.moves)) == (
+        record.moves, record.ending, record.winner, result.plies)
+    times = [node.time for node in again.root.main_line()]
+    assert all(t is not None and t >= 0 for t in times), text
+    cshogi_csa = pytest.importorskip("cshogi.CSA")
+    theirs = cshogi_csa.Parser.parse_str(text)[0]
+    import cshogi
+    assert [cshogi.move_to_usi(m) for m in theirs.moves] == record.moves
+    # Each engine move's evaluation, as Floodgate writes it: the score from Black's side.
+    for node, comment in zip(again.root.main_line(), theirs.comments):
+        if comment:
+            assert node.comment.startswith("** " + comment), text
+    return record
 
 
-def test_engine_against_engine(fairy, players):
-    first, second = players("fairy-stockfish"), players("gpsusi")
-    for number in (1, 2):
-        black, white = (first, second) if number == 1 else (second, first)
-        refereed_game(black, white, fairy, 16, (first, second))
+def test_engine_against_engine(fairy, engines):
+    first, second = engines("fairy-stockfish"), engines("gpsusi")
+    for black, white in ((first, second), (second, first)):
+        record = refereed_game(black, white, fairy, 16, (first, second))
+        assert record.headers["black"] == black.name
+        assert sum(1 for node in record.root.main_line() if node.comment.startswith("** ")) >= 4
 
 
 @pytest.mark.parametrize("name, games", [("fairy-stockfish", 2), ("gpsusi", 1)])
-def test_engine_against_random_player(fairy, players, name, games):
-    engine, random_player = players(name), usi_match.RandomPlayer(seed=7)
+def test_engine_against_random_player(fairy, engines, name, games):
+    engine, rng = engines(name), random.Random(7)
+
+    def random_player(game):
+        return rng.choice(game.legal_moves()).usi()
+
     for number in range(games):
         colour = number % 2
         black, white = (engine, random_player) if colour == 0 else (random_player, engine)
-        result = refereed_game(black, white, fairy, 256, (engine,))
+        record = refereed_game(black, white, fairy, 256, (engine,))
         # Any engine mates a random mover long before the ply cap.
-        assert (result.winner, result.reason != "max_plies") == (colour, True), result.position
+        result = record.result
+        assert (int(result.winner), result.reason != "max_plies") == (colour, True), record.moves
 
 
 def random_positions(count, seed):
@@ -195,69 +220,41 @@ DECLARATIONS = [
 
 
 @pytest.mark.parametrize("sfen", DECLARATIONS)
-def test_declaration_agrees_with_gpsusi(players, sfen):
+def test_declaration_agrees_with_gpsusi(engines, sfen):
     game = velkorant.Game(sfen)
-    assert (players("gpsusi").choose(game).kind == "win") == game.can_declare()
+    assert (engines("gpsusi").go(game, byoyomi=MS).bestmove == "win") == game.can_declare()
 
 
-# A stand-in engine that answers every "go" with the given line, or dies, or stays silent.
-FAKE_ENGINE = """
-import sys
-answer = sys.argv[1]
-for line in sys.stdin:
-    word = line.split()[:1]
-    if word == ["usi"]:
-        print("id name fake", "usiok", sep="\\n", flush=True)
-    elif word == ["isready"]:
-        print("readyok", flush=True)
-    elif word == ["go"]:
-        if answer == "exit":
-            sys.exit(3)
-        if answer != "silent":
-            print(answer, flush=True)
-    elif word == ["quit"]:
-        break
-"""
+def test_a_declaration_ends_the_game(engines):
+    gpsusi = engines("gpsusi")
+    record = usi.play(gpsusi, gpsusi, start=DECLARATIONS[0], clock=CLOCK, max_plies=1)
+    assert (record.result.reason, int(record.result.winner), record.result.plies) == ("declaration", 0, 0)
+    again = records.loads(record.dumps("csa"))
+    assert (again.ending, int(again.winner), again.start) == ("declaration", 0, DECLARATIONS[0])
 
 
-@pytest.mark.parametrize("answer, error, words", [
-    ("exit", "EngineError", "exited"),
-    ("silent", "EngineError", "time-out"),
-    ("bestmove 9z9y", "EngineError", "not a USI move"),
-    ("bestmove", "EngineError", "without a move"),
-    ("bestmove 5a5b", "MatchError", "illegal"),
-    ("bestmove win", "MatchError", "declares a win"),
-    ("bestmove (none)", "MatchError", "has no move"),
-])
-def test_engine_failures_stop_the_game(answer, error, words):
-    engine = usi_match.Engine([sys.executable, "-c", FAKE_ENGINE, answer], "fake")
-    engine.timeout = 0.5  # how long a silent engine is waited for after "go"
-    player = usi_match.EnginePlayer(engine, usi_match.EngineSetup(engine.command), 10)
-    try:
-        with pytest.raises(getattr(usi_match, error)) as raised:
-            usi_match.play_game(player, usi_match.RandomPlayer(seed=1), 8)
-    finally:
-        player.close()
-    assert words in str(raised.value) and "fake" in str(raised.value)
-    if error == "MatchError":
-        assert f"position startpos\nsfen {velkorant.Game().sfen()}" in str(raised.value)
+def test_mate_search(engines):
+    gpsusi = engines("gpsusi")
+    mate = velkorant.Game("7nl/5+P1k1/6ppp/9/9/9/9/9/4K4 b GS 1")
+    line = gpsusi.go_mate(mate, timeout=5)
+    for move in line:
+        mate.push_usi(move)
+    assert mate.outcome() is not None and int(mate.outcome()[0]) == 0
+    assert gpsusi.go_mate(velkorant.Game("4k4/9/9/9/9/9/9/9/4K4 b - 1"), timeout=1) is None
 
 
-def test_resignation_ends_the_game():
-    engine = usi_match.Engine([sys.executable, "-c", FAKE_ENGINE, "bestmove resign"], "fake")
-    player = usi_match.EnginePlayer(engine, usi_match.EngineSetup(engine.command), 10)
-    try:
-        result = usi_match.play_game(usi_match.RandomPlayer(seed=1), player, 8)
-    finally:
-        player.close()
-    assert (result.winner, result.reason, result.plies) == (usi_match.BLACK, "resign", 1)
-
-
-def test_command_line_match(players, capsys):
-    installed("fairy-stockfish")
-    assert usi_match.main(["--engine", "fairy-stockfish", "--random", "--games", "1",
-                           "--byoyomi", str(MS)]) == 0
+def test_example_match(engines, tmp_path, capsys):
+    engines("fairy-stockfish")  # skips when it is not installed
+    path = Path(__file__).resolve().parents[1] / "examples" / "usi_match.py"
+    if not path.is_file():
+        pytest.skip("examples/ is not beside the tests")
+    spec = importlib.util.spec_from_file_location("usi_match", path)
+    example = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(example)
+    out = tmp_path / "games.csa"
+    assert example.main(["--engine", "fairy-stockfish", "--random", "--games", "2", "--byoyomi", str(MS),
+                         "--records", str(out)]) == 0
     lines = capsys.readouterr().out.splitlines()
-    assert lines[0].startswith("game 1: fairy-stockfish (black) vs random (white): ")
-    assert velkorant.Game.from_usi(lines[1].split(maxsplit=1)[1]).outcome() is not None
-    assert lines[3].split() == ["player", "games", "wins", "losses", "draws"]
+    assert lines[0].startswith("game 1: fairy-stockfish (black) vs random (white): fairy-stockfish wins by ")
+    assert lines[-1] == "wins: fairy-stockfish 2; draws 0"
+    assert [record.headers["black"] for record in records.load_all(out)] == ["fairy-stockfish", "random"]

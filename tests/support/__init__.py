@@ -5,6 +5,7 @@
 - engines: the module and the test model behind one interface, for tests that run on both.
 - workload: the mixed-call workload of the leak checks (the suite's and tools/sanitize.sh's).
 - engines_usi: real USI engines as oracles of the full rules.
+- fake_engine: a stand-in USI engine with faults on cue (a script: fake_engine.command(...)).
 - browser: tools/board_picture.py (headless Chromium) and the mark of the tests that need it.
 
 The tests import these as `from support.surface import ...`: pytest puts tests/ on sys.path

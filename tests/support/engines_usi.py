@@ -10,34 +10,17 @@ it and finds the side to move checkmated.
 """
 from __future__ import annotations
 
-import importlib.util
 import re
-import sys
-from pathlib import Path
 from typing import Optional
 
-ROOT = Path(__file__).resolve().parents[2]
 PERFT_LINE = re.compile(r"(\S+): (\d+)")
-
-
-def load_usi_match():
-    """examples/usi_match.py as a module, or None when examples/ is not beside the tests."""
-    path = ROOT / "examples" / "usi_match.py"
-    if not path.is_file():
-        return None
-    if "usi_match" not in sys.modules:
-        spec = importlib.util.spec_from_file_location("usi_match", path)
-        module = importlib.util.module_from_spec(spec)
-        sys.modules["usi_match"] = module  # dataclasses look their module up by name
-        spec.loader.exec_module(module)
-    return sys.modules["usi_match"]
 
 
 def fairy_perft(engine, sfen: str, depth: int) -> dict[str, int]:
     """fairy-stockfish's perft of ``depth`` from ``sfen``: {first move: sequences below it}."""
     engine.send(f"position sfen {sfen}")
     engine.send(f"go perft {depth}")
-    lines = engine.wait_for("Nodes")
+    lines = engine.read_until("Nodes", strict=False)
     counts = {}
     for line in lines[:-1]:
         match = PERFT_LINE.fullmatch(line.strip())
