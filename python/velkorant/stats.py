@@ -46,7 +46,10 @@ def _secular(probs: list[float], b: list[float]) -> float:
     if min(used) >= 0 or max(used) <= 0:
         raise ValueError("the normalised Elo lies outside what the pair scores can reach")
     lo, hi = -1.0 / max(used), -1.0 / min(used)
-    f = lambda x: sum(p * bi / (1.0 + x * bi) for p, bi in zip(probs, b) if p > 0)  # noqa: E731
+
+    def f(x: float) -> float:
+        return sum(p * bi / (1.0 + x * bi) for p, bi in zip(probs, b) if p > 0)
+
     for _ in range(200):  # f decreases on (lo, hi) from +inf to -inf
         mid = (lo + hi) / 2
         if f(mid) > 0:
