@@ -101,8 +101,8 @@ class Sprt:
     def llr(self, pentanomial: list[int]) -> float:
         """The log-likelihood ratio of H1 against H0 for the pair counts (LL, LD, LW+DD, DW, WW)."""
         n = sum(pentanomial)
-        if n == 0 or sum(1 for c in pentanomial if c) < 2:
-            return 0.0  # one kind of pair only: no variance, nothing to weigh yet
+        if n == 0:
+            return 0.0
         # an outcome not seen yet counts as a thousandth of a pair, as fishtest does, so that
         # every distribution of the model stays reachable
         counts = [c if c else 1e-3 for c in pentanomial]
