@@ -63,3 +63,16 @@ def test_llr_grows_with_wins(seed):
         llrs.append(Sprt(0, 5).llr(ptnml))
         ptnml = ptnml[:3] + [ptnml[3] + 3, ptnml[4] + 3]
     assert llrs == sorted(llrs) and llrs[0] < llrs[-1]
+
+
+@pytest.mark.parametrize("kind, decision", [(4, "H1"), (0, "H0")])
+def test_a_one_sided_streak_stops_the_test(kind, decision):
+    # Only one kind of pair seen: unseen kinds count as a thousandth of a pair (as fastchess
+    # and fishtest do), so the ratio keeps moving and the test ends instead of running forever.
+    sprt, llrs = Sprt(0, 5), []
+    for n in (1, 50, 100, 200):
+        ptnml = [0] * 5
+        ptnml[kind] = n
+        llrs.append(sprt.llr(ptnml))
+    assert llrs == sorted(llrs, reverse=kind == 0) and abs(llrs[0]) > 0
+    assert sprt.decision(ptnml) == decision
