@@ -37,7 +37,8 @@ def random_record(rng, variations=True):
                 break
             move = rng.choice(legal)
             game.push(move)
-            node = node.add_variation(move.usi(), rng.choice(COMMENTS), float(rng.randint(0, 99)))
+            time = rng.choice((-0.0, float(rng.randint(0, 99))))  # -0.0: a time rounded from just below 0
+            node = node.add_variation(move.usi(), rng.choice(COMMENTS), time)
             lines.append((node, game.copy()))
     return record
 

@@ -264,6 +264,7 @@ class Engine:
         try:
             process = subprocess.Popen(self.command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                        stderr=subprocess.PIPE, cwd=self.cwd, text=True, bufsize=1,
+                                       start_new_session=True,  # Ctrl-C is the client's to handle
                                        encoding="utf-8", errors="replace")
         except OSError as error:
             raise EngineError(f"{self.name}: cannot start {self.command!r}: {error}", self.name) from None
@@ -447,8 +448,8 @@ class Engine:
             if line is None:
                 self._lines.put((when, None))
                 break
+        started = time.monotonic()  # before the question: the answer's stamp is never earlier
         self.send(command)
-        started = time.monotonic()
         try:
             lines = self._read_until("bestmove", timeout, True)
         except EngineTimeout:
@@ -653,9 +654,11 @@ def play(black: Player, white: Player, *, start: Game | str | None = None, clock
     initial position when not given. The game ends by the rules (``Game.outcome()``), a
     resignation, a declaration (``bestmove win`` where ``Game.can_declare()``), a loss on
     ``clock``, a fault (see ``GameResult``: the player at fault loses), ``max_plies`` moves
-    played (a draw; the moves of ``start`` do not count), or ``adjudicate``: called before each move with the game and the engines'
-    infos of each move so far (``None`` for a function's or the start's moves), it may return
-    ``(winner, reason)``; a draw is taken at once, a win when the loser is to move.
+    played (a draw; the moves of ``start`` do not count), or ``adjudicate``: called before
+    each move with the game and the engines' infos of each move so far (``None`` for a
+    function's or the start's moves), it may return ``(winner, reason)``; a draw is taken at
+    once, a win when the loser is to move, and a win of the side to move when the rules let it
+    declare (a declaration).
 
     Each move of the record has its time in seconds and, for an engine, its last info as the
     comment (``Info.comment``). Engines are told ``usinewgame`` before the game and ``gameover``
@@ -697,6 +700,9 @@ def play(black: Player, white: Player, *, start: Game | str | None = None, clock
             verdict = adjudicate(game.copy(), tuple(infos))
             if verdict is not None and (verdict[0] is None or verdict[0] != mover):
                 result = end(verdict[0], "adjudication", message=verdict[1])
+                break
+            if verdict is not None and game.can_declare():
+                result = end(mover, "declaration", message=verdict[1])
                 break
         index = 0 if mover == ColorType.Black else 1
         player = players[index]

@@ -610,7 +610,8 @@ std::string write_csa(const GameRecord& record) {
         game.push(node.move);
         if (node.time && std::isfinite(*node.time) && *node.time >= 0) {
             char digits[400];
-            const auto end = std::to_chars(digits, digits + sizeof digits, *node.time, std::chars_format::fixed).ptr;
+            const double seconds = *node.time == 0 ? 0.0 : *node.time;  // never "T-0"
+            const auto end = std::to_chars(digits, digits + sizeof digits, seconds, std::chars_format::fixed).ptr;
             out += 'T';
             out.append(digits, end);
             out += '\n';

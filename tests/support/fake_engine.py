@@ -4,8 +4,8 @@
 
 It declares a few options (and writes each one set, and each ``go``, to its error stream)
 and answers every ``go`` with a random legal move (velkorant's, from a seeded generator) and an
-``info`` line, except at its own N-th ``go`` (1 for its first move of the process), where ACTION
-is one of:
+``info`` line, except at its own N-th ``go`` (1 for its first move of the process; ``N+:ACTION``
+from its N-th on), where ACTION is one of:
 
     die        exits with status 3 (after a line on its error stream)
     hang       never answers again
@@ -50,7 +50,7 @@ def main(argv: list[str]) -> int:
     parser.add_argument("--ready-delay", type=float, default=0.0)
     parser.add_argument("cues", nargs="*")
     args = parser.parse_args(argv)
-    cues = {int(n): action for n, action in (cue.split(":", 1) for cue in args.cues)}
+    cues = {n: action for n, action in (cue.split(":", 1) for cue in args.cues)}
 
     import velkorant  # late: the handshake of a fault-free fake does not wait on the import
 
@@ -77,7 +77,8 @@ def main(argv: list[str]) -> int:
         elif words[0] == "go":
             print(line.strip(), file=sys.stderr, flush=True)
             searches += 1
-            action = cues.get(searches, "")
+            onward = [int(n[:-1]) for n in cues if n.endswith("+") and int(n[:-1]) <= searches]
+            action = cues.get(str(searches)) or (cues[f"{max(onward)}+"] if onward else "")
             if action == "die":
                 print(f"{args.name}: dying at move {searches}", file=sys.stderr, flush=True)
                 return 3
