@@ -203,3 +203,12 @@ def test_command_solves_each_line(tmp_path, capsys):
     assert [row[1] for row in rows[:2]] == ["mate", "no_mate"]
     assert_mating_line(rows[0][0], rows[0][5].split())
     assert rows[2][0].startswith("# 2 positions: 1 mate, 1 no_mate")
+    # A record file: each game's start is a problem (the defender holding every piece left over).
+    kif = tmp_path / "problem.kif"
+    board = "\n".join(f"|{' ・' * 8}{'v玉' if row == 0 else ' ・'}|" for row in range(9))
+    kif.write_text(f"後手の持駒：残りすべて\n{board}\n先手の持駒：金\n手数----指手--\n", encoding="utf-8")
+    assert main(["mate", str(kif)]) == 0
+    row = capsys.readouterr().out.splitlines()[0].split("\t")
+    assert row[:3] == ["8k/9/9/9/9/9/9/9/9 b G2r2b3g4s4n4l18p 1", "no_mate", "0"]
+    path.write_text("4k4/9/4P4/9/9/9/9/9/9 b G 1\nnot a position\n")
+    assert main(["mate", str(path)]) == 2 and f"{path}:2:" in capsys.readouterr().err

@@ -29,7 +29,7 @@ from collections.abc import Sequence
 from dataclasses import dataclass
 from typing import Literal, Optional, cast
 
-from velkorant import _mate
+from velkorant import _mate, records
 from velkorant._core import Game
 
 __all__ = ["MateResult", "solve", "main"]
@@ -75,14 +75,29 @@ def solve(game: Game, *, max_nodes: Optional[int] = None, time_limit: Optional[f
     return MateResult(cast(Status, status), tuple(moves), nodes, seconds)
 
 
+_RECORD_EXTENSIONS = (".csa", ".kif", ".kifu", ".ki2", ".ki2u", ".jkf", ".json")
+
+
 def _positions(source: str) -> list[tuple[str, Game]]:
-    """The positions of a file (one a line: SFEN, or a USI position; blank lines and lines
-    starting with # skipped), else of the argument itself."""
+    """The problems of a record file (each game's start position: a mating problem's record
+    starts from it, its moves if any are the published solution), or of a text file (one a
+    line: SFEN, or a USI position; blank lines and lines starting with # skipped), else the
+    argument itself. A bad line is a ValueError naming the file and the line."""
     if not os.path.isfile(source):
         return [(source, _game_of(source))]
+    if source.lower().endswith(_RECORD_EXTENSIONS):
+        starts = [record.start for record in records.load_all(source)]
+        return [(start, Game(start)) for start in starts]
+    positions = []
     with open(source, encoding="utf-8") as f:
-        texts = [line.strip() for line in f]
-    return [(text, _game_of(text)) for text in texts if text and not text.startswith("#")]
+        for number, line in enumerate(f, 1):
+            text = line.strip()
+            if text and not text.startswith("#"):
+                try:
+                    positions.append((text, _game_of(text)))
+                except ValueError as error:
+                    raise ValueError(f"{source}:{number}: {error}") from None
+    return positions
 
 
 def _game_of(text: str) -> Game:
@@ -96,7 +111,8 @@ def main(argv: Sequence[str]) -> int:
     """``velkorant mate FILE-OR-SFEN [--time-limit S] [--max-nodes N] [--memory-mb M] [--shortest]``: solves
     the position or every position of the file, one result line each, then a summary."""
     parser = argparse.ArgumentParser(prog="velkorant mate", description="Solve mating problems by df-pn.")
-    parser.add_argument("source", help="an SFEN, a USI position, or a file of them, one a line")
+    parser.add_argument("source", help="an SFEN, a USI position, a file of them (one a line), or a record file "
+                        "(CSA, KIF, KI2, JKF: each game's start position)")
     parser.add_argument("--time-limit", type=float, default=None, help="seconds per position")
     parser.add_argument("--max-nodes", type=int, default=None, help="nodes per position")
     parser.add_argument("--memory-mb", type=int, default=64, help="the transposition table's size")

@@ -339,12 +339,14 @@ private:
         record_.headers.emplace_back(std::string(key), std::string(value));
     }
 
-    // "後手の持駒：飛　角　金四　歩十八", "なし", "残り全部".
+    // "後手の持駒：飛　角　金四　歩十八", "なし", or every piece left over: "残り全部" and the
+    // other spellings mating problems use.
     void hand(std::string_view key, std::string_view value) {
         const Color side = key.starts_with("先手") || key.starts_with("下手") ? Color::Black : Color::White;
         diagram_ = true;
         if (value == "なし" || value.empty()) return;
-        if (value == "残り全部") return void(rest_ = side);
+        for (std::string_view rest : {"残り全部", "残りすべて", "残り全て", "残りの駒全部", "残りの駒すべて"})
+            if (value == rest) return void(rest_ = side);
         while (!(value = trim(value)).empty()) {
             const Kind kind = take_piece(value);
             if (kind == Kind::None || (!is_promotable(kind) && kind != Kind::Gold))
