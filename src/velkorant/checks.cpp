@@ -101,7 +101,7 @@ void check_moves(const Board& board, Color side, MoveList& out) {
     out.commit(words + kept);
 }
 
-std::optional<Move> mate_in_one(const Board& board, Color side) {
+std::optional<Move> mate_in_one_played(const Board& board, Color side) {
     MoveList list;
     check_moves(board, side, list);
     for (std::size_t i = 0; i < list.size(); ++i) {

@@ -14,6 +14,10 @@ void check_moves(const Board& board, Color side, MoveList& out);
 // Whether legal `move` of `side` gives check (the opponent's king attacked after it).
 bool gives_check(const Board& board, Color side, Move move);
 // The first legal move of `side`, in legal_moves order, that checkmates; nullopt when none.
+// Found without listing the legal moves (mate_one.cpp).
 std::optional<Move> mate_in_one(const Board& board, Color side);
+// The same answer from every check played out on a copy: the way for odd positions, and the
+// reference the faster search is held to.
+std::optional<Move> mate_in_one_played(const Board& board, Color side);
 
 }  // namespace velkorant
