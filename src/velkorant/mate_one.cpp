@@ -19,21 +19,24 @@ namespace velkorant {
 
 namespace {
 
-// kNear[s]: the squares within four rows and two columns of s. A piece that steps or jumps
-// (promoting or not) can check a king on s only from there.
+// kNear[r][s]: the squares within r rows and two columns of s, r being 2 or 4. A piece that
+// steps (promoting or not) can check a king on s only from within two rows, a knight from within
+// four.
 struct Near {
-    u128 of[kSquares];
+    u128 of[2][kSquares];
 };
 
 constexpr Near make_near() {
     Near n{};
-    for (int s = 0; s < static_cast<int>(kSquares); ++s)
-        for (int row = -4; row <= 4; ++row)
-            for (int column = -2; column <= 2; ++column) {
-                const int p = s + 11 * row + column;
-                if (p >= 0 && p < static_cast<int>(kSquares)) n.of[s] |= bit(static_cast<unsigned>(p));
-            }
-    for (auto& set : n.of) set &= kPlaying;
+    for (int rows = 2, i = 0; i < 2; rows += 2, ++i)
+        for (int s = 0; s < static_cast<int>(kSquares); ++s) {
+            for (int row = -rows; row <= rows; ++row)
+                for (int column = -2; column <= 2; ++column) {
+                    const int p = s + 11 * row + column;
+                    if (p >= 0 && p < static_cast<int>(kSquares)) n.of[i][s] |= bit(static_cast<unsigned>(p));
+                }
+            n.of[i][s] &= kPlaying;
+        }
     return n;
 }
 
@@ -75,14 +78,29 @@ inline u128 attackers_onto(const Movers& m, int by, u128 mine, unsigned s, u128 
     return found;
 }
 
-// Some piece among `mine` attacks s.
+// The nearest piece along D from s is one of `sliders`.
+template <Direction D>
+inline bool slides_onto(unsigned s, u128 occupied, u128 sliders) {
+    const u128 ray = kTables.rays[ray_of(D)][s];
+    if (!(ray & sliders)) return false;
+    const u128 hit = ray & occupied;
+    return sliders & bit(D > 0 ? lowest_index(hit) : highest_index(hit));
+}
+
+// Some piece among `mine` (of side `by`) attacks s: the steps first, then each line that holds
+// a slider of the right kind. A lance slides towards the other side.
 inline bool attacked_by(const Movers& m, int by, u128 mine, unsigned s, u128 occupied) {
     if (steppers_onto(m, by, mine, s)) return true;
-    const u128 straight = (m.rooks | m.lances) & mine, diagonal = m.bichops & mine;
-    if ((kTables.lines[0][s] & straight) &&
-        (((rook_attacks(s, occupied) & m.rooks) | (lance_attacks(by ^ 1, s, occupied) & m.lances)) & mine))
-        return true;
-    return (kTables.lines[1][s] & diagonal) && (bichop_attacks(s, occupied) & diagonal);
+    const u128 rooks = m.rooks & mine, lances = m.lances & mine, bichops = m.bichops & mine;
+    if (kTables.lines[0][s] & (rooks | lances)) {
+        if (slides_onto<North>(s, occupied, rooks | (by ? lances : 0)) ||
+            slides_onto<South>(s, occupied, rooks | (by ? 0 : lances)) || slides_onto<East>(s, occupied, rooks) ||
+            slides_onto<West>(s, occupied, rooks))
+            return true;
+    }
+    return (kTables.lines[1][s] & bichops) &&
+           (slides_onto<NorthEast>(s, occupied, bichops) || slides_onto<NorthWest>(s, occupied, bichops) ||
+            slides_onto<SouthEast>(s, occupied, bichops) || slides_onto<SouthWest>(s, occupied, bichops));
 }
 
 constexpr bool slides_straight(Kind k) { return k == Kind::Rook || k == Kind::Dragon; }
@@ -226,7 +244,19 @@ struct Search {
         // Board moves, by ascending source: a stepping piece near the king, any slider, any
         // piece that uncovers one. A king never checks by itself.
         const u128 sliding = rooks | bichops | lances;
-        u128 sources = ((own & kNear.of[king] & ~our_kings) | sliding | discoverers);
+        const u128 knights = m.knights & own;
+        u128 sources = (own & kNear.of[0][king] & ~our_kings & ~knights) | (knights & kNear.of[1][king]) | discoverers;
+        // A slider whose lines on an empty board miss every square it might check from moves
+        // nowhere that checks.
+        const u128 near = step_attacks(them, Kind::King, king);
+        for (u128 rest = sliding & ~sources; rest;) {
+            const unsigned from = pop_lowest(rest);
+            const Kind kind = board.square_kinds[from];
+            u128 lines = kind == Kind::Lance ? kTables.rays[ray_of(forward(us))][from]
+                                             : kTables.lines[slides_diagonal(kind) ? 1 : 0][from];
+            if (kind == Kind::Dragon || kind == Kind::Horse) lines |= step_attacks(us, Kind::King, from);
+            if (lines & (checking(kind) | near)) sources |= bit(from);
+        }
         for (; sources;) {
             const unsigned from = pop_lowest(sources);
             const Kind kind = board.square_kinds[from];
