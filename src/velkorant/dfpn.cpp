@@ -4,6 +4,7 @@
 #include <chrono>
 #include <climits>
 #include <memory>
+#include <span>
 #include <unordered_map>
 
 #include "velkorant/checks.hpp"
@@ -62,6 +63,38 @@ std::uint64_t key_of(const Board& board, Color turn) {
         key ^= k.squares[s][board.color_boards[0].test(s) ? 0 : 1][number(board.square_kinds[s])];
     });
     for (std::size_t slot = 0; slot < kHandSlots; ++slot) key ^= k.hand[slot][board.hand.counts[slot]];
+    return key ? key : 1;
+}
+
+// The key of the position `move` leads to from `board` (key `key`, the side to move changing),
+// found from the squares and the hand slot the move changes; what key_of gives for it.
+std::uint64_t key_after(const Board& board, std::uint64_t key, Move move, const Board& after, Color turn) {
+    if (key == 1) return key_of(after, turn);  // perhaps a 0 made 1: no changes to apply
+    const Keys& k = keys();
+    key ^= k.white_to_move;
+    const unsigned to = move.to();
+    const auto counted = [&](std::size_t slot, int change) {
+        const std::uint8_t held = board.hand.counts[slot];
+        key ^= k.hand[slot][held] ^ k.hand[slot][static_cast<std::uint8_t>(held + change)];
+    };
+    if (move.is_drop()) {
+        const Piece piece = move.get_piece();
+        const int side = byte_of(piece.owner);
+        counted(8 * static_cast<std::size_t>(side) + number(piece.piece_type) - 1, -1);
+        key ^= k.squares[to][side][number(piece.piece_type)];
+    } else {
+        const unsigned from = move.from();
+        const Kind kind = board.square_kinds[from];
+        const int side = board.color_boards[0].test(from) ? 0 : 1;
+        key ^= k.squares[from][side][number(kind)] ^ k.squares[to][side][number(move.is_promote() ? promoted(kind) : kind)];
+        if (board.occupied.test(to)) {
+            const Kind taken = board.square_kinds[to];
+            const std::size_t slot = 8 * static_cast<std::size_t>(side) + number(unpromoted(taken)) - 1;
+            if (board.hand.counts[slot] == 255) return key_of(after, turn);
+            key ^= k.squares[to][side ^ 1][number(taken)];
+            counted(slot, 1);
+        }
+    }
     return key ? key : 1;
 }
 
@@ -211,14 +244,11 @@ private:
         if (limits_.time_limit > 0 && (nodes_ & 255) == 1 && elapsed() >= limits_.time_limit) stopped_ = true;
     }
 
-    // The value of a child not searched on this line: the table's, else a first guess (after a
-    // check, a defender without a reply is mated).
-    Value look_up(std::uint64_t key, const Board& board, Color turn, int ply) {
+    // The value of a child not searched on this line: the table's, else a first guess. (A check
+    // that mates is found before the checks are listed, so none of the defender's positions
+    // met here is mated.)
+    Value look_up(std::uint64_t key, int ply) {
         if (const Entry* e = known(key, ply)) return value_of(*e);
-        if (turn != attacker_ && !has_legal_move(board, turn)) {
-            table_.store(slot(key, ply + 1), 0, kInf, 0, 1);
-            return Value{0, kInf, 0, kAnyLine};
-        }
         return Value{};
     }
 
@@ -232,29 +262,39 @@ private:
         const bool or_node = side == attacker_;
         const Board& board = boards_[static_cast<std::size_t>(ply)];
         Board& next = boards_[static_cast<std::size_t>(ply) + 1];
-        if (or_node)
+        if (or_node) {
+            // A check that leaves no reply proves the node at once; without one, no reply to
+            // any check needs looking for below.
+            if (mate_in_one(board, side)) {
+                table_.store(slot(key, ply), 0, kInf, 1, 1);
+                return Value{0, kInf, 1, kAnyLine};
+            }
             attacker_checks(board, side, *moves_);
-        else
+        } else {
             legal_moves(board, side, *moves_);
+        }
         if (moves_->size() == 0) {
             // No check: the attacker fails whatever the line. No reply to a check: mate.
             const Value v = or_node ? Value{kInf, 0, 0, kAnyLine} : Value{0, kInf, 0, kAnyLine};
             table_.store(slot(key, ply), v.pn, v.dn, 0, 1);
             return v;
         }
-        std::vector<Child> children(moves_->size());
+        // The children live on one stack shared by every ply: [base, base + count).
+        const std::size_t base = pool_.size(), count = moves_->size();
+        pool_.resize(base + count);
+        const auto children = [&] { return std::span<Child>(pool_.data() + base, count); };
         const Color other = opponent(side);
-        for (std::size_t i = 0; i < children.size(); ++i) {
-            Child& c = children[i];
+        for (std::size_t i = 0; i < count; ++i) {
+            Child& c = children()[i];
             c.move = (*moves_)[i];
             next = board;
             play_legal(next, c.move);
-            c.key = key_of(next, other);
+            c.key = key_after(board, key, c.move, next, other);
             if (auto seen = on_line_.find(c.key); seen != on_line_.end()) {
                 c.value = Value{kInf, 0, 0, seen->second};
                 c.local = true;
             } else {
-                c.value = look_up(c.key, next, other, ply);
+                c.value = look_up(c.key, ply);
                 c.local = c.value.dn == 0 && c.value.line <= ply;
             }
         }
@@ -263,7 +303,7 @@ private:
         std::uint32_t pn = 0, dn = 0;
         for (bool first = true;; first = false) {
             if (!first)
-                for (Child& c : children)
+                for (Child& c : children())
                     if (!c.local && c.value.pn && c.value.dn)
                         if (const Entry* e = known(c.key, ply)) {
                             c.value = value_of(*e);
@@ -274,8 +314,8 @@ private:
             std::uint32_t best_n = kInf + 1u, second = kInf;
             pn = or_node ? kInf : 0;
             dn = or_node ? 0 : kInf;
-            for (std::size_t i = 0; i < children.size(); ++i) {
-                const Value& v = children[i].value;
+            for (std::size_t i = 0; i < count; ++i) {
+                const Value& v = children()[i].value;
                 const std::uint32_t n = or_node ? v.pn : v.dn;
                 if (n < best_n) {
                     second = best_n > kInf ? kInf : best_n;
@@ -293,7 +333,7 @@ private:
                 }
             }
             if (pn == 0 || dn == 0 || pn >= th_pn || dn >= th_dn || stopped_) break;
-            Child& c = children[best];
+            const Child& c = children()[best];
             std::uint32_t c_pn, c_dn;
             if (or_node) {
                 c_pn = std::min<std::uint64_t>(th_pn, std::uint64_t{second} + 1);
@@ -304,8 +344,10 @@ private:
             }
             next = board;
             play_legal(next, c.move);
-            c.value = mid(ply + 1, other, c.key, c_pn, c_dn);
-            c.local = c.value.dn == 0 && c.value.line <= ply;
+            const Value searched = mid(ply + 1, other, c.key, c_pn, c_dn);  // the stack may move
+            Child& done = children()[best];
+            done.value = searched;
+            done.local = searched.dn == 0 && searched.line <= ply;
         }
         on_line_.erase(key);
 
@@ -313,16 +355,19 @@ private:
         if (pn == 0) {
             // Proved: the attacker's quickest proved check, the defender's longest proved reply.
             std::uint32_t length = or_node ? kInf : 0;
-            for (const Child& c : children)
+            for (const Child& c : children())
                 if (c.value.pn == 0)
                     length = or_node ? std::min(length, c.value.length) : std::max(length, c.value.length);
             v.length = length + 1;
         } else if (dn == 0) {
             // Disproved: an OR node relies on every child's disproof, an AND node on its best one.
             int line = or_node ? kAnyLine : -1;
-            for (const Child& c : children)
+            for (const Child& c : children())
                 if (c.value.dn == 0) line = or_node ? std::min(line, c.value.line) : std::max(line, c.value.line);
             v.line = line >= ply ? kAnyLine : line;
+        }
+        pool_.resize(base);
+        if (dn == 0 && pn != 0) {
             if (v.line != kAnyLine) {
                 // Holds on this line only: kept for this line.
                 table_.store(slot(key, ply), v.pn, v.dn, static_cast<std::uint32_t>(v.line + 1), nodes_ - work_before + 1,
@@ -427,6 +472,7 @@ private:
     Checkpoint& checkpoint_;
     Table table_;
     std::unique_ptr<MoveList> moves_;
+    std::vector<Child> pool_;                       // the children of every node of the current line
     std::vector<Board> boards_;                     // the position at each ply of the current line
     std::vector<std::uint64_t> lines_;              // line_through each ply of the current line
     std::unordered_map<std::uint64_t, int> on_line_;  // the positions of the current line, by ply
