@@ -14,10 +14,14 @@ void check_moves(const Board& board, Color side, MoveList& out);
 // Whether legal `move` of `side` gives check (the opponent's king attacked after it).
 bool gives_check(const Board& board, Color side, Move move);
 // The first legal move of `side`, in legal_moves order, that checkmates; nullopt when none.
-// Found without listing the legal moves (mate_one.cpp).
 std::optional<Move> mate_in_one(const Board& board, Color side);
-// The same answer from every check played out on a copy: the way for odd positions, and the
-// reference the faster search is held to.
+// Both at once, as a mate search wants them: the first checkmate as mate_in_one finds it, else
+// nullopt with every check in `out` (which holds some of them when a mate is found).
+std::optional<Move> mate_or_checks(const Board& board, Color side, MoveList& out);
+
+// check_moves and mate_in_one found from the legal move list (every check played out, for
+// mate in one): the way for odd positions, and what the walk above is held to.
+void check_moves_listed(const Board& board, Color side, MoveList& out);
 std::optional<Move> mate_in_one_played(const Board& board, Color side);
 
 }  // namespace velkorant

@@ -265,11 +265,10 @@ private:
         if (or_node) {
             // A check that leaves no reply proves the node at once; without one, no reply to
             // any check needs looking for below.
-            if (mate_in_one(board, side)) {
+            if (mate_or_checks(board, side, *moves_)) {
                 table_.store(slot(key, ply), 0, kInf, 1, 1);
                 return Value{0, kInf, 1, kAnyLine};
             }
-            attacker_checks(board, side, *moves_);
         } else {
             legal_moves(board, side, *moves_);
         }
