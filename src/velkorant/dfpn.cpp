@@ -20,6 +20,8 @@ constexpr std::uint32_t kMax = kInf - 1;
 // The line a disproof depends on: kAnyLine when it holds whatever line led to the position, else
 // the ply of the earliest position of the current line it relies on (-1: the depth limit).
 constexpr int kAnyLine = INT_MAX;
+// The plies of the line searched first.
+constexpr int kFirstDepth = 31;
 
 std::uint32_t add(std::uint32_t a, std::uint32_t b) {
     if (a == kInf || b == kInf) return kInf;
@@ -184,7 +186,12 @@ public:
     }
 
     MateResult run() {
-        MateResult result = round(std::max(limits_.max_depth, 1));
+        // Lines of at most kFirstDepth plies first: checks that chase the king round the board
+        // without end cannot draw the search away from a short mate. Only when that search fails
+        // for its limit alone is the whole depth searched.
+        const int deepest = std::max(limits_.max_depth, 1);
+        MateResult result = round(std::min(kFirstDepth, deepest));
+        if (result.status == MateStatus::Unknown && limited_ && !stopped_ && kFirstDepth < deepest) result = round(deepest);
         if (limits_.shortest && result.status == MateStatus::Mate) {
             // The mate found is within its line's length; a shorter one is sought with the line
             // limited to 1, 3, 5... plies, the first proved being the shortest. A limit reached
