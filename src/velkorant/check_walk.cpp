@@ -13,6 +13,7 @@
 // Odd positions are left to the listed moves (checks.cpp): the defender with two kings or in check
 // already, the attacker with two kings or in check.
 #include <cstdint>
+#include <cstring>
 #include <optional>
 
 #include "velkorant/attacks.hpp"
@@ -337,9 +338,15 @@ struct Walk {
         // Drops in legal_moves order. A pawn is dropped only in front of the king, in a column
         // without another of the attacker's unpromoted pawns, and never to mate.
         const std::uint8_t* hand = board.hand.counts.data() + 8 * us;
+        std::uint8_t counts[8];  // King (never held), Gold, ..., Pawn
+        std::memcpy(counts, hand, sizeof counts);
+        if (!Listing) counts[number(Kind::Pawn) - 1] = 0;  // a pawn drop never mates
+        std::uint64_t held;
+        std::memcpy(&held, counts, sizeof held);
+        if (!held) return std::nullopt;
         const u128 empty = ~occupied & kPlaying;
         for (const Kind kind : {Kind::Gold, Kind::Rook, Kind::Bichop, Kind::Silver, Kind::Knight, Kind::Lance, Kind::Pawn}) {
-            if (!hand[number(kind) - 1] || (kind == Kind::Pawn && !Listing)) continue;  // a pawn drop never mates
+            if (!counts[number(kind) - 1]) continue;
             u128 squares = empty & checking(kind);
             if (kind == Kind::Lance || kind == Kind::Pawn) squares &= ~Board::last_row[us].to_u128();
             if (kind == Kind::Knight) squares &= ~Board::last_two_rows[us].to_u128();
