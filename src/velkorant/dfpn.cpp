@@ -3,8 +3,15 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <cstdlib>
+#include <new>
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
 #include <memory>
 #include <span>
+#include <type_traits>
+#include <utility>
 #include <unordered_map>
 
 #include "velkorant/checks.hpp"
@@ -119,13 +126,60 @@ struct Entry {
     std::uint32_t work = 0;
 };
 
+// Memory that reads as zeros, owned. The system hands it out page by page as it is first
+// written, so a short search does not pay for a whole table; on Linux in pages of 2 MB where the
+// system allows, which a long search fills with far fewer faults.
+class ZeroedMemory {
+public:
+    ZeroedMemory() = default;
+    explicit ZeroedMemory(std::size_t bytes) {
+#ifdef __linux__
+        constexpr std::size_t kHuge = std::size_t{2} << 20;
+        size_ = (bytes + kHuge - 1) / kHuge * kHuge;
+        void* p = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED) throw std::bad_alloc();
+        madvise(p, size_, MADV_HUGEPAGE);  // a hint: refused, the pages stay small
+        data_ = p;
+#else
+        data_ = std::calloc(bytes, 1);
+        if (!data_) throw std::bad_alloc();
+#endif
+    }
+    ZeroedMemory(ZeroedMemory&& other) noexcept
+        : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+    ZeroedMemory& operator=(ZeroedMemory&& other) noexcept {
+        std::swap(data_, other.data_);
+        std::swap(size_, other.size_);
+        return *this;
+    }
+    ~ZeroedMemory() {
+        if (!data_) return;
+#ifdef __linux__
+        munmap(data_, size_);
+#else
+        std::free(data_);
+#endif
+    }
+    void* data() const { return data_; }
+
+private:
+    void* data_ = nullptr;
+    std::size_t size_ = 0;
+};
+
+// The table is zeroed memory taken as entries: every slot empty (key 0).
+static_assert(std::is_trivially_copyable_v<Entry> && std::is_trivially_destructible_v<Entry>);
+
+// The table starts small and doubles whenever a position finds its bucket full, up to its size
+// in memory; only then does an entry give way. A short search so touches little memory.
 class Table {
 public:
     explicit Table(std::size_t memory_mb) {
         const std::size_t bytes = std::max<std::size_t>(memory_mb, 1) << 20;
-        std::size_t buckets = 1;
-        while (buckets * 2 * kWays * sizeof(Entry) <= bytes) buckets *= 2;
-        entries_.resize(buckets * kWays);
+        while (most_ * 2 * kWays * sizeof(Entry) <= bytes) most_ *= 2;
+        std::size_t buckets = std::min(most_, kFirstBuckets);
+        memory_ = ZeroedMemory(buckets * kWays * sizeof(Entry));
+        entries_ = static_cast<Entry*>(memory_.data());
         mask_ = buckets - 1;
     }
 
@@ -138,12 +192,14 @@ public:
 
     void store(std::uint64_t key, std::uint32_t pn, std::uint32_t dn, std::uint32_t length, std::uint64_t work,
                std::uint64_t line = 0) {
-        Entry* bucket = &entries_[(key & mask_) * kWays];
-        Entry* slot = nullptr;
-        for (std::size_t i = 0; i < kWays && !slot; ++i)
-            if (bucket[i].key == key || bucket[i].key == 0) slot = &bucket[i];
+        Entry* slot = open_slot(key);
+        while (!slot && mask_ + 1 < most_) {
+            grow();
+            slot = open_slot(key);
+        }
         if (!slot) {
             // Full: the entry that cost least gives way; losing it only means searching it again.
+            Entry* bucket = &entries_[(key & mask_) * kWays];
             slot = bucket;
             for (std::size_t i = 1; i < kWays; ++i)
                 if (bucket[i].work < slot->work) slot = &bucket[i];
@@ -153,7 +209,36 @@ public:
 
 private:
     static constexpr std::size_t kWays = 4;
-    std::vector<Entry> entries_;
+    static constexpr std::size_t kFirstBuckets = std::size_t{1} << 13;  // 1 MB
+
+    // The key's own slot, else an empty one of its bucket; none when the bucket is full.
+    Entry* open_slot(std::uint64_t key) {
+        Entry* bucket = &entries_[(key & mask_) * kWays];
+        for (std::size_t i = 0; i < kWays; ++i)
+            if (bucket[i].key == key || bucket[i].key == 0) return &bucket[i];
+        return nullptr;
+    }
+
+    // Twice the buckets: each splits into two, so every entry finds room.
+    void grow() {
+        const std::size_t buckets = 2 * (mask_ + 1);
+        ZeroedMemory memory(buckets * kWays * sizeof(Entry));
+        Entry* entries = static_cast<Entry*>(memory.data());
+        for (std::size_t i = 0; i < (mask_ + 1) * kWays; ++i) {
+            const Entry& e = entries_[i];
+            if (!e.key) continue;
+            Entry* slot = &entries[(e.key & (buckets - 1)) * kWays];
+            while (slot->key) ++slot;
+            *slot = e;
+        }
+        memory_ = std::move(memory);
+        entries_ = entries;
+        mask_ = buckets - 1;
+    }
+
+    std::size_t most_ = 1;  // buckets at most
+    ZeroedMemory memory_;
+    Entry* entries_ = nullptr;
     std::size_t mask_ = 0;
 };
 
@@ -177,9 +262,8 @@ struct Stop {};
 class Solver {
 public:
     Solver(const Board& board, Color attacker, const MateLimits& limits, Checkpoint& checkpoint)
-        : attacker_(attacker), limits_(limits), checkpoint_(checkpoint), table_(limits.memory_mb),
-          moves_(std::make_unique<MoveList>()),
-          start_(std::chrono::steady_clock::now()) {
+        : start_(std::chrono::steady_clock::now()), attacker_(attacker), limits_(limits), checkpoint_(checkpoint),
+          table_(limits.memory_mb), moves_(std::make_unique<MoveList>()) {
         boards_.resize(static_cast<std::size_t>(std::max(limits.max_depth, 1)) + 2);
         boards_[0] = board;
         lines_.resize(boards_.size());
@@ -473,6 +557,7 @@ private:
         return Value{e.pn, e.dn, e.length, kAnyLine};
     }
 
+    std::chrono::steady_clock::time_point start_;  // the whole solve is timed, the table's set-up included
     Color attacker_;
     const MateLimits& limits_;
     Checkpoint& checkpoint_;
@@ -486,7 +571,6 @@ private:
     bool stopped_ = false;
     int depth_ = 0;  // the plies of the line searched this round
     bool limited_ = false;
-    std::chrono::steady_clock::time_point start_;
 };
 
 }  // namespace
