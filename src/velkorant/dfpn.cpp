@@ -4,6 +4,7 @@
 #include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <deque>
 #include <new>
 #ifdef __linux__
 #include <sys/mman.h>
@@ -264,9 +265,7 @@ public:
     Solver(const Board& board, Color attacker, const MateLimits& limits, Checkpoint& checkpoint)
         : start_(std::chrono::steady_clock::now()), attacker_(attacker), limits_(limits), checkpoint_(checkpoint),
           table_(limits.memory_mb), moves_(std::make_unique<MoveList>()) {
-        boards_.resize(static_cast<std::size_t>(std::max(limits.max_depth, 1)) + 2);
-        boards_[0] = board;
-        lines_.resize(boards_.size());
+        board_at(0) = board;
     }
 
     MateResult run() {
@@ -349,10 +348,10 @@ private:
         count();
         if (ply >= depth_) return Value{kInf, 0, 0, -1};
         const std::uint64_t work_before = nodes_;
+        Board& next = board_at(static_cast<std::size_t>(ply) + 1);  // made here the first time the line is this deep
         lines_[static_cast<std::size_t>(ply)] = line_through(ply, key);
         const bool or_node = side == attacker_;
         const Board& board = boards_[static_cast<std::size_t>(ply)];
-        Board& next = boards_[static_cast<std::size_t>(ply) + 1];
         if (or_node) {
             // A check that leaves no reply proves the node at once; without one, no reply to
             // any check needs looking for below.
@@ -514,11 +513,19 @@ private:
             }
             if (!found) return false;
             line.push_back(chosen);
-            boards_[at + 1] = boards_[at];
+            board_at(at + 1) = boards_[at];
             play_legal(boards_[at + 1], chosen);
             side = opponent(side);
         }
         return false;
+    }
+
+    // The position at `ply`, the line made that deep if it was not: positions are added, never
+    // moved, so those of the plies above stay where they are.
+    Board& board_at(std::size_t ply) {
+        while (boards_.size() <= ply) boards_.emplace_back();
+        if (lines_.size() < boards_.size()) lines_.resize(boards_.size());
+        return boards_[ply];
     }
 
     // A hash of the line from the root through the position at `ply` (key `key`; the line above
@@ -564,7 +571,7 @@ private:
     Table table_;
     std::unique_ptr<MoveList> moves_;
     std::vector<Child> pool_;                       // the children of every node of the current line
-    std::vector<Board> boards_;                     // the position at each ply of the current line
+    std::deque<Board> boards_;                      // the position at each ply of the deepest line so far
     std::vector<std::uint64_t> lines_;              // line_through each ply of the current line
     std::unordered_map<std::uint64_t, int> on_line_;  // the positions of the current line, by ply
     std::uint64_t nodes_ = 0;
