@@ -78,8 +78,13 @@ std::uint64_t key_of(const Board& board, Color turn) {
 
 // The key of the position `move` leads to from `board` (key `key`, the side to move changing),
 // found from the squares and the hand slot the move changes; what key_of gives for it.
-std::uint64_t key_after(const Board& board, std::uint64_t key, Move move, const Board& after, Color turn) {
-    if (key == 1) return key_of(after, turn);  // perhaps a 0 made 1: no changes to apply
+std::uint64_t key_after(const Board& board, std::uint64_t key, Move move, Color turn) {
+    const auto played = [&] {
+        Board after = board;
+        play_legal(after, move);
+        return key_of(after, turn);
+    };
+    if (key == 1) return played();  // perhaps a 0 made 1: no changes to apply
     const Keys& k = keys();
     key ^= k.white_to_move;
     const unsigned to = move.to();
@@ -100,7 +105,7 @@ std::uint64_t key_after(const Board& board, std::uint64_t key, Move move, const 
         if (board.occupied.test(to)) {
             const Kind taken = board.square_kinds[to];
             const std::size_t slot = 8 * static_cast<std::size_t>(side) + number(unpromoted(taken)) - 1;
-            if (board.hand.counts[slot] == 255) return key_of(after, turn);
+            if (board.hand.counts[slot] == 255) return played();
             key ^= k.squares[to][side ^ 1][number(taken)];
             counted(slot, 1);
         }
@@ -376,9 +381,7 @@ private:
         for (std::size_t i = 0; i < count; ++i) {
             Child& c = children()[i];
             c.move = (*moves_)[i];
-            next = board;
-            play_legal(next, c.move);
-            c.key = key_after(board, key, c.move, next, other);
+            c.key = key_after(board, key, c.move, other);
             if (auto seen = on_line_.find(c.key); seen != on_line_.end()) {
                 c.value = Value{kInf, 0, 0, seen->second};
                 c.local = true;
