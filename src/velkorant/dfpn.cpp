@@ -1,6 +1,7 @@
 #include "velkorant/dfpn.hpp"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
@@ -310,6 +311,7 @@ private:
         depth_ = depth;
         limited_ = false;
         on_line_.clear();
+        line_classes_.fill(0);
         const Value v = mid(0, attacker_, key_of(boards_[0], attacker_), kInf, kInf);
         if (v.pn == 0) {
             std::vector<Move> line;
@@ -382,7 +384,8 @@ private:
             Child& c = children()[i];
             c.move = (*moves_)[i];
             c.key = key_after(board, key, c.move, other);
-            if (auto seen = on_line_.find(c.key); seen != on_line_.end()) {
+            const auto seen = line_classes_[c.key & (kLineClasses - 1)] ? on_line_.find(c.key) : on_line_.end();
+            if (seen != on_line_.end()) {
                 c.value = Value{kInf, 0, 0, seen->second};
                 c.local = true;
             } else {
@@ -392,6 +395,7 @@ private:
         }
 
         on_line_.emplace(key, ply);
+        ++line_classes_[key & (kLineClasses - 1)];
         std::uint32_t pn = 0, dn = 0;
         for (bool first = true;; first = false) {
             if (!first)
@@ -442,6 +446,7 @@ private:
             done.local = searched.dn == 0 && searched.line <= ply;
         }
         on_line_.erase(key);
+        --line_classes_[key & (kLineClasses - 1)];
 
         Value v{pn, dn, 0, kAnyLine};
         if (pn == 0) {
@@ -577,6 +582,10 @@ private:
     std::deque<Board> boards_;                      // the position at each ply of the deepest line so far
     std::vector<std::uint64_t> lines_;              // line_through each ply of the current line
     std::unordered_map<std::uint64_t, int> on_line_;  // the positions of the current line, by ply
+    // How many positions of the current line fall in each class of keys (the key's low bits): a
+    // class without any tells at once that a key is not on the line.
+    static constexpr std::size_t kLineClasses = 1024;
+    std::array<std::uint32_t, kLineClasses> line_classes_{};
     std::uint64_t nodes_ = 0;
     bool stopped_ = false;
     int depth_ = 0;  // the plies of the line searched this round
