@@ -341,12 +341,18 @@ private:
         if (limits_.time_limit > 0 && (nodes_ & 255) == 1 && elapsed() >= limits_.time_limit) stopped_ = true;
     }
 
-    // The value of a child not searched on this line: the table's, else a first guess. (A check
-    // that mates is found before the checks are listed, so none of the defender's positions
-    // met here is mated.)
-    Value look_up(std::uint64_t key, int ply) {
+    // The value of a child not searched on this line: the table's, else a first guess. After a
+    // check the guess is harder to prove the more replies the defender has. (A check that mates
+    // is found before the checks are listed, so none of the defender's positions met here is
+    // mated.)
+    Value look_up(std::uint64_t key, const Board& board, Move move, int ply, bool after_check) {
         if (const Entry* e = known(key, ply)) return value_of(*e);
-        return Value{};
+        if (!after_check) return Value{};
+        Board child = board;
+        play_legal(child, move);
+        const Color defender = opponent(attacker_);
+        return Value{static_cast<std::uint32_t>(std::min<std::uint64_t>(count_legal_moves(child, defender), kMax)), 1, 0,
+                     kAnyLine};
     }
 
     // The multiple-iterative-deepening step of df-pn: searches the position boards_[ply], `side`
@@ -389,7 +395,7 @@ private:
                 c.value = Value{kInf, 0, 0, seen->second};
                 c.local = true;
             } else {
-                c.value = look_up(c.key, ply);
+                c.value = look_up(c.key, board, c.move, ply, or_node);
                 c.local = c.value.dn == 0 && c.value.line <= ply;
             }
         }
