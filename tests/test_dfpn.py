@@ -146,7 +146,7 @@ def test_limits_give_unknown(limits):
     assert result.status == "unknown" and result.moves == ()
 
 
-@pytest.mark.parametrize("sfen", ["8k/7p1/9/9/9/9/9/9/R8 b - 1"])
+@pytest.mark.parametrize("sfen", ["8k/7p1/9/9/9/9/9/9/R8 b - 1", "8k/9/9/9/9/9/9/9/R8 b - 1"])
 def test_endless_checks_are_no_mate(sfen):
     # The rook can check for ever, coming back to positions of its line, but never mates.
     result = mate.solve(Game(sfen), max_nodes=1_000_000)
@@ -169,7 +169,7 @@ def test_interrupt_stops_the_search():
     timer = threading.Timer(0.2, signal.raise_signal, (signal.SIGINT,))
     timer.start()
     with pytest.raises(KeyboardInterrupt):
-        mate.solve(Game("8k/9/9/9/9/9/9/9/R8 b - 1"))
+        mate.solve(Game("8k/9/9/9/9/9/9/9/RB7 b - 1"))  # checks without end that it does not see through
     timer.join()
 
 

@@ -59,10 +59,26 @@ def valid(sfen):
 PROBLEMS = [p for p in (without_king(s, "K" if " b " in s else "k") for s in POSITIONS) if valid(p)]
 
 
+def turned(sfen):
+    """The position turned around, the colours swapped: White to move where Black was."""
+    board, turn, hand, ply = sfen.split(" ")
+    rows = [re.findall(r"\+?[A-Za-z]|\d", row)[::-1] for row in board.split("/")[::-1]]
+    return " ".join(["/".join("".join(cell.swapcase() for cell in row) for row in rows),
+                     "w" if turn == "b" else "b", hand.swapcase(), ply])
+
+
+def near_mates():
+    """Mating-problem-like positions (the attacker's pieces near the defending king, many in
+    hand), Black's and the same turned around for White."""
+    from test_dfpn import problems
+    sfens = problems(11, 1000)
+    return sfens + [t for t in map(turned, sfens) if valid(t)]
+
+
 @pytest.mark.parametrize(
     "sfens, least_in_check, least_mates",
-    [(POSITIONS, 500, 50), (PROBLEMS, 0, 50)],
-    ids=["games", "no attacking king"],
+    [(POSITIONS, 500, 50), (PROBLEMS, 0, 50), (near_mates(), 0, 50)],
+    ids=["games", "no attacking king", "near mates"],
 )
 def test_check_moves_and_mate_in_one_agree_with_the_rules(sfens, least_in_check, least_mates):
     in_check = mates = 0

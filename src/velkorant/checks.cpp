@@ -5,6 +5,9 @@
 // A pawn drop that would mate is not a legal move, so it is never listed.
 //
 // In an odd position where the opponent is in check already, every move is played out on a copy.
+//
+// These are the ways of the odd positions; the usual ones are walked without the legal move list
+// (check_walk.cpp), and held to these in the tests.
 #include "velkorant/checks.hpp"
 
 #include <cstddef>
@@ -73,7 +76,7 @@ bool checks(const Target& t, const Board& board, Color side, Move move) {
 
 bool gives_check(const Board& board, Color side, Move move) { return checks(target_of(board, side), board, side, move); }
 
-void check_moves(const Board& board, Color side, MoveList& out) {
+void check_moves_listed(const Board& board, Color side, MoveList& out) {
     const Target t = target_of(board, side);
     if (t.played) {
         legal_moves(board, side, out);
@@ -101,9 +104,9 @@ void check_moves(const Board& board, Color side, MoveList& out) {
     out.commit(words + kept);
 }
 
-std::optional<Move> mate_in_one(const Board& board, Color side) {
+std::optional<Move> mate_in_one_played(const Board& board, Color side) {
     MoveList list;
-    check_moves(board, side, list);
+    check_moves_listed(board, side, list);
     for (std::size_t i = 0; i < list.size(); ++i) {
         const Move move = list[i];
         Board after = board;

@@ -15,5 +15,13 @@ void check_moves(const Board& board, Color side, MoveList& out);
 bool gives_check(const Board& board, Color side, Move move);
 // The first legal move of `side`, in legal_moves order, that checkmates; nullopt when none.
 std::optional<Move> mate_in_one(const Board& board, Color side);
+// Both at once, as a mate search wants them: the first checkmate as mate_in_one finds it, else
+// nullopt with every check in `out` (which holds some of them when a mate is found).
+std::optional<Move> mate_or_checks(const Board& board, Color side, MoveList& out);
+
+// check_moves and mate_in_one found from the legal move list (every check played out, for
+// mate in one): the way for odd positions, and what the walk above is held to.
+void check_moves_listed(const Board& board, Color side, MoveList& out);
+std::optional<Move> mate_in_one_played(const Board& board, Color side);
 
 }  // namespace velkorant

@@ -1,9 +1,19 @@
 #include "velkorant/dfpn.hpp"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <climits>
+#include <cstdlib>
+#include <deque>
+#include <new>
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
 #include <memory>
+#include <span>
+#include <type_traits>
+#include <utility>
 #include <unordered_map>
 
 #include "velkorant/checks.hpp"
@@ -19,6 +29,8 @@ constexpr std::uint32_t kMax = kInf - 1;
 // The line a disproof depends on: kAnyLine when it holds whatever line led to the position, else
 // the ply of the earliest position of the current line it relies on (-1: the depth limit).
 constexpr int kAnyLine = INT_MAX;
+// The plies of the line searched first.
+constexpr int kFirstDepth = 31;
 
 std::uint32_t add(std::uint32_t a, std::uint32_t b) {
     if (a == kInf || b == kInf) return kInf;
@@ -65,6 +77,43 @@ std::uint64_t key_of(const Board& board, Color turn) {
     return key ? key : 1;
 }
 
+// The key of the position `move` leads to from `board` (key `key`, the side to move changing),
+// found from the squares and the hand slot the move changes; what key_of gives for it.
+std::uint64_t key_after(const Board& board, std::uint64_t key, Move move, Color turn) {
+    const auto played = [&] {
+        Board after = board;
+        play_legal(after, move);
+        return key_of(after, turn);
+    };
+    if (key == 1) return played();  // perhaps a 0 made 1: no changes to apply
+    const Keys& k = keys();
+    key ^= k.white_to_move;
+    const unsigned to = move.to();
+    const auto counted = [&](std::size_t slot, int change) {
+        const std::uint8_t held = board.hand.counts[slot];
+        key ^= k.hand[slot][held] ^ k.hand[slot][static_cast<std::uint8_t>(held + change)];
+    };
+    if (move.is_drop()) {
+        const Piece piece = move.get_piece();
+        const int side = byte_of(piece.owner);
+        counted(8 * static_cast<std::size_t>(side) + number(piece.piece_type) - 1, -1);
+        key ^= k.squares[to][side][number(piece.piece_type)];
+    } else {
+        const unsigned from = move.from();
+        const Kind kind = board.square_kinds[from];
+        const int side = board.color_boards[0].test(from) ? 0 : 1;
+        key ^= k.squares[from][side][number(kind)] ^ k.squares[to][side][number(move.is_promote() ? promoted(kind) : kind)];
+        if (board.occupied.test(to)) {
+            const Kind taken = board.square_kinds[to];
+            const std::size_t slot = 8 * static_cast<std::size_t>(side) + number(unpromoted(taken)) - 1;
+            if (board.hand.counts[slot] == 255) return played();
+            key ^= k.squares[to][side ^ 1][number(taken)];
+            counted(slot, 1);
+        }
+    }
+    return key ? key : 1;
+}
+
 // The attacker's moves at an OR node: its legal moves that give check, in legal_moves order.
 void attacker_checks(const Board& board, Color side, MoveList& out) {
     out.clear();
@@ -84,13 +133,60 @@ struct Entry {
     std::uint32_t work = 0;
 };
 
+// Memory that reads as zeros, owned. The system hands it out page by page as it is first
+// written, so a short search does not pay for a whole table; on Linux in pages of 2 MB where the
+// system allows, which a long search fills with far fewer faults.
+class ZeroedMemory {
+public:
+    ZeroedMemory() = default;
+    explicit ZeroedMemory(std::size_t bytes) {
+#ifdef __linux__
+        constexpr std::size_t kHuge = std::size_t{2} << 20;
+        size_ = (bytes + kHuge - 1) / kHuge * kHuge;
+        void* p = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED) throw std::bad_alloc();
+        madvise(p, size_, MADV_HUGEPAGE);  // a hint: refused, the pages stay small
+        data_ = p;
+#else
+        data_ = std::calloc(bytes, 1);
+        if (!data_) throw std::bad_alloc();
+#endif
+    }
+    ZeroedMemory(ZeroedMemory&& other) noexcept
+        : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+    ZeroedMemory& operator=(ZeroedMemory&& other) noexcept {
+        std::swap(data_, other.data_);
+        std::swap(size_, other.size_);
+        return *this;
+    }
+    ~ZeroedMemory() {
+        if (!data_) return;
+#ifdef __linux__
+        munmap(data_, size_);
+#else
+        std::free(data_);
+#endif
+    }
+    void* data() const { return data_; }
+
+private:
+    void* data_ = nullptr;
+    std::size_t size_ = 0;
+};
+
+// The table is zeroed memory taken as entries: every slot empty (key 0).
+static_assert(std::is_trivially_copyable_v<Entry> && std::is_trivially_destructible_v<Entry>);
+
+// The table starts small and doubles whenever a position finds its bucket full, up to its size
+// in memory; only then does an entry give way. A short search so touches little memory.
 class Table {
 public:
     explicit Table(std::size_t memory_mb) {
         const std::size_t bytes = std::max<std::size_t>(memory_mb, 1) << 20;
-        std::size_t buckets = 1;
-        while (buckets * 2 * kWays * sizeof(Entry) <= bytes) buckets *= 2;
-        entries_.resize(buckets * kWays);
+        while (most_ * 2 * kWays * sizeof(Entry) <= bytes) most_ *= 2;
+        std::size_t buckets = std::min(most_, kFirstBuckets);
+        memory_ = ZeroedMemory(buckets * kWays * sizeof(Entry));
+        entries_ = static_cast<Entry*>(memory_.data());
         mask_ = buckets - 1;
     }
 
@@ -103,12 +199,14 @@ public:
 
     void store(std::uint64_t key, std::uint32_t pn, std::uint32_t dn, std::uint32_t length, std::uint64_t work,
                std::uint64_t line = 0) {
-        Entry* bucket = &entries_[(key & mask_) * kWays];
-        Entry* slot = nullptr;
-        for (std::size_t i = 0; i < kWays && !slot; ++i)
-            if (bucket[i].key == key || bucket[i].key == 0) slot = &bucket[i];
+        Entry* slot = open_slot(key);
+        while (!slot && mask_ + 1 < most_) {
+            grow();
+            slot = open_slot(key);
+        }
         if (!slot) {
             // Full: the entry that cost least gives way; losing it only means searching it again.
+            Entry* bucket = &entries_[(key & mask_) * kWays];
             slot = bucket;
             for (std::size_t i = 1; i < kWays; ++i)
                 if (bucket[i].work < slot->work) slot = &bucket[i];
@@ -118,7 +216,36 @@ public:
 
 private:
     static constexpr std::size_t kWays = 4;
-    std::vector<Entry> entries_;
+    static constexpr std::size_t kFirstBuckets = std::size_t{1} << 13;  // 1 MB
+
+    // The key's own slot, else an empty one of its bucket; none when the bucket is full.
+    Entry* open_slot(std::uint64_t key) {
+        Entry* bucket = &entries_[(key & mask_) * kWays];
+        for (std::size_t i = 0; i < kWays; ++i)
+            if (bucket[i].key == key || bucket[i].key == 0) return &bucket[i];
+        return nullptr;
+    }
+
+    // Twice the buckets: each splits into two, so every entry finds room.
+    void grow() {
+        const std::size_t buckets = 2 * (mask_ + 1);
+        ZeroedMemory memory(buckets * kWays * sizeof(Entry));
+        Entry* entries = static_cast<Entry*>(memory.data());
+        for (std::size_t i = 0; i < (mask_ + 1) * kWays; ++i) {
+            const Entry& e = entries_[i];
+            if (!e.key) continue;
+            Entry* slot = &entries[(e.key & (buckets - 1)) * kWays];
+            while (slot->key) ++slot;
+            *slot = e;
+        }
+        memory_ = std::move(memory);
+        entries_ = entries;
+        mask_ = buckets - 1;
+    }
+
+    std::size_t most_ = 1;  // buckets at most
+    ZeroedMemory memory_;
+    Entry* entries_ = nullptr;
     std::size_t mask_ = 0;
 };
 
@@ -142,16 +269,18 @@ struct Stop {};
 class Solver {
 public:
     Solver(const Board& board, Color attacker, const MateLimits& limits, Checkpoint& checkpoint)
-        : attacker_(attacker), limits_(limits), checkpoint_(checkpoint), table_(limits.memory_mb),
-          moves_(std::make_unique<MoveList>()),
-          start_(std::chrono::steady_clock::now()) {
-        boards_.resize(static_cast<std::size_t>(std::max(limits.max_depth, 1)) + 2);
-        boards_[0] = board;
-        lines_.resize(boards_.size());
+        : start_(std::chrono::steady_clock::now()), attacker_(attacker), limits_(limits), checkpoint_(checkpoint),
+          table_(limits.memory_mb), moves_(std::make_unique<MoveList>()) {
+        board_at(0) = board;
     }
 
     MateResult run() {
-        MateResult result = round(std::max(limits_.max_depth, 1));
+        // Lines of at most kFirstDepth plies first: checks that chase the king round the board
+        // without end cannot draw the search away from a short mate. Only when that search fails
+        // for its limit alone is the whole depth searched.
+        const int deepest = std::max(limits_.max_depth, 1);
+        MateResult result = round(std::min(kFirstDepth, deepest));
+        if (result.status == MateStatus::Unknown && limited_ && !stopped_ && kFirstDepth < deepest) result = round(deepest);
         if (limits_.shortest && result.status == MateStatus::Mate) {
             // The mate found is within its line's length; a shorter one is sought with the line
             // limited to 1, 3, 5... plies, the first proved being the shortest. A limit reached
@@ -182,6 +311,7 @@ private:
         depth_ = depth;
         limited_ = false;
         on_line_.clear();
+        line_classes_.fill(0);
         const Value v = mid(0, attacker_, key_of(boards_[0], attacker_), kInf, kInf);
         if (v.pn == 0) {
             std::vector<Move> line;
@@ -211,15 +341,18 @@ private:
         if (limits_.time_limit > 0 && (nodes_ & 255) == 1 && elapsed() >= limits_.time_limit) stopped_ = true;
     }
 
-    // The value of a child not searched on this line: the table's, else a first guess (after a
-    // check, a defender without a reply is mated).
-    Value look_up(std::uint64_t key, const Board& board, Color turn, int ply) {
+    // The value of a child not searched on this line: the table's, else a first guess. After a
+    // check the guess is harder to prove the more replies the defender has. (A check that mates
+    // is found before the checks are listed, so none of the defender's positions met here is
+    // mated.)
+    Value look_up(std::uint64_t key, const Board& board, Move move, int ply, bool after_check) {
         if (const Entry* e = known(key, ply)) return value_of(*e);
-        if (turn != attacker_ && !has_legal_move(board, turn)) {
-            table_.store(slot(key, ply + 1), 0, kInf, 0, 1);
-            return Value{0, kInf, 0, kAnyLine};
-        }
-        return Value{};
+        if (!after_check) return Value{};
+        Board child = board;
+        play_legal(child, move);
+        const Color defender = opponent(attacker_);
+        return Value{static_cast<std::uint32_t>(std::min<std::uint64_t>(count_legal_moves(child, defender), kMax)), 1, 0,
+                     kAnyLine};
     }
 
     // The multiple-iterative-deepening step of df-pn: searches the position boards_[ply], `side`
@@ -228,42 +361,51 @@ private:
         count();
         if (ply >= depth_) return Value{kInf, 0, 0, -1};
         const std::uint64_t work_before = nodes_;
+        Board& next = board_at(static_cast<std::size_t>(ply) + 1);  // made here the first time the line is this deep
         lines_[static_cast<std::size_t>(ply)] = line_through(ply, key);
         const bool or_node = side == attacker_;
         const Board& board = boards_[static_cast<std::size_t>(ply)];
-        Board& next = boards_[static_cast<std::size_t>(ply) + 1];
-        if (or_node)
-            attacker_checks(board, side, *moves_);
-        else
+        if (or_node) {
+            // A check that leaves no reply proves the node at once; without one, no reply to
+            // any check needs looking for below.
+            if (mate_or_checks(board, side, *moves_)) {
+                table_.store(slot(key, ply), 0, kInf, 1, 1);
+                return Value{0, kInf, 1, kAnyLine};
+            }
+        } else {
             legal_moves(board, side, *moves_);
+        }
         if (moves_->size() == 0) {
             // No check: the attacker fails whatever the line. No reply to a check: mate.
             const Value v = or_node ? Value{kInf, 0, 0, kAnyLine} : Value{0, kInf, 0, kAnyLine};
             table_.store(slot(key, ply), v.pn, v.dn, 0, 1);
             return v;
         }
-        std::vector<Child> children(moves_->size());
+        // The children live on one stack shared by every ply: [base, base + count).
+        const std::size_t base = pool_.size(), count = moves_->size();
+        pool_.resize(base + count);
+        const auto children = [&] { return std::span<Child>(pool_.data() + base, count); };
         const Color other = opponent(side);
-        for (std::size_t i = 0; i < children.size(); ++i) {
-            Child& c = children[i];
+        for (std::size_t i = 0; i < count; ++i) {
+            Child& c = children()[i];
             c.move = (*moves_)[i];
-            next = board;
-            play_legal(next, c.move);
-            c.key = key_of(next, other);
-            if (auto seen = on_line_.find(c.key); seen != on_line_.end()) {
+            c.key = key_after(board, key, c.move, other);
+            const auto seen = line_classes_[c.key & (kLineClasses - 1)] ? on_line_.find(c.key) : on_line_.end();
+            if (seen != on_line_.end()) {
                 c.value = Value{kInf, 0, 0, seen->second};
                 c.local = true;
             } else {
-                c.value = look_up(c.key, next, other, ply);
+                c.value = look_up(c.key, board, c.move, ply, or_node);
                 c.local = c.value.dn == 0 && c.value.line <= ply;
             }
         }
 
         on_line_.emplace(key, ply);
+        ++line_classes_[key & (kLineClasses - 1)];
         std::uint32_t pn = 0, dn = 0;
         for (bool first = true;; first = false) {
             if (!first)
-                for (Child& c : children)
+                for (Child& c : children())
                     if (!c.local && c.value.pn && c.value.dn)
                         if (const Entry* e = known(c.key, ply)) {
                             c.value = value_of(*e);
@@ -274,8 +416,8 @@ private:
             std::uint32_t best_n = kInf + 1u, second = kInf;
             pn = or_node ? kInf : 0;
             dn = or_node ? 0 : kInf;
-            for (std::size_t i = 0; i < children.size(); ++i) {
-                const Value& v = children[i].value;
+            for (std::size_t i = 0; i < count; ++i) {
+                const Value& v = children()[i].value;
                 const std::uint32_t n = or_node ? v.pn : v.dn;
                 if (n < best_n) {
                     second = best_n > kInf ? kInf : best_n;
@@ -293,7 +435,7 @@ private:
                 }
             }
             if (pn == 0 || dn == 0 || pn >= th_pn || dn >= th_dn || stopped_) break;
-            Child& c = children[best];
+            const Child& c = children()[best];
             std::uint32_t c_pn, c_dn;
             if (or_node) {
                 c_pn = std::min<std::uint64_t>(th_pn, std::uint64_t{second} + 1);
@@ -304,25 +446,31 @@ private:
             }
             next = board;
             play_legal(next, c.move);
-            c.value = mid(ply + 1, other, c.key, c_pn, c_dn);
-            c.local = c.value.dn == 0 && c.value.line <= ply;
+            const Value searched = mid(ply + 1, other, c.key, c_pn, c_dn);  // the stack may move
+            Child& done = children()[best];
+            done.value = searched;
+            done.local = searched.dn == 0 && searched.line <= ply;
         }
         on_line_.erase(key);
+        --line_classes_[key & (kLineClasses - 1)];
 
         Value v{pn, dn, 0, kAnyLine};
         if (pn == 0) {
             // Proved: the attacker's quickest proved check, the defender's longest proved reply.
             std::uint32_t length = or_node ? kInf : 0;
-            for (const Child& c : children)
+            for (const Child& c : children())
                 if (c.value.pn == 0)
                     length = or_node ? std::min(length, c.value.length) : std::max(length, c.value.length);
             v.length = length + 1;
         } else if (dn == 0) {
             // Disproved: an OR node relies on every child's disproof, an AND node on its best one.
             int line = or_node ? kAnyLine : -1;
-            for (const Child& c : children)
+            for (const Child& c : children())
                 if (c.value.dn == 0) line = or_node ? std::min(line, c.value.line) : std::max(line, c.value.line);
             v.line = line >= ply ? kAnyLine : line;
+        }
+        pool_.resize(base);
+        if (dn == 0 && pn != 0) {
             if (v.line != kAnyLine) {
                 // Holds on this line only: kept for this line.
                 table_.store(slot(key, ply), v.pn, v.dn, static_cast<std::uint32_t>(v.line + 1), nodes_ - work_before + 1,
@@ -379,11 +527,19 @@ private:
             }
             if (!found) return false;
             line.push_back(chosen);
-            boards_[at + 1] = boards_[at];
+            board_at(at + 1) = boards_[at];
             play_legal(boards_[at + 1], chosen);
             side = opponent(side);
         }
         return false;
+    }
+
+    // The position at `ply`, the line made that deep if it was not: positions are added, never
+    // moved, so those of the plies above stay where they are.
+    Board& board_at(std::size_t ply) {
+        while (boards_.size() <= ply) boards_.emplace_back();
+        if (lines_.size() < boards_.size()) lines_.resize(boards_.size());
+        return boards_[ply];
     }
 
     // A hash of the line from the root through the position at `ply` (key `key`; the line above
@@ -422,19 +578,24 @@ private:
         return Value{e.pn, e.dn, e.length, kAnyLine};
     }
 
+    std::chrono::steady_clock::time_point start_;  // the whole solve is timed, the table's set-up included
     Color attacker_;
     const MateLimits& limits_;
     Checkpoint& checkpoint_;
     Table table_;
     std::unique_ptr<MoveList> moves_;
-    std::vector<Board> boards_;                     // the position at each ply of the current line
+    std::vector<Child> pool_;                       // the children of every node of the current line
+    std::deque<Board> boards_;                      // the position at each ply of the deepest line so far
     std::vector<std::uint64_t> lines_;              // line_through each ply of the current line
     std::unordered_map<std::uint64_t, int> on_line_;  // the positions of the current line, by ply
+    // How many positions of the current line fall in each class of keys (the key's low bits): a
+    // class without any tells at once that a key is not on the line.
+    static constexpr std::size_t kLineClasses = 1024;
+    std::array<std::uint32_t, kLineClasses> line_classes_{};
     std::uint64_t nodes_ = 0;
     bool stopped_ = false;
     int depth_ = 0;  // the plies of the line searched this round
     bool limited_ = false;
-    std::chrono::steady_clock::time_point start_;
 };
 
 }  // namespace

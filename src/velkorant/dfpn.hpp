@@ -1,12 +1,14 @@
 // Mate search by proof and disproof numbers (df-pn): can the side to move force checkmate,
 // checking with every move, whatever the defender replies?
 //
-// OR nodes are the attacker's positions (its moves: the legal moves that give check), AND nodes
-// the defender's (its moves: every legal reply). A transposition table of bounded size keeps
-// what the search learnt; when it is full an entry of little work gives way, which costs only
-// work. A position that repeats one on the current line is a failure for the attacker; such a
-// failure depends on the line that led there and never enters the table as final, so positions
-// reached by another line are judged afresh.
+// OR nodes are the attacker's positions (its moves: the legal moves that give check; a check that
+// mates proves the node before they are listed), AND nodes the defender's (its moves: every legal
+// reply; one not met before is first guessed as hard to prove as it has replies). Lines of at most
+// 31 plies are searched first, the whole depth only when that search fails for its depth alone.
+// A transposition table of bounded size keeps what the search learnt; when it is full an entry
+// of little work gives way, which costs only work. A position that repeats one on the current
+// line is a failure for the attacker; such a failure depends on the line that led there and never
+// enters the table as final, so positions reached by another line are judged afresh.
 //
 // The answer is never wrong: a mating line is replayed and checked (every attacker move a legal
 // check, every defender move legal, the last position checkmate) before it is returned, and
@@ -28,7 +30,7 @@ enum class MateStatus { Mate, NoMate, Unknown };
 struct MateLimits {
     std::uint64_t max_nodes = 0;  // 0: no limit
     double time_limit = 0;        // seconds; 0 or less: no limit
-    std::size_t memory_mb = 64;   // the table's size (at least 1)
+    std::size_t memory_mb = 64;   // the most the table grows to (at least 1): it starts at 1 MB
     int max_depth = 4000;         // plies of the line searched; deeper lines count as unknown
     // A shortest mate, the defender resisting longest: the search is repeated with the line
     // limited to 1, 3, 5... plies until it proves a mate. A limit reached first gives Unknown.

@@ -7,11 +7,13 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <random>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "velkorant/checks.hpp"
 #include "velkorant/errors.hpp"
 #include "velkorant/legal.hpp"
 
@@ -350,6 +352,47 @@ void test_against_reference() {
                 moves, checks, reference_mates);
 }
 
+// The checks walked without the legal move list against those found from it, and mate in one
+// against every check played out, along random play that gives check half the time.
+void test_checks_walked() {
+    group = "checks walked = listed";
+    std::mt19937_64 rng(20261210);
+    int positions = 0, checks = 0, mates = 0, mismatches = 0;
+    const auto words = [](const MoveList& list) { return std::vector<std::uint16_t>(list.data(), list.data() + list.size()); };
+    const auto word = [](std::optional<Move> m) { return m ? int{m->word} : -1; };
+    for (int game = 0; game < 300; ++game) {
+        Board board = random_position(rng);
+        Color side = rng() % 2 ? Color::Black : Color::White;
+        for (int ply = 0; ply < 60; ++ply) {
+            MoveList listed;
+            for (Color s : {side, opponent(side)}) {
+                ++positions;
+                MoveList walked, both;
+                check_moves(board, s, walked);
+                check_moves_listed(board, s, listed);
+                const std::optional<Move> played = mate_in_one_played(board, s);
+                const std::optional<Move> first = mate_or_checks(board, s, both);
+                bool ok = words(walked) == words(listed) && word(mate_in_one(board, s)) == word(played) &&
+                          word(first) == word(played) && (first || words(both) == words(listed));
+                checks += static_cast<int>(listed.size());
+                mates += played.has_value();
+                if (!ok && ++mismatches <= 3)
+                    std::printf("  differs: %s, %s to move\n", board.placement().c_str(), s == Color::Black ? "Black" : "White");
+            }
+            MoveList moves;
+            check_moves_listed(board, side, listed);
+            if (listed.size() == 0 || rng() % 2) legal_moves(board, side, moves);
+            const MoveList& pick = moves.size() ? moves : listed;
+            if (pick.size() == 0) break;
+            execute_move(board, pick[rng() % pick.size()]);
+            side = opponent(side);
+        }
+    }
+    CHECK_EQ(mismatches, 0);
+    CHECK(mates > 100);
+    std::printf("  compared %d positions, %d checks, %d mates in one\n", positions, checks, mates);
+}
+
 }  // namespace
 
 int main() {
@@ -358,5 +401,6 @@ int main() {
     test_pawn_drop_mate();
     test_side_checks();
     test_against_reference();
+    test_checks_walked();
     return check::finish();
 }
