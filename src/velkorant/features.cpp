@@ -55,13 +55,14 @@ constexpr std::array<int, kKinds> kDropClass = {-1, -1, 26, 25, 24, 23, 22, 21, 
 enum MoveClass : int { Up, UpLeft, UpRight, Left, Right, Down, DownLeft, DownRight, Up2Left, Up2Right };
 constexpr int kPromotingClasses = 10;
 
-void fill_plane(float* plane) { std::fill_n(plane, kPlaneSquares, 1.0f); }
+template <class T>
+void fill_plane(T* plane) { std::fill_n(plane, kPlaneSquares, T(1)); }
 
-}  // namespace
-
-void write_features(const Board& board, Color turn, float* planes1, float* planes2) {
-    std::fill_n(planes1, kFeatures1Floats, 0.0f);
-    std::fill_n(planes2, kFeatures2Floats, 0.0f);
+// Both plane sets as values of type T (1 where a plane is set, 0 elsewhere).
+template <class T>
+void write_planes(const Board& board, Color turn, T* planes1, T* planes2) {
+    std::fill_n(planes1, kFeatures1Floats, T(0));
+    std::fill_n(planes2, kFeatures2Floats, T(0));
     const bool white = turn == Color::White;
     const auto seen = [white](unsigned index) {
         const int square = kPlaneSquare[index];
@@ -70,33 +71,43 @@ void write_features(const Board& board, Color turn, float* planes1, float* plane
     const u128 occupied = (board.color_boards[0] | board.color_boards[1]).to_u128();
     for (int side = 0; side < 2; ++side) {
         const bool mover = side == (white ? 1 : 0);
-        float* const planes = planes1 + (mover ? 0 : kPlanesPerSide) * kPlaneSquares;
+        T* const planes = planes1 + (mover ? 0 : kPlanesPerSide) * kPlaneSquares;
         std::array<std::uint8_t, kSquares> attackers{};
         u128 attacked_any = 0;
         for_each_index(board.color_boards[side].to_u128() & kPlaying, [&](unsigned from) {
             const Kind kind = board.square_kinds[from];
             const std::size_t plane = kKindPlane[number(kind)];
-            planes[plane * kPlaneSquares + seen(from)] = 1.0f;
+            planes[plane * kPlaneSquares + seen(from)] = T(1);
             const u128 targets = attacks(side, kind, from, occupied);
             attacked_any |= targets;
-            float* const attack_plane = planes + (kKindPlanes + plane) * kPlaneSquares;
+            T* const attack_plane = planes + (kKindPlanes + plane) * kPlaneSquares;
             for_each_index(targets, [&](unsigned to) {
-                attack_plane[seen(to)] = 1.0f;
+                attack_plane[seen(to)] = T(1);
                 ++attackers[to];
             });
         });
-        float* const counts = planes + 2 * kKindPlanes * kPlaneSquares;
+        T* const counts = planes + 2 * kKindPlanes * kPlaneSquares;
         for_each_index(attacked_any, [&](unsigned to) {
             const std::size_t square = seen(to);
-            for (unsigned k = 0; k < std::min<unsigned>(attackers[to], 3); ++k) counts[k * kPlaneSquares + square] = 1.0f;
+            for (unsigned k = 0; k < std::min<unsigned>(attackers[to], 3); ++k) counts[k * kPlaneSquares + square] = T(1);
         });
-        float* const hand = planes2 + (mover ? 0 : kHandPlanesPerSide) * kPlaneSquares;
+        T* const hand = planes2 + (mover ? 0 : kHandPlanesPerSide) * kPlaneSquares;
         for (const HandPlanes& h : kHandPlanes) {
             const unsigned held = std::min<unsigned>(board.hand.counts[Hand::raw_slot(static_cast<Color>(side), h.kind)], h.most);
             for (unsigned k = 0; k < held; ++k) fill_plane(hand + (h.first + k) * kPlaneSquares);
         }
     }
     if (in_check(board, turn)) fill_plane(planes2 + kCheckPlane * kPlaneSquares);
+}
+
+}  // namespace
+
+void write_features(const Board& board, Color turn, float* planes1, float* planes2) {
+    write_planes(board, turn, planes1, planes2);
+}
+
+void write_features_bytes(const Board& board, Color turn, std::uint8_t* planes) {
+    write_planes(board, turn, planes, planes + kFeatures1Floats);
 }
 
 int move_label(Move move, Color turn) {

@@ -36,6 +36,10 @@ inline constexpr std::size_t kMoveLabels = 27 * kPlaneSquares;
 // on the playing area: `planes1` holds kFeatures1Floats floats, `planes2` kFeatures2Floats.
 void write_features(const Board& board, Color turn, float* planes1, float* planes2);
 
+// The same values as bytes (0 or 1), both sets one after the other: kFeaturesBytes bytes.
+inline constexpr std::size_t kFeaturesBytes = kFeatures1Floats + kFeatures2Floats;
+void write_features_bytes(const Board& board, Color turn, std::uint8_t* planes);
+
 // The label of a move of `turn` (a board move between playing squares, or a drop of Gold or
 // Rook..Pawn); anything else is a ValueError.
 int move_label(Move move, Color turn);

@@ -78,6 +78,8 @@ public:
     // Plays a legal move. An illegal one is a ValueError naming the move and why; the game is
     // unchanged. An ended game still takes moves: outcome() reads the current position.
     void push(Move move);
+    // Plays a move taken from legal_moves() of the current position, without checking it again.
+    void push_legal(Move move) { play(move); }
     // Reads a USI move for the side to move and pushes it.
     Move push_usi(std::string_view usi);
     // Takes back the last move and returns it; an IndexError when none was played.

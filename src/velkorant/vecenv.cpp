@@ -1,0 +1,131 @@
+#include "velkorant/vecenv.hpp"
+
+#include <algorithm>
+#include <string>
+
+#include "velkorant/features.hpp"
+#include "velkorant/legal.hpp"
+#include "velkorant/parallel.hpp"
+
+namespace velkorant {
+namespace {
+
+// Games a thread takes at a time: a step of one game is a few microseconds.
+constexpr std::size_t kChunk = 32;
+
+}  // namespace
+
+void choose_labels(const bool* masks, std::size_t rows, const double* uniforms, std::int64_t* out) {
+    for (std::size_t i = 0; i < rows; ++i) {
+        const bool* const row = masks + i * kMoveLabels;
+        const auto count = static_cast<std::size_t>(std::count(row, row + kMoveLabels, true));
+        if (!count) throw ValueError("row " + std::to_string(i) + " has no legal move");
+        std::size_t k = std::min(static_cast<std::size_t>(uniforms[i] * static_cast<double>(count)), count - 1);
+        for (std::size_t label = 0;; ++label) {
+            if (row[label] && k-- == 0) {
+                out[i] = static_cast<std::int64_t>(label);
+                break;
+            }
+        }
+    }
+}
+
+VecEnv::VecEnv(std::size_t count, EnvOptions options) : options_(options) {
+    if (options.max_plies < 1) throw ValueError("max_plies is 1 or more, not " + std::to_string(options.max_plies));
+    slots_.resize(count, Slot{initial_, initial_.ply(), {}, {}});
+}
+
+const char* VecEnv::ended(const Game& game) const {
+    if (game.outcome()) return "the game has ended";
+    if (options_.declaration && game.can_declare()) return "the side to move can declare a win";
+    return nullptr;
+}
+
+void VecEnv::observe(Slot& slot, Observations out, std::size_t i) const {
+    const Game& game = slot.game;
+    const Color turn = game.turn();
+    write_features_bytes(game.board(), turn, out.features + i * kFeaturesBytes);
+    MoveList moves;
+    legal_moves(game.board(), turn, moves);
+    slot.labels.resize(moves.size());
+    slot.moves.resize(moves.size());
+    bool* const mask = out.legal_mask + i * kMoveLabels;
+    std::fill_n(mask, kMoveLabels, false);
+    for (std::size_t k = 0; k < moves.size(); ++k) {
+        const int label = move_label(moves[k], turn);
+        slot.labels[k] = static_cast<std::uint16_t>(label);
+        slot.moves[k] = moves[k].word;
+        mask[label] = true;
+    }
+    out.turn[i] = turn == Color::White ? 1 : 0;
+}
+
+void VecEnv::set_game(std::size_t i, Game game, Observations out) {
+    if (i >= slots_.size())
+        throw IndexError("game " + std::to_string(i) + " out of range for " + std::to_string(slots_.size()) + " games");
+    if (const char* why = ended(game)) throw ValueError(std::string("cannot step game ") + std::to_string(i) + ": " + why);
+    Slot& slot = slots_[i];
+    slot.first_ply = game.ply() - static_cast<std::int64_t>(game.history().size());
+    slot.game = std::move(game);
+    observe(slot, out, i);
+}
+
+void VecEnv::reset(Observations out, unsigned threads, Checkpoint& checkpoint) {
+    parallel_for(slots_.size(), threads, checkpoint, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i) {
+            slots_[i].game = initial_;
+            slots_[i].first_ply = initial_.ply();
+            observe(slots_[i], out, i);
+        }
+    }, kChunk);
+}
+
+void VecEnv::step(std::span<const std::int64_t> actions, Observations out, const StepResults& results, unsigned threads,
+                  Checkpoint& checkpoint) {
+    if (actions.size() != slots_.size())
+        throw ValueError(std::to_string(actions.size()) + " actions for " + std::to_string(slots_.size()) +
+                         " games: one action a game");
+    // Every label is checked before any game moves.
+    std::vector<std::uint16_t> chosen(slots_.size());
+    for (std::size_t i = 0; i < slots_.size(); ++i) {
+        const std::int64_t label = actions[i];
+        if (label < 0 || label >= static_cast<std::int64_t>(kMoveLabels))
+            throw ValueError("game " + std::to_string(i) + ": " + std::to_string(label) + " is no move label (0 to " +
+                             std::to_string(kMoveLabels - 1) + ")");
+        const std::vector<std::uint16_t>& labels = slots_[i].labels;
+        const auto found = std::find(labels.begin(), labels.end(), static_cast<std::uint16_t>(label));
+        if (found == labels.end())
+            throw ValueError("game " + std::to_string(i) + ": label " + std::to_string(label) +
+                             " is not the label of a legal move");
+        chosen[i] = slots_[i].moves[static_cast<std::size_t>(found - labels.begin())];
+    }
+    parallel_for(slots_.size(), threads, checkpoint, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i) {
+            Slot& slot = slots_[i];
+            const Color mover = slot.game.turn();
+            slot.game.push_legal(Move{chosen[i]});
+            float reward = 0.0f;
+            bool terminated = false, truncated = false;
+            if (const std::optional<Outcome> outcome = slot.game.outcome()) {
+                terminated = true;
+                reward = outcome->winner == mover ? 1.0f : outcome->winner == Color::None ? 0.0f : -1.0f;
+            } else if (options_.declaration && slot.game.can_declare()) {
+                terminated = true;
+                reward = -1.0f;
+            } else if (slot.game.ply() - slot.first_ply >= options_.max_plies) {
+                truncated = true;
+            }
+            results.rewards[i] = reward;
+            results.terminated[i] = terminated;
+            results.truncated[i] = truncated;
+            if (terminated || truncated) {
+                observe(slot, results.final, i);
+                slot.game = initial_;
+                slot.first_ply = initial_.ply();
+            }
+            observe(slot, out, i);
+        }
+    }, kChunk);
+}
+
+}  // namespace velkorant
