@@ -182,3 +182,38 @@ def test_env_stub_matches_runtime(tmp_path):
                             cwd=tmp_path, capture_output=True, text=True, timeout=300,
                             env={**os.environ, "MYPYPATH": str(package.parent)})
     assert result.returncode == 0, result.stdout + result.stderr
+
+
+def test_gymnasium_checker_passes():
+    gymnasium = pytest.importorskip("gymnasium")
+    from gymnasium.utils.env_checker import check_env
+    from velkorant import rl
+    import warnings
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        check_env(gymnasium.make(rl.ENV_ID, render_mode="ansi").unwrapped)
+
+
+def test_vector_adapter_equals_gymnasiums_own_vector_of_single_games():
+    gymnasium = pytest.importorskip("gymnasium")
+    from velkorant import rl
+    ours = gymnasium.make_vec(rl.ENV_ID, num_envs=5, max_plies=30)
+    theirs = gymnasium.vector.SyncVectorEnv([lambda: rl.ShogiEnv(max_plies=30)] * 5,
+                                            autoreset_mode=gymnasium.vector.AutoresetMode.SAME_STEP)
+    results = [ours.reset(seed=1), theirs.reset(seed=1)]
+    rng = np.random.default_rng(4)
+    for _ in range(70):
+        assert ours.observation_space.contains(results[0][0])
+        for key in ("features", "legal_mask", "turn"):
+            assert np.array_equal(results[0][0][key], results[1][0][key])
+        actions = env.random_actions(results[0][0]["legal_mask"], rng)
+        results = [ours.step(actions), theirs.step(actions)]
+        for k in (1, 2, 3):
+            assert np.array_equal(results[0][k], results[1][k])
+        if "_final_obs" in results[1][4]:
+            assert np.array_equal(results[0][4]["_final_obs"], results[1][4]["_final_obs"])
+            for i in np.flatnonzero(results[1][4]["_final_obs"]):
+                ours_final, theirs_final = results[0][4]["final_obs"][i], results[1][4]["final_obs"][i]
+                assert all(np.array_equal(ours_final[key], theirs_final[key]) for key in theirs_final)
+        else:
+            assert not results[0][4]

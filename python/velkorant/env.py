@@ -27,7 +27,7 @@ position, the way Gymnasium's "same step" automatic reset does: the observation 
 new game's, and ``info["final_obs"]`` holds the observation of the position each game ended in
 (its rows valid where ``info["_final_obs"]`` is True).
 
-numpy is this module's one dependency; ``velkorant.env.gym`` adapts ``VecEnv`` to Gymnasium.
+numpy is this module's one dependency; ``velkorant.rl`` adapts ``VecEnv`` to Gymnasium.
 """
 
 from __future__ import annotations
