@@ -72,25 +72,26 @@ void write_planes(const Board& board, Color turn, T* planes1, T* planes2) {
     for (int side = 0; side < 2; ++side) {
         const bool mover = side == (white ? 1 : 0);
         T* const planes = planes1 + (mover ? 0 : kPlanesPerSide) * kPlaneSquares;
-        std::array<std::uint8_t, kSquares> attackers{};
-        u128 attacked_any = 0;
+        // The squares each kind attacks, and those with at least one, two and three attackers.
+        std::array<u128, kKindPlanes> kind_attacks{};
+        u128 one = 0, two = 0, three = 0;
         for_each_index(board.color_boards[side].to_u128() & kPlaying, [&](unsigned from) {
             const Kind kind = board.square_kinds[from];
             const std::size_t plane = kKindPlane[number(kind)];
             planes[plane * kPlaneSquares + seen(from)] = T(1);
             const u128 targets = attacks(side, kind, from, occupied);
-            attacked_any |= targets;
-            T* const attack_plane = planes + (kKindPlanes + plane) * kPlaneSquares;
-            for_each_index(targets, [&](unsigned to) {
-                attack_plane[seen(to)] = T(1);
-                ++attackers[to];
-            });
+            kind_attacks[plane] |= targets;
+            three |= two & targets;
+            two |= one & targets;
+            one |= targets;
         });
+        const auto mark = [&](u128 squares, T* plane) { for_each_index(squares, [&](unsigned to) { plane[seen(to)] = T(1); }); };
+        for (std::size_t plane = 0; plane < kKindPlanes; ++plane)
+            mark(kind_attacks[plane], planes + (kKindPlanes + plane) * kPlaneSquares);
         T* const counts = planes + 2 * kKindPlanes * kPlaneSquares;
-        for_each_index(attacked_any, [&](unsigned to) {
-            const std::size_t square = seen(to);
-            for (unsigned k = 0; k < std::min<unsigned>(attackers[to], 3); ++k) counts[k * kPlaneSquares + square] = T(1);
-        });
+        mark(one, counts);
+        mark(two, counts + kPlaneSquares);
+        mark(three, counts + 2 * kPlaneSquares);
         T* const hand = planes2 + (mover ? 0 : kHandPlanesPerSide) * kPlaneSquares;
         for (const HandPlanes& h : kHandPlanes) {
             const unsigned held = std::min<unsigned>(board.hand.counts[Hand::raw_slot(static_cast<Color>(side), h.kind)], h.most);

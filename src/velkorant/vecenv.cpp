@@ -1,6 +1,7 @@
 #include "velkorant/vecenv.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "velkorant/features.hpp"
@@ -10,24 +11,39 @@
 namespace velkorant {
 namespace {
 
-// Games a thread takes at a time: a step of one game is a few microseconds.
-constexpr std::size_t kChunk = 32;
+// Games a thread takes at a time: a step of one game is a few microseconds, and a thread more
+// is worth its start only for a few hundred games.
+constexpr std::size_t kChunk = 256;
 
 }  // namespace
 
 void choose_labels(const bool* masks, std::size_t rows, const double* uniforms, std::int64_t* out) {
+    // A bool is one byte, 0 or 1: eight of them read as a word, times 0x0101...01, have their
+    // sum in the top byte.
+    constexpr std::size_t kWords = kMoveLabels / 8, kTail = kMoveLabels % 8;
+    const auto ones_at = [](const bool* p) {
+        std::uint64_t word;
+        std::memcpy(&word, p, 8);
+        return static_cast<std::size_t>((word * 0x0101010101010101ull) >> 56);
+    };
     for (std::size_t i = 0; i < rows; ++i) {
         const bool* const row = masks + i * kMoveLabels;
-        const auto count = static_cast<std::size_t>(std::count(row, row + kMoveLabels, true));
+        std::size_t count = static_cast<std::size_t>(std::count(row + 8 * kWords, row + kMoveLabels, true));
+        for (std::size_t w = 0; w < kWords; ++w) count += ones_at(row + 8 * w);
         if (!count) throw ValueError("row " + std::to_string(i) + " has no legal move");
         std::size_t k = std::min(static_cast<std::size_t>(uniforms[i] * static_cast<double>(count)), count - 1);
-        for (std::size_t label = 0;; ++label) {
-            if (row[label] && k-- == 0) {
-                out[i] = static_cast<std::int64_t>(label);
-                break;
-            }
+        std::size_t label = 0;
+        for (std::size_t w = 0; w < kWords; ++w, label += 8) {
+            const std::size_t ones = ones_at(row + label);
+            if (k < ones) break;
+            k -= ones;
         }
+        for (;; ++label) {
+            if (row[label] && k-- == 0) break;
+        }
+        out[i] = static_cast<std::int64_t>(label);
     }
+    static_assert(kTail < 8);
 }
 
 VecEnv::VecEnv(std::size_t count, EnvOptions options) : options_(options) {
