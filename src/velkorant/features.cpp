@@ -55,6 +55,34 @@ constexpr std::array<int, kKinds> kDropClass = {-1, -1, 26, 25, 24, 23, 22, 21, 
 enum MoveClass : int { Up, UpLeft, UpRight, Left, Right, Down, DownLeft, DownRight, Up2Left, Up2Right };
 constexpr int kPromotingClasses = 10;
 
+// The label of a board move that does not promote, by its squares as the mover sees them (a
+// square as a plane indexes it, turned for White). Files count leftwards and ranks downwards
+// from the mover's side: "up" is towards rank 1 as the mover sees the board.
+struct BoardLabels {
+    std::array<std::array<std::int16_t, kPlaneSquares>, kPlaneSquares> of{};
+    constexpr BoardLabels() {
+        for (int from = 0; from < 81; ++from) {
+            for (int to = 0; to < 81; ++to) {
+                const int dx = from / 9 - to / 9;  // > 0: the move goes to a lower file, rightwards
+                const int dy = to % 9 - from % 9;  // < 0: the move goes up
+                int cls;
+                if (dy < 0 && dx == 0) cls = Up;
+                else if (dy == -2 && dx == -1) cls = Up2Left;
+                else if (dy == -2 && dx == 1) cls = Up2Right;
+                else if (dy < 0 && dx < 0) cls = UpLeft;
+                else if (dy < 0) cls = UpRight;
+                else if (dy == 0 && dx < 0) cls = Left;
+                else if (dy == 0) cls = Right;
+                else if (dx == 0) cls = Down;
+                else if (dx < 0) cls = DownLeft;
+                else cls = DownRight;
+                of[static_cast<std::size_t>(from)][static_cast<std::size_t>(to)] = static_cast<std::int16_t>(cls * 81 + to);
+            }
+        }
+    }
+};
+constexpr BoardLabels kBoardLabels{};
+
 template <class T>
 void fill_plane(T* plane) { std::fill_n(plane, kPlaneSquares, T(1)); }
 
@@ -126,24 +154,7 @@ int move_label(Move move, Color turn) {
     const int from = move.from() < kSquares ? kPlaneSquare[move.from()] : kNoSquare;
     if (from == kNoSquare || from == to)
         throw ValueError("move " + move.to_string() + " has no label: it does not go from one square to another");
-    // Files count leftwards and ranks downwards from the mover's side: "up" is towards rank 1
-    // as the mover sees the board.
-    const int from_seen = seen(from), to_seen = seen(to);
-    const int dx = from_seen / 9 - to_seen / 9;  // > 0: the move goes to a lower file, rightwards
-    const int dy = to_seen % 9 - from_seen % 9;  // < 0: the move goes up
-    int cls;
-    if (dy < 0 && dx == 0) cls = Up;
-    else if (dy == -2 && dx == -1) cls = Up2Left;
-    else if (dy == -2 && dx == 1) cls = Up2Right;
-    else if (dy < 0 && dx < 0) cls = UpLeft;
-    else if (dy < 0) cls = UpRight;
-    else if (dy == 0 && dx < 0) cls = Left;
-    else if (dy == 0) cls = Right;
-    else if (dx == 0) cls = Down;
-    else if (dx < 0) cls = DownLeft;
-    else cls = DownRight;
-    if (move.is_promote()) cls += kPromotingClasses;
-    return cls * static_cast<int>(kPlaneSquares) + to_seen;
+    return kBoardLabels.of[seen(from)][seen(to)] + (move.is_promote() ? kPromotingClasses * static_cast<int>(kPlaneSquares) : 0);
 }
 
 std::vector<std::int64_t> legal_labels(const Board& board, Color turn) {

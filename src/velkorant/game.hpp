@@ -92,6 +92,8 @@ public:
     // it as a draw, or as a loss for the side that gave check with every one of its moves
     // since the first of those occurrences ("perpetual_check"). When both sides did, a draw.
     std::optional<Outcome> outcome() const;
+    // outcome() for a position known to have a legal move: the repetition rules alone.
+    std::optional<Outcome> repetition_outcome() const;
     // How often the current position (placement, hands, side to move) has occurred in this
     // game, this time included; the position the game was set up from counts once.
     int repetition_count() const;

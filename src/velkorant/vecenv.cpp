@@ -58,11 +58,15 @@ const char* VecEnv::ended(const Game& game) const {
 }
 
 void VecEnv::observe(Slot& slot, Observations out, std::size_t i) const {
+    MoveList moves;
+    legal_moves(slot.game.board(), slot.game.turn(), moves);
+    observe(slot, moves, out, i);
+}
+
+void VecEnv::observe(Slot& slot, const MoveList& moves, Observations out, std::size_t i) const {
     const Game& game = slot.game;
     const Color turn = game.turn();
     write_features_bytes(game.board(), turn, out.features + i * kFeaturesBytes);
-    MoveList moves;
-    legal_moves(game.board(), turn, moves);
     slot.labels.resize(moves.size());
     slot.moves.resize(moves.size());
     bool* const mask = out.legal_mask + i * kMoveLabels;
@@ -116,13 +120,16 @@ void VecEnv::step(std::span<const std::int64_t> actions, Observations out, const
         chosen[i] = slots_[i].moves[static_cast<std::size_t>(found - labels.begin())];
     }
     parallel_for(slots_.size(), threads, checkpoint, [&](std::size_t begin, std::size_t end) {
+        MoveList moves;
         for (std::size_t i = begin; i < end; ++i) {
             Slot& slot = slots_[i];
             const Color mover = slot.game.turn();
             slot.game.push_legal(Move{chosen[i]});
+            moves.clear();
+            legal_moves(slot.game.board(), slot.game.turn(), moves);
             float reward = 0.0f;
             bool terminated = false, truncated = false;
-            if (const std::optional<Outcome> outcome = slot.game.outcome()) {
+            if (const std::optional<Outcome> outcome = moves.size() ? slot.game.repetition_outcome() : slot.game.outcome()) {
                 terminated = true;
                 reward = outcome->winner == mover ? 1.0f : outcome->winner == Color::None ? 0.0f : -1.0f;
             } else if (options_.declaration && slot.game.can_declare()) {
@@ -135,11 +142,13 @@ void VecEnv::step(std::span<const std::int64_t> actions, Observations out, const
             results.terminated[i] = terminated;
             results.truncated[i] = truncated;
             if (terminated || truncated) {
-                observe(slot, results.final, i);
+                observe(slot, moves, results.final, i);
                 slot.game = initial_;
                 slot.first_ply = initial_.ply();
+                observe(slot, out, i);
+            } else {
+                observe(slot, moves, out, i);
             }
-            observe(slot, out, i);
         }
     }, kChunk);
 }

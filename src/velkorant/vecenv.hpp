@@ -77,7 +77,10 @@ private:
         std::vector<std::uint16_t> labels;   // of the legal moves of the current position
         std::vector<std::uint16_t> moves;    // the move of each label
     };
-    // Lists the legal moves of slot i's game with their labels and writes its observation.
+    // Keeps the labels of `moves`, the legal moves of the slot's game, and writes the game's
+    // observation into row i of `out`.
+    void observe(Slot& slot, const MoveList& moves, Observations out, std::size_t i) const;
+    // The same, the legal moves listed here.
     void observe(Slot& slot, Observations out, std::size_t i) const;
     // Why a game may not be stepped (it has ended), or nullptr.
     const char* ended(const Game& game) const;
