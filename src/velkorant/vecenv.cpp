@@ -11,9 +11,10 @@
 namespace velkorant {
 namespace {
 
-// Games a thread takes at a time: a step of one game is a few microseconds, and a thread more
-// is worth its start only for a few hundred games.
-constexpr std::size_t kChunk = 256;
+// Games a thread takes at a time (a step of one game is a few microseconds), and the fewest a
+// thread more is woken for.
+constexpr std::size_t kChunk = 16;
+constexpr std::size_t kGamesPerThread = 32;
 
 }  // namespace
 
@@ -80,6 +81,17 @@ void VecEnv::observe(Slot& slot, const MoveList& moves, Observations out, std::s
     out.turn[i] = turn == Color::White ? 1 : 0;
 }
 
+template <class Each>
+void VecEnv::for_games(unsigned threads, Checkpoint& checkpoint, Each&& each) {
+    const std::size_t wanted = std::min<std::size_t>(thread_count(threads), (slots_.size() - 1) / kGamesPerThread + 1);
+    if (wanted <= 1) {
+        parallel_for(slots_.size(), 1, checkpoint, each, kChunk);
+        return;
+    }
+    if (!crew_ || crew_->helpers() != wanted - 1) crew_ = std::make_unique<Crew>(static_cast<unsigned>(wanted - 1));
+    crew_->run(slots_.size(), kChunk, checkpoint, each);
+}
+
 void VecEnv::set_game(std::size_t i, Game game, Observations out) {
     if (i >= slots_.size())
         throw IndexError("game " + std::to_string(i) + " out of range for " + std::to_string(slots_.size()) + " games");
@@ -91,13 +103,13 @@ void VecEnv::set_game(std::size_t i, Game game, Observations out) {
 }
 
 void VecEnv::reset(Observations out, unsigned threads, Checkpoint& checkpoint) {
-    parallel_for(slots_.size(), threads, checkpoint, [&](std::size_t begin, std::size_t end) {
+    for_games(threads, checkpoint, [&](std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; ++i) {
             slots_[i].game = initial_;
             slots_[i].first_ply = initial_.ply();
             observe(slots_[i], out, i);
         }
-    }, kChunk);
+    });
 }
 
 void VecEnv::step(std::span<const std::int64_t> actions, Observations out, const StepResults& results, unsigned threads,
@@ -119,7 +131,7 @@ void VecEnv::step(std::span<const std::int64_t> actions, Observations out, const
                              " is not the label of a legal move");
         chosen[i] = slots_[i].moves[static_cast<std::size_t>(found - labels.begin())];
     }
-    parallel_for(slots_.size(), threads, checkpoint, [&](std::size_t begin, std::size_t end) {
+    for_games(threads, checkpoint, [&](std::size_t begin, std::size_t end) {
         MoveList moves;
         for (std::size_t i = begin; i < end; ++i) {
             Slot& slot = slots_[i];
@@ -150,7 +162,7 @@ void VecEnv::step(std::span<const std::int64_t> actions, Observations out, const
                 observe(slot, moves, out, i);
             }
         }
-    }, kChunk);
+    });
 }
 
 }  // namespace velkorant

@@ -8,10 +8,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
 #include "velkorant/checkpoint.hpp"
+#include "velkorant/crew.hpp"
 #include "velkorant/game.hpp"
 
 namespace velkorant {
@@ -84,10 +86,15 @@ private:
     void observe(Slot& slot, Observations out, std::size_t i) const;
     // Why a game may not be stepped (it has ended), or nullptr.
     const char* ended(const Game& game) const;
+    // Calls each(begin, end) over chunks of the games, on up to `threads` threads (0: every
+    // core), the crew kept for the next call.
+    template <class Each>
+    void for_games(unsigned threads, Checkpoint& checkpoint, Each&& each);
 
     EnvOptions options_;
     std::vector<Slot> slots_;
     Game initial_;
+    std::unique_ptr<Crew> crew_;
 };
 
 }  // namespace velkorant
