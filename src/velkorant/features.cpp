@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <string>
+#include <type_traits>
 
 #include "velkorant/attacks.hpp"
 #include "velkorant/legal.hpp"
@@ -83,6 +85,42 @@ struct BoardLabels {
 };
 constexpr BoardLabels kBoardLabels{};
 
+// Planes of bytes are written a column at a time from a set of squares. Index i of a set is
+// bit 127 - i and square (column c, row r) index 11 r + c, so shifted right by 28 - c a column's
+// rows 9..1 sit at bits 0, 11, ..., 88. A multiply gathers those nine bits into nine adjacent
+// ones at bit 100 and up, without carries (every pair of a set bit and a term of the
+// multiplier lands on a bit of its own): rows 9..1 for Black's view, 1..9 for White's.
+constexpr u128 kColumnRows = [] {
+    u128 m = 0;
+    for (int k = 0; k < 9; ++k) m |= static_cast<u128>(1) << (11 * k);
+    return m;
+}();
+constexpr u128 gatherer(bool white) {
+    u128 m = 0;
+    for (int k = 0; k < 9; ++k) m |= static_cast<u128>(1) << (white ? 108 - 12 * k : 100 - 10 * k);
+    return m;
+}
+constexpr u128 kGather[2] = {gatherer(false), gatherer(true)};
+// Byte i of kSpread[b] is bit i of b.
+constexpr std::array<std::uint64_t, 256> kSpread = [] {
+    std::array<std::uint64_t, 256> table{};
+    for (unsigned b = 0; b < 256; ++b)
+        for (unsigned i = 0; i < 8; ++i) table[b] |= static_cast<std::uint64_t>(b >> i & 1) << (8 * i);
+    return table;
+}();
+
+// Every byte of a plane, 1 on the squares of `set` and 0 elsewhere, from the mover's view.
+void write_plane_bytes(u128 set, bool white, std::uint8_t* plane) {
+    for (unsigned column = 1; column <= 9; ++column) {
+        const u128 rows = (set >> (28 - column)) & kColumnRows;
+        const auto bits = static_cast<unsigned>((rows * kGather[white]) >> 100) & 0x1ff;
+        std::uint8_t* const out = plane + (white ? column - 1 : 9 - column) * 9;
+        const std::uint64_t spread = kSpread[bits & 0xff];
+        std::memcpy(out, &spread, 8);
+        out[8] = static_cast<std::uint8_t>(bits >> 8);
+    }
+}
+
 template <class T>
 void fill_plane(T* plane) { std::fill_n(plane, kPlaneSquares, T(1)); }
 
@@ -113,7 +151,11 @@ void write_planes(const Board& board, Color turn, T* planes1, T* planes2) {
             two |= one & targets;
             one |= targets;
         });
-        const auto mark = [&](u128 squares, T* plane) { for_each_index(squares, [&](unsigned to) { plane[seen(to)] = T(1); }); };
+        const auto mark = [&](u128 squares, T* plane) {  // over a plane of zeros
+            if (!squares) return;
+            if constexpr (std::is_same_v<T, std::uint8_t>) write_plane_bytes(squares, white, plane);
+            else for_each_index(squares, [&](unsigned to) { plane[seen(to)] = T(1); });
+        };
         for (std::size_t plane = 0; plane < kKindPlanes; ++plane)
             mark(kind_attacks[plane], planes + (kKindPlanes + plane) * kPlaneSquares);
         T* const counts = planes + 2 * kKindPlanes * kPlaneSquares;
