@@ -199,6 +199,21 @@ int move_label(Move move, Color turn) {
     return kBoardLabels.of[seen(from)][seen(to)] + (move.is_promote() ? kPromotingClasses * static_cast<int>(kPlaneSquares) : 0);
 }
 
+void legal_move_labels(const MoveList& moves, Color turn, std::uint16_t* out) {
+    const bool white = turn == Color::White;
+    const auto seen = [white](unsigned index) { return static_cast<std::size_t>(white ? 80 - kPlaneSquare[index] : kPlaneSquare[index]); };
+    for (std::size_t i = 0; i < moves.size(); ++i) {
+        const Move move = moves[i];
+        const std::size_t to = seen(move.to());
+        int label;
+        if (move.is_drop())
+            label = kDropClass[number(move.get_piece().piece_type)] * static_cast<int>(kPlaneSquares) + static_cast<int>(to);
+        else
+            label = kBoardLabels.of[seen(move.from())][to] + (move.is_promote() ? kPromotingClasses * static_cast<int>(kPlaneSquares) : 0);
+        out[i] = static_cast<std::uint16_t>(label);
+    }
+}
+
 std::vector<std::int64_t> legal_labels(const Board& board, Color turn) {
     MoveList moves;
     legal_moves(board, turn, moves);

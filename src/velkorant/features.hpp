@@ -44,6 +44,9 @@ void write_features_bytes(const Board& board, Color turn, std::uint8_t* planes);
 // Rook..Pawn); anything else is a ValueError.
 int move_label(Move move, Color turn);
 
+// The labels of `moves`, legal moves of `turn` (unchecked: a list legal_moves made), into out.
+void legal_move_labels(const MoveList& moves, Color turn, std::uint16_t* out);
+
 // The labels of the legal moves of `turn`, in the order legal_moves lists them.
 std::vector<std::int64_t> legal_labels(const Board& board, Color turn);
 

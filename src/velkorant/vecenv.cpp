@@ -75,12 +75,9 @@ void VecEnv::observe(Slot& slot, const MoveList& moves, Observations out, std::s
     slot.moves.resize(moves.size());
     bool* const mask = out.legal_mask + i * kMoveLabels;
     std::fill_n(mask, kMoveLabels, false);
-    for (std::size_t k = 0; k < moves.size(); ++k) {
-        const int label = move_label(moves[k], turn);
-        slot.labels[k] = static_cast<std::uint16_t>(label);
-        slot.moves[k] = moves[k].word;
-        mask[label] = true;
-    }
+    legal_move_labels(moves, turn, slot.labels.data());
+    std::copy(moves.data(), moves.data() + moves.size(), slot.moves.data());
+    for (const std::uint16_t label : slot.labels) mask[label] = true;
     out.turn[i] = turn == Color::White ? 1 : 0;
 }
 
