@@ -19,8 +19,8 @@ def reset(env: Env, features: npt.NDArray[np.uint8], mask: npt.NDArray[np.bool_]
 def step(env: Env, actions: npt.NDArray[np.int64], features: npt.NDArray[np.uint8], mask: npt.NDArray[np.bool_],
          turn: npt.NDArray[np.int8], rewards: npt.NDArray[np.float32], terminated: npt.NDArray[np.bool_],
          truncated: npt.NDArray[np.bool_], final_features: npt.NDArray[np.uint8],
-         final_mask: npt.NDArray[np.bool_], final_turn: npt.NDArray[np.int8], threads: int, /) -> None:
-    """One move a game, by label; the games that end are started again."""
+         final_mask: npt.NDArray[np.bool_], final_turn: npt.NDArray[np.int8], threads: int, /) -> int:
+    """One move a game, by label; the games that end are started again. Returns how many ended."""
 
 def game_state(env: Env, i: SupportsIndex, /) -> bytes:
     """The state of game i, as Game.__reduce__ gives it."""

@@ -122,14 +122,13 @@ class VecEnv:
         rewards = np.empty(self.num_envs, dtype=np.float32)
         terminations = np.empty(self.num_envs, dtype=np.bool_)
         truncations = np.empty(self.num_envs, dtype=np.bool_)
-        _env.step(self._native, self._actions, self._obs["features"], self._obs["legal_mask"], self._obs["turn"],
-                  rewards, terminations, truncations, self._final["features"], self._final["legal_mask"],
-                  self._final["turn"], self._thread_count())
+        ended = _env.step(self._native, self._actions, self._obs["features"], self._obs["legal_mask"],
+                          self._obs["turn"], rewards, terminations, truncations, self._final["features"],
+                          self._final["legal_mask"], self._final["turn"], self._thread_count())
         info: dict[str, Any] = {}
-        ended = terminations | truncations
-        if ended.any():
+        if ended:
             info["final_obs"] = self._final
-            info["_final_obs"] = ended
+            info["_final_obs"] = terminations | truncations
         return self._obs, rewards, terminations, truncations, info
 
     def games(self, i: SupportsIndex) -> Game:

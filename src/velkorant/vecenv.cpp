@@ -1,6 +1,7 @@
 #include "velkorant/vecenv.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <string>
 
@@ -112,7 +113,7 @@ void VecEnv::reset(Observations out, unsigned threads, Checkpoint& checkpoint) {
     });
 }
 
-void VecEnv::step(std::span<const std::int64_t> actions, Observations out, const StepResults& results, unsigned threads,
+std::size_t VecEnv::step(std::span<const std::int64_t> actions, Observations out, const StepResults& results, unsigned threads,
                   Checkpoint& checkpoint) {
     if (actions.size() != slots_.size())
         throw ValueError(std::to_string(actions.size()) + " actions for " + std::to_string(slots_.size()) +
@@ -131,8 +132,10 @@ void VecEnv::step(std::span<const std::int64_t> actions, Observations out, const
                              " is not the label of a legal move");
         chosen[i] = slots_[i].moves[static_cast<std::size_t>(found - labels.begin())];
     }
+    std::atomic<std::size_t> ended{0};
     for_games(threads, checkpoint, [&](std::size_t begin, std::size_t end) {
         MoveList moves;
+        std::size_t ended_here = 0;
         for (std::size_t i = begin; i < end; ++i) {
             Slot& slot = slots_[i];
             const Color mover = slot.game.turn();
@@ -154,6 +157,7 @@ void VecEnv::step(std::span<const std::int64_t> actions, Observations out, const
             results.terminated[i] = terminated;
             results.truncated[i] = truncated;
             if (terminated || truncated) {
+                ++ended_here;
                 observe(slot, moves, results.final, i);
                 slot.game = initial_;
                 slot.first_ply = initial_.ply();
@@ -162,7 +166,9 @@ void VecEnv::step(std::span<const std::int64_t> actions, Observations out, const
                 observe(slot, moves, out, i);
             }
         }
+        ended += ended_here;
     });
+    return ended;
 }
 
 }  // namespace velkorant

@@ -68,8 +68,8 @@ public:
     // Plays actions[i], a move label, in game i, for every i, on up to `threads` threads (0:
     // every core). A label that is no legal move of its game is a ValueError naming the lowest
     // such game, and then no game has moved. A game that ends is started again, and `out` gets
-    // the observation of the new game.
-    void step(std::span<const std::int64_t> actions, Observations out, const StepResults& results, unsigned threads,
+    // the observation of the new game. Returns how many games ended.
+    std::size_t step(std::span<const std::int64_t> actions, Observations out, const StepResults& results, unsigned threads,
               Checkpoint& checkpoint);
 
 private:

@@ -6,7 +6,7 @@
 //   step(env, actions, features, mask, turn, rewards, terminated, truncated,
 //        final_features, final_mask, final_turn, threads)
 //                                                one move a game, by label; the ended games
-//                                                started again
+//                                                started again; how many ended
 //   game_state(env, i) -> bytes                  game i as Game.__reduce__ gives its state
 //   set_game_state(env, i, state, features, mask, turn)
 //                                                game i replaced, its row observed
@@ -140,8 +140,9 @@ PyObject* step(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     unsigned threads = 0;
     if (!final || !job::load_threads(args[11], threads)) return nullptr;
     const StepResults results{rewards.data<float>(), terminated.data<bool>(), truncated.data<bool>(), final.get()};
-    return invoke_unlocked<void>([&](Checkpoint& checkpoint) {
-        env.step(std::span<const std::int64_t>(actions.data<std::int64_t>(), n), out.get(), results, threads, checkpoint);
+    return invoke_unlocked<std::size_t>([&](Checkpoint& checkpoint) {
+        return env.step(std::span<const std::int64_t>(actions.data<std::int64_t>(), n), out.get(), results, threads,
+                        checkpoint);
     });
 }
 
@@ -202,7 +203,8 @@ PyMethodDef functions[] = {
      "reset(env, features, mask, turn, threads, /)\n--\n\nEvery game back to the initial position, observed."},
     {"step", job::fastcall<&step>(), METH_FASTCALL,
      "step(env, actions, features, mask, turn, rewards, terminated, truncated, final_features, final_mask, "
-     "final_turn, threads, /)\n--\n\nOne move a game, by label; the games that end are started again."},
+     "final_turn, threads, /)\n--\n\nOne move a game, by label; the games that end are started again. "
+     "Returns how many ended."},
     {"game_state", job::fastcall<&game_state>(), METH_FASTCALL,
      "game_state(env, i, /)\n--\n\nThe state of game i, as Game.__reduce__ gives it."},
     {"set_game_state", job::fastcall<&set_game_state>(), METH_FASTCALL,
