@@ -135,6 +135,7 @@ void write_planes(const Board& board, Color turn, T* planes1, T* planes2) {
         return static_cast<std::size_t>(white ? 80 - square : square);
     };
     const u128 occupied = (board.color_boards[0] | board.color_boards[1]).to_u128();
+    u128 attacked_by[2] = {0, 0};
     for (int side = 0; side < 2; ++side) {
         const bool mover = side == (white ? 1 : 0);
         T* const planes = planes1 + (mover ? 0 : kPlanesPerSide) * kPlaneSquares;
@@ -151,6 +152,7 @@ void write_planes(const Board& board, Color turn, T* planes1, T* planes2) {
             two |= one & targets;
             one |= targets;
         });
+        attacked_by[side] = one;
         const auto mark = [&](u128 squares, T* plane) {  // over a plane of zeros
             if (!squares) return;
             if constexpr (std::is_same_v<T, std::uint8_t>) write_plane_bytes(squares, white, plane);
@@ -168,7 +170,10 @@ void write_planes(const Board& board, Color turn, T* planes1, T* planes2) {
             for (unsigned k = 0; k < held; ++k) fill_plane(hand + (h.first + k) * kPlaneSquares);
         }
     }
-    if (in_check(board, turn)) fill_plane(planes2 + kCheckPlane * kPlaneSquares);
+    // In check: a king of the side to move stands on a square the other side attacks.
+    const int us = white ? 1 : 0;
+    const u128 kings = (board.piece_boards[number(Kind::King)] & board.color_boards[us]).to_u128();
+    if (kings & attacked_by[us ^ 1]) fill_plane(planes2 + kCheckPlane * kPlaneSquares);
 }
 
 }  // namespace

@@ -23,15 +23,22 @@ void choose_labels(const bool* masks, std::size_t rows, const double* uniforms, 
     // A bool is one byte, 0 or 1: eight of them read as a word, times 0x0101...01, have their
     // sum in the top byte.
     constexpr std::size_t kWords = kMoveLabels / 8, kTail = kMoveLabels % 8;
-    const auto ones_at = [](const bool* p) {
+    const auto word_at = [](const bool* p) {
         std::uint64_t word;
         std::memcpy(&word, p, 8);
-        return static_cast<std::size_t>((word * 0x0101010101010101ull) >> 56);
+        return word;
     };
+    const auto ones_at = [&](const bool* p) { return static_cast<std::size_t>((word_at(p) * 0x0101010101010101ull) >> 56); };
     for (std::size_t i = 0; i < rows; ++i) {
         const bool* const row = masks + i * kMoveLabels;
         std::size_t count = static_cast<std::size_t>(std::count(row + 8 * kWords, row + kMoveLabels, true));
-        for (std::size_t w = 0; w < kWords; ++w) count += ones_at(row + 8 * w);
+        // Words added as they are keep a count a byte, which holds up to 255 words.
+        for (std::size_t first = 0; first < kWords; first += 255) {
+            std::uint64_t lanes = 0;
+            for (std::size_t w = first; w < std::min(first + 255, kWords); ++w) lanes += word_at(row + 8 * w);
+            const std::uint64_t pairs = (lanes & 0x00ff00ff00ff00ffull) + (lanes >> 8 & 0x00ff00ff00ff00ffull);
+            count += static_cast<std::size_t>((pairs * 0x0001000100010001ull) >> 48);
+        }
         if (!count) throw ValueError("row " + std::to_string(i) + " has no legal move");
         std::size_t k = std::min(static_cast<std::size_t>(uniforms[i] * static_cast<double>(count)), count - 1);
         std::size_t label = 0;
