@@ -145,6 +145,7 @@ def test_an_illegal_label_moves_no_game(bad, message):
     (lambda: env.VecEnv(2).step([1, 2, 3]), ValueError), (lambda: env.VecEnv(2).step([0.5, 1.5]), TypeError),
     (lambda: env.VecEnv(2).games(2), IndexError), (lambda: env.VecEnv(2).set_game(0, "startpos"), TypeError),
     (lambda: env.VecEnv(2).set_game(0, Game("4k4/4G4/4P4/9/9/9/9/9/4K4 w - 1")), ValueError),
+    (lambda: env.VecEnv(2).set_game(0, Game("4k4/9/9/9/9/9/9/9/4K4 b G 9223372036854775800")), ValueError),
     (lambda: env.random_actions(np.zeros((2, 2187), bool), np.random.default_rng()), ValueError),
 ])
 def test_bad_calls(call, error):

@@ -66,7 +66,8 @@ class VecEnv:
     ``max_plies`` (at least 1) cuts a game short after that many moves; ``declaration`` ends a
     game when the side to move can declare a win. ``threads`` is how many threads step the
     games (``None``: every core); the results are the same for any number. Stepping and
-    resetting run without the interpreter lock. ``seed`` seeds ``np_random``, a numpy
+    resetting run without the interpreter lock; meanwhile another thread's call on the same
+    environment raises ``RuntimeError``. ``seed`` seeds ``np_random``, a numpy
     ``Generator`` for the caller's policy (the games themselves hold nothing random).
     """
 
@@ -89,6 +90,7 @@ class VecEnv:
         self._obs = _observation(self.num_envs)
         self._final = _observation(self.num_envs)
         self._actions = np.zeros(self.num_envs, dtype=np.int64)
+        self._interrupted = False
         _env.reset(self._native, self._obs["features"], self._obs["legal_mask"], self._obs["turn"], self._thread_count())
 
     def _thread_count(self) -> int:
@@ -99,8 +101,18 @@ class VecEnv:
         seeds ``np_random`` again. ``options`` is accepted for Gymnasium's sake and unused."""
         if seed is not None:
             self.np_random = np.random.default_rng(seed)
-        _env.reset(self._native, self._obs["features"], self._obs["legal_mask"], self._obs["turn"], self._thread_count())
+        try:
+            _env.reset(self._native, self._obs["features"], self._obs["legal_mask"], self._obs["turn"],
+                       self._thread_count())
+        except BaseException:  # Ctrl-C can stop it between games
+            self._interrupted = True
+            raise
+        self._interrupted = False
         return self._obs, {}
+
+    def _check_whole(self) -> None:
+        if self._interrupted:
+            raise RuntimeError("a step or reset of these games was interrupted and left them partly done: call reset()")
 
     def step(self, actions: npt.ArrayLike) -> tuple[Observation, npt.NDArray[np.float32], npt.NDArray[np.bool_],
                                                    npt.NDArray[np.bool_], dict[str, Any]]:
@@ -108,11 +120,13 @@ class VecEnv:
         ``i``. Returns ``(obs, rewards, terminations, truncations, info)``; the three middle
         arrays are new ones (float32, bool, bool), ``obs`` is this environment's own. A label
         that is no legal move raises ``ValueError`` naming the first such game, and then no game
-        has moved.
+        has moved. A step stopped by Ctrl-C (``KeyboardInterrupt``) may have moved some games
+        and not others: ``step`` then raises ``RuntimeError`` until ``reset``.
 
         When games end, ``info["_final_obs"]`` marks them and ``info["final_obs"]`` is a dict
         like ``obs`` whose marked rows hold the position each ended in (reused as ``obs`` is);
         ``info`` is empty when none ended."""
+        self._check_whole()
         a = np.asarray(actions)
         if a.shape != (self.num_envs,):
             raise ValueError(f"actions must have shape ({self.num_envs},), not {a.shape}")
@@ -122,9 +136,15 @@ class VecEnv:
         rewards = np.empty(self.num_envs, dtype=np.float32)
         terminations = np.empty(self.num_envs, dtype=np.bool_)
         truncations = np.empty(self.num_envs, dtype=np.bool_)
-        ended = _env.step(self._native, self._actions, self._obs["features"], self._obs["legal_mask"],
-                          self._obs["turn"], rewards, terminations, truncations, self._final["features"],
-                          self._final["legal_mask"], self._final["turn"], self._thread_count())
+        try:
+            ended = _env.step(self._native, self._actions, self._obs["features"], self._obs["legal_mask"],
+                              self._obs["turn"], rewards, terminations, truncations, self._final["features"],
+                              self._final["legal_mask"], self._final["turn"], self._thread_count())
+        except ValueError:  # an illegal label: found before any game moved
+            raise
+        except BaseException:  # Ctrl-C can stop a step between games
+            self._interrupted = True
+            raise
         info: dict[str, Any] = {}
         if ended:
             info["final_obs"] = self._final

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <limits>
 #include <string>
 
 #include "velkorant/features.hpp"
@@ -104,6 +105,9 @@ void VecEnv::set_game(std::size_t i, Game game, Observations out) {
     if (i >= slots_.size())
         throw IndexError("game " + std::to_string(i) + " out of range for " + std::to_string(slots_.size()) + " games");
     if (const char* why = ended(game)) throw ValueError(std::string("cannot step game ") + std::to_string(i) + ": " + why);
+    if (game.ply() > std::numeric_limits<std::int64_t>::max() - options_.max_plies)
+        throw ValueError("cannot step game " + std::to_string(i) + ": its move number " + std::to_string(game.ply()) +
+                         " cannot grow by max_plies");
     Slot& slot = slots_[i];
     slot.first_ply = game.ply() - static_cast<std::int64_t>(game.history().size());
     slot.game = std::move(game);

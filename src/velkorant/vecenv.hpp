@@ -60,7 +60,8 @@ public:
     const Game& game(std::size_t i) const { return slots_[i].game; }
     // Puts `game` in place i, its history and all, and writes its observation into row i of
     // `out`. A game that has ended (or whose side to move can declare, when declaring ends
-    // games) is a ValueError, and nothing changes.
+    // games), or whose move number cannot grow by max_plies, is a ValueError, and nothing
+    // changes.
     void set_game(std::size_t i, Game game, Observations out);
 
     // Every game back to the initial position; the observations of all into `out`.
