@@ -226,6 +226,7 @@ ARGUMENT_SAMPLES = {
     "index": 12, "piece_type": PAWN, "color": BLACK, "color_type": BLACK, "count": 1, "address": Address(1, 1),
     "moves": Move("7g7f"), "move": Move("9g9f"), "memo": {}, "value": 1, "usi": "7g7f", "depth": 1, "hand": Hand(),
     "board": Board(), "turn": BLACK, "ply": 1, "position": "startpos", "sfen": None, "data": Game().to_hcp(),
+    "rng_seed": 1, "max_plies": 4,
 }
 
 
@@ -283,6 +284,7 @@ PARAMETERS = {
     "memo": st.dictionaries(st.integers(), scalars, max_size=3),
     "state": states,
     "hand": hands, "board": boards, "turn": colours, "ply": integers, "depth": st.integers(0, 2),
+    "rng_seed": integers, "max_plies": st.integers(-1, 300),
     "move": moves | st.sampled_from(Game().legal_moves()),
     "usi": usi_texts, "position": usi_texts.map(lambda t: "startpos moves " + t) | usi_texts,
     "sfen": st.none() | games.map(lambda g: g.sfen()) | texts,
@@ -294,7 +296,8 @@ PARAMETERS = {
 }
 # Parameters whose value is an amount of work: their arbitrary values stay small too.
 BOUNDED = {"depth": st.integers(-3, 2) | st.floats() | st.none() | texts | st.builds(Index, st.integers(-1, 2),
-                                                                                    st.sampled_from(ACTIONS))}
+                                                                                    st.sampled_from(ACTIONS)),
+           "max_plies": st.integers(-3, 300) | st.floats() | st.none() | texts}
 # What a successful call returns, by member name; SAME is the receiver's class.
 SAME = object()
 NotImplementedType = type(NotImplemented)
@@ -308,7 +311,7 @@ RESULTS = {
     "is_finished": tuple, "remove": type(None), "copy": SAME, "to_svg": str, "_repr_svg_": str,
     "from_board": SAME, "from_usi": SAME, "sfen": str, "usi": str, "legal_moves": list, "is_legal": bool,
     "push": type(None), "push_usi": Move, "pop": Move, "is_check": bool, "outcome": (type(None), tuple),
-    "repetition_count": int, "can_declare": bool, "perft": int, "_from_word": Move,
+    "repetition_count": int, "can_declare": bool, "perft": int, "play_random": (type(None), tuple), "_from_word": Move,
     "check_moves": list, "mate_in_one": (type(None), Move),
     "to_hcp": bytes, "to_psfen": bytes, "from_hcp": SAME, "from_psfen": SAME,
     "turn": ColorType, "ply": int, "board": Board, "history": list,

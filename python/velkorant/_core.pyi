@@ -440,6 +440,13 @@ class Game:
         """How often the current position has occurred in this game, this time included."""
     def can_declare(self) -> bool:
         """Whether the side to move may declare a win by entering king (the 27-point rule)."""
+    def play_random(self, rng_seed: SupportsIndex, max_plies: SupportsIndex = 512) -> tuple[ColorType, str] | None:
+        """Plays uniformly random legal moves on this game, in one native call, until it ends
+        or ``max_plies`` moves have been played: a rollout. The moves stay in the history. The
+        same ``rng_seed`` (0 to 2**64 - 1) from the same game gives the same moves. Returns
+        ``outcome()`` of the final position: (winner, reason), or ``None`` when the ply limit
+        came first. A game that has ended already gives its outcome and plays nothing. A
+        negative ``max_plies`` raises ``ValueError``."""
     def perft(self, depth: SupportsIndex) -> int:
         """The number of legal move sequences of ``depth`` plies (1 for depth 0); a negative
         depth raises ``ValueError``."""

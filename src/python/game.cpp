@@ -3,6 +3,7 @@
 #include "python/types.hpp"
 #include "velkorant/game.hpp"
 #include "velkorant/packed.hpp"
+#include "velkorant/playout.hpp"
 #include "velkorant/svg.hpp"
 
 namespace velkorant::python {
@@ -66,6 +67,7 @@ PyTypeObject* create_type_of<Game>() {
         method<"outcome", &Game::outcome>(),
         method<"repetition_count", &Game::repetition_count>(),
         method<"can_declare", &Game::can_declare>(),
+        method<"play_random", &play_random, "rng_seed", "max_plies=512">(),
         method<"perft", static_cast<std::uint64_t (Game::*)(int, Checkpoint&) const>(&Game::perft), "depth">(),
         method<"to_svg", &game_svg>(),
         method<"_repr_svg_", &game_svg>(),

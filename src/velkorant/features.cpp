@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <string>
+#include <type_traits>
 
 #include "velkorant/attacks.hpp"
 #include "velkorant/legal.hpp"
@@ -55,48 +57,133 @@ constexpr std::array<int, kKinds> kDropClass = {-1, -1, 26, 25, 24, 23, 22, 21, 
 enum MoveClass : int { Up, UpLeft, UpRight, Left, Right, Down, DownLeft, DownRight, Up2Left, Up2Right };
 constexpr int kPromotingClasses = 10;
 
-void fill_plane(float* plane) { std::fill_n(plane, kPlaneSquares, 1.0f); }
+// The label of a board move that does not promote, by its squares as the mover sees them (a
+// square as a plane indexes it, turned for White). Files count leftwards and ranks downwards
+// from the mover's side: "up" is towards rank 1 as the mover sees the board.
+struct BoardLabels {
+    std::array<std::array<std::int16_t, kPlaneSquares>, kPlaneSquares> of{};
+    constexpr BoardLabels() {
+        for (int from = 0; from < 81; ++from) {
+            for (int to = 0; to < 81; ++to) {
+                const int dx = from / 9 - to / 9;  // > 0: the move goes to a lower file, rightwards
+                const int dy = to % 9 - from % 9;  // < 0: the move goes up
+                int cls;
+                if (dy < 0 && dx == 0) cls = Up;
+                else if (dy == -2 && dx == -1) cls = Up2Left;
+                else if (dy == -2 && dx == 1) cls = Up2Right;
+                else if (dy < 0 && dx < 0) cls = UpLeft;
+                else if (dy < 0) cls = UpRight;
+                else if (dy == 0 && dx < 0) cls = Left;
+                else if (dy == 0) cls = Right;
+                else if (dx == 0) cls = Down;
+                else if (dx < 0) cls = DownLeft;
+                else cls = DownRight;
+                of[static_cast<std::size_t>(from)][static_cast<std::size_t>(to)] = static_cast<std::int16_t>(cls * 81 + to);
+            }
+        }
+    }
+};
+constexpr BoardLabels kBoardLabels{};
 
-}  // namespace
+// Planes of bytes are written a column at a time from a set of squares. Index i of a set is
+// bit 127 - i and square (column c, row r) index 11 r + c, so shifted right by 28 - c a column's
+// rows 9..1 sit at bits 0, 11, ..., 88. A multiply gathers those nine bits into nine adjacent
+// ones at bit 100 and up, without carries (every pair of a set bit and a term of the
+// multiplier lands on a bit of its own): rows 9..1 for Black's view, 1..9 for White's.
+constexpr u128 kColumnRows = [] {
+    u128 m = 0;
+    for (int k = 0; k < 9; ++k) m |= static_cast<u128>(1) << (11 * k);
+    return m;
+}();
+constexpr u128 gatherer(bool white) {
+    u128 m = 0;
+    for (int k = 0; k < 9; ++k) m |= static_cast<u128>(1) << (white ? 108 - 12 * k : 100 - 10 * k);
+    return m;
+}
+constexpr u128 kGather[2] = {gatherer(false), gatherer(true)};
+// Byte i of kSpread[b] is bit i of b.
+constexpr std::array<std::uint64_t, 256> kSpread = [] {
+    std::array<std::uint64_t, 256> table{};
+    for (unsigned b = 0; b < 256; ++b)
+        for (unsigned i = 0; i < 8; ++i) table[b] |= static_cast<std::uint64_t>(b >> i & 1) << (8 * i);
+    return table;
+}();
 
-void write_features(const Board& board, Color turn, float* planes1, float* planes2) {
-    std::fill_n(planes1, kFeatures1Floats, 0.0f);
-    std::fill_n(planes2, kFeatures2Floats, 0.0f);
+// Every byte of a plane, 1 on the squares of `set` and 0 elsewhere, from the mover's view.
+void write_plane_bytes(u128 set, bool white, std::uint8_t* plane) {
+    for (unsigned column = 1; column <= 9; ++column) {
+        const u128 rows = (set >> (28 - column)) & kColumnRows;
+        const auto bits = static_cast<unsigned>((rows * kGather[white]) >> 100) & 0x1ff;
+        std::uint8_t* const out = plane + (white ? column - 1 : 9 - column) * 9;
+        const std::uint64_t spread = kSpread[bits & 0xff];
+        std::memcpy(out, &spread, 8);
+        out[8] = static_cast<std::uint8_t>(bits >> 8);
+    }
+}
+
+template <class T>
+void fill_plane(T* plane) { std::fill_n(plane, kPlaneSquares, T(1)); }
+
+// Both plane sets as values of type T (1 where a plane is set, 0 elsewhere).
+template <class T>
+void write_planes(const Board& board, Color turn, T* planes1, T* planes2) {
+    std::fill_n(planes1, kFeatures1Floats, T(0));
+    std::fill_n(planes2, kFeatures2Floats, T(0));
     const bool white = turn == Color::White;
     const auto seen = [white](unsigned index) {
         const int square = kPlaneSquare[index];
         return static_cast<std::size_t>(white ? 80 - square : square);
     };
     const u128 occupied = (board.color_boards[0] | board.color_boards[1]).to_u128();
+    u128 attacked_by[2] = {0, 0};
     for (int side = 0; side < 2; ++side) {
         const bool mover = side == (white ? 1 : 0);
-        float* const planes = planes1 + (mover ? 0 : kPlanesPerSide) * kPlaneSquares;
-        std::array<std::uint8_t, kSquares> attackers{};
-        u128 attacked_any = 0;
+        T* const planes = planes1 + (mover ? 0 : kPlanesPerSide) * kPlaneSquares;
+        // The squares each kind attacks, and those with at least one, two and three attackers.
+        std::array<u128, kKindPlanes> kind_attacks{};
+        u128 one = 0, two = 0, three = 0;
         for_each_index(board.color_boards[side].to_u128() & kPlaying, [&](unsigned from) {
             const Kind kind = board.square_kinds[from];
             const std::size_t plane = kKindPlane[number(kind)];
-            planes[plane * kPlaneSquares + seen(from)] = 1.0f;
+            planes[plane * kPlaneSquares + seen(from)] = T(1);
             const u128 targets = attacks(side, kind, from, occupied);
-            attacked_any |= targets;
-            float* const attack_plane = planes + (kKindPlanes + plane) * kPlaneSquares;
-            for_each_index(targets, [&](unsigned to) {
-                attack_plane[seen(to)] = 1.0f;
-                ++attackers[to];
-            });
+            kind_attacks[plane] |= targets;
+            three |= two & targets;
+            two |= one & targets;
+            one |= targets;
         });
-        float* const counts = planes + 2 * kKindPlanes * kPlaneSquares;
-        for_each_index(attacked_any, [&](unsigned to) {
-            const std::size_t square = seen(to);
-            for (unsigned k = 0; k < std::min<unsigned>(attackers[to], 3); ++k) counts[k * kPlaneSquares + square] = 1.0f;
-        });
-        float* const hand = planes2 + (mover ? 0 : kHandPlanesPerSide) * kPlaneSquares;
+        attacked_by[side] = one;
+        const auto mark = [&](u128 squares, T* plane) {  // over a plane of zeros
+            if (!squares) return;
+            if constexpr (std::is_same_v<T, std::uint8_t>) write_plane_bytes(squares, white, plane);
+            else for_each_index(squares, [&](unsigned to) { plane[seen(to)] = T(1); });
+        };
+        for (std::size_t plane = 0; plane < kKindPlanes; ++plane)
+            mark(kind_attacks[plane], planes + (kKindPlanes + plane) * kPlaneSquares);
+        T* const counts = planes + 2 * kKindPlanes * kPlaneSquares;
+        mark(one, counts);
+        mark(two, counts + kPlaneSquares);
+        mark(three, counts + 2 * kPlaneSquares);
+        T* const hand = planes2 + (mover ? 0 : kHandPlanesPerSide) * kPlaneSquares;
         for (const HandPlanes& h : kHandPlanes) {
             const unsigned held = std::min<unsigned>(board.hand.counts[Hand::raw_slot(static_cast<Color>(side), h.kind)], h.most);
             for (unsigned k = 0; k < held; ++k) fill_plane(hand + (h.first + k) * kPlaneSquares);
         }
     }
-    if (in_check(board, turn)) fill_plane(planes2 + kCheckPlane * kPlaneSquares);
+    // In check: a king of the side to move stands on a square the other side attacks.
+    const int us = white ? 1 : 0;
+    const u128 kings = (board.piece_boards[number(Kind::King)] & board.color_boards[us]).to_u128();
+    if (kings & attacked_by[us ^ 1]) fill_plane(planes2 + kCheckPlane * kPlaneSquares);
+}
+
+}  // namespace
+
+void write_features(const Board& board, Color turn, float* planes1, float* planes2) {
+    write_planes(board, turn, planes1, planes2);
+}
+
+void write_features_bytes(const Board& board, Color turn, std::uint8_t* planes) {
+    write_planes(board, turn, planes, planes + kFeatures1Floats);
 }
 
 int move_label(Move move, Color turn) {
@@ -114,24 +201,22 @@ int move_label(Move move, Color turn) {
     const int from = move.from() < kSquares ? kPlaneSquare[move.from()] : kNoSquare;
     if (from == kNoSquare || from == to)
         throw ValueError("move " + move.to_string() + " has no label: it does not go from one square to another");
-    // Files count leftwards and ranks downwards from the mover's side: "up" is towards rank 1
-    // as the mover sees the board.
-    const int from_seen = seen(from), to_seen = seen(to);
-    const int dx = from_seen / 9 - to_seen / 9;  // > 0: the move goes to a lower file, rightwards
-    const int dy = to_seen % 9 - from_seen % 9;  // < 0: the move goes up
-    int cls;
-    if (dy < 0 && dx == 0) cls = Up;
-    else if (dy == -2 && dx == -1) cls = Up2Left;
-    else if (dy == -2 && dx == 1) cls = Up2Right;
-    else if (dy < 0 && dx < 0) cls = UpLeft;
-    else if (dy < 0) cls = UpRight;
-    else if (dy == 0 && dx < 0) cls = Left;
-    else if (dy == 0) cls = Right;
-    else if (dx == 0) cls = Down;
-    else if (dx < 0) cls = DownLeft;
-    else cls = DownRight;
-    if (move.is_promote()) cls += kPromotingClasses;
-    return cls * static_cast<int>(kPlaneSquares) + to_seen;
+    return kBoardLabels.of[seen(from)][seen(to)] + (move.is_promote() ? kPromotingClasses * static_cast<int>(kPlaneSquares) : 0);
+}
+
+void legal_move_labels(const MoveList& moves, Color turn, std::uint16_t* out) {
+    const bool white = turn == Color::White;
+    const auto seen = [white](unsigned index) { return static_cast<std::size_t>(white ? 80 - kPlaneSquare[index] : kPlaneSquare[index]); };
+    for (std::size_t i = 0; i < moves.size(); ++i) {
+        const Move move = moves[i];
+        const std::size_t to = seen(move.to());
+        int label;
+        if (move.is_drop())
+            label = kDropClass[number(move.get_piece().piece_type)] * static_cast<int>(kPlaneSquares) + static_cast<int>(to);
+        else
+            label = kBoardLabels.of[seen(move.from())][to] + (move.is_promote() ? kPromotingClasses * static_cast<int>(kPlaneSquares) : 0);
+        out[i] = static_cast<std::uint16_t>(label);
+    }
 }
 
 std::vector<std::int64_t> legal_labels(const Board& board, Color turn) {

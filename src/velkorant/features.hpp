@@ -36,9 +36,16 @@ inline constexpr std::size_t kMoveLabels = 27 * kPlaneSquares;
 // on the playing area: `planes1` holds kFeatures1Floats floats, `planes2` kFeatures2Floats.
 void write_features(const Board& board, Color turn, float* planes1, float* planes2);
 
+// The same values as bytes (0 or 1), both sets one after the other: kFeaturesBytes bytes.
+inline constexpr std::size_t kFeaturesBytes = kFeatures1Floats + kFeatures2Floats;
+void write_features_bytes(const Board& board, Color turn, std::uint8_t* planes);
+
 // The label of a move of `turn` (a board move between playing squares, or a drop of Gold or
 // Rook..Pawn); anything else is a ValueError.
 int move_label(Move move, Color turn);
+
+// The labels of `moves`, legal moves of `turn` (unchecked: a list legal_moves made), into out.
+void legal_move_labels(const MoveList& moves, Color turn, std::uint16_t* out);
 
 // The labels of the legal moves of `turn`, in the order legal_moves lists them.
 std::vector<std::int64_t> legal_labels(const Board& board, Color turn);

@@ -349,6 +349,10 @@ int Game::repetition_count() const {
 std::optional<Outcome> Game::outcome() const {
     if (!has_legal_move(board_, turn_))
         return Outcome{opponent(turn_), is_check() ? "checkmate" : "no_legal_moves"};
+    return repetition_outcome();
+}
+
+std::optional<Outcome> Game::repetition_outcome() const {
     std::size_t first;
     if (occurrences(4, first) < 4) return std::nullopt;
     // Every move from the first of the four occurrences on, taken back from the last: did

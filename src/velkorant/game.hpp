@@ -78,6 +78,8 @@ public:
     // Plays a legal move. An illegal one is a ValueError naming the move and why; the game is
     // unchanged. An ended game still takes moves: outcome() reads the current position.
     void push(Move move);
+    // Plays a move taken from legal_moves() of the current position, without checking it again.
+    void push_legal(Move move) { play(move); }
     // Reads a USI move for the side to move and pushes it.
     Move push_usi(std::string_view usi);
     // Takes back the last move and returns it; an IndexError when none was played.
@@ -90,6 +92,8 @@ public:
     // it as a draw, or as a loss for the side that gave check with every one of its moves
     // since the first of those occurrences ("perpetual_check"). When both sides did, a draw.
     std::optional<Outcome> outcome() const;
+    // outcome() for a position known to have a legal move: the repetition rules alone.
+    std::optional<Outcome> repetition_outcome() const;
     // How often the current position (placement, hands, side to move) has occurred in this
     // game, this time included; the position the game was set up from counts once.
     int repetition_count() const;

@@ -56,7 +56,8 @@ public:
         ok_ = held_;
     }
     // A writable buffer of exactly `items` items of struct format `format` ('f' float32, '?'
-    // bool, 'q' int64) and `size` bytes each; `name` names the argument in messages.
+    // bool, 'q' int64, 'B' uint8, 'b' int8) and `size` bytes each; `name` names the argument in
+    // messages.
     Buffer(PyObject* obj, const char* name, char format, std::size_t size, std::size_t items) {
         if (PyObject_GetBuffer(obj, &view_, PyBUF_WRITABLE | PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) < 0) return;
         held_ = true;
@@ -64,8 +65,8 @@ public:
         if (*f == '<' || *f == '=' || *f == '@') ++f;
         const bool int64 = format == 'q' && (*f == 'q' || *f == 'l');  // 'l' is 64 bits where longs are
         if ((f[0] != format && !int64) || f[1] != '\0' || static_cast<std::size_t>(view_.itemsize) != size) {
-            PyErr_Format(PyExc_TypeError, "%s must hold %s, not items of format '%s'", name,
-                         format == 'f' ? "float32" : format == 'q' ? "int64" : "bool", view_.format ? view_.format : "B");
+            PyErr_Format(PyExc_TypeError, "%s must hold %s, not items of format '%s'", name, format_name(format),
+                         view_.format ? view_.format : "B");
             return;
         }
         if (static_cast<std::size_t>(view_.len) != items * size) {
@@ -85,6 +86,16 @@ public:
     std::size_t size() const { return static_cast<std::size_t>(view_.len); }
 
 private:
+    static const char* format_name(char format) {
+        switch (format) {
+            case 'f': return "float32";
+            case 'q': return "int64";
+            case 'B': return "uint8";
+            case 'b': return "int8";
+            default: return "bool";
+        }
+    }
+
     Py_buffer view_{};
     bool held_ = false;
     bool ok_ = false;

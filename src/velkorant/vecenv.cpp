@@ -1,0 +1,185 @@
+#include "velkorant/vecenv.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <limits>
+#include <string>
+
+#include "velkorant/features.hpp"
+#include "velkorant/legal.hpp"
+#include "velkorant/parallel.hpp"
+
+namespace velkorant {
+namespace {
+
+// Games a thread takes at a time (a step of one game is a few microseconds), and the fewest a
+// thread more is woken for.
+constexpr std::size_t kChunk = 16;
+constexpr std::size_t kGamesPerThread = 32;
+
+}  // namespace
+
+void choose_labels(const bool* masks, std::size_t rows, const double* uniforms, std::int64_t* out) {
+    // A bool is one byte, 0 or 1: eight of them read as a word, times 0x0101...01, have their
+    // sum in the top byte.
+    constexpr std::size_t kWords = kMoveLabels / 8, kTail = kMoveLabels % 8;
+    const auto word_at = [](const bool* p) {
+        std::uint64_t word;
+        std::memcpy(&word, p, 8);
+        return word;
+    };
+    const auto ones_at = [&](const bool* p) { return static_cast<std::size_t>((word_at(p) * 0x0101010101010101ull) >> 56); };
+    for (std::size_t i = 0; i < rows; ++i) {
+        const bool* const row = masks + i * kMoveLabels;
+        std::size_t count = static_cast<std::size_t>(std::count(row + 8 * kWords, row + kMoveLabels, true));
+        // Words added as they are keep a count a byte, which holds up to 255 words.
+        for (std::size_t first = 0; first < kWords; first += 255) {
+            std::uint64_t lanes = 0;
+            for (std::size_t w = first; w < std::min(first + 255, kWords); ++w) lanes += word_at(row + 8 * w);
+            const std::uint64_t pairs = (lanes & 0x00ff00ff00ff00ffull) + (lanes >> 8 & 0x00ff00ff00ff00ffull);
+            count += static_cast<std::size_t>((pairs * 0x0001000100010001ull) >> 48);
+        }
+        if (!count) throw ValueError("row " + std::to_string(i) + " has no legal move");
+        std::size_t k = std::min(static_cast<std::size_t>(uniforms[i] * static_cast<double>(count)), count - 1);
+        std::size_t label = 0;
+        for (std::size_t w = 0; w < kWords; ++w, label += 8) {
+            const std::size_t ones = ones_at(row + label);
+            if (k < ones) break;
+            k -= ones;
+        }
+        for (;; ++label) {
+            if (row[label] && k-- == 0) break;
+        }
+        out[i] = static_cast<std::int64_t>(label);
+    }
+    static_assert(kTail < 8);
+}
+
+VecEnv::VecEnv(std::size_t count, EnvOptions options) : options_(options) {
+    if (options.max_plies < 1) throw ValueError("max_plies is 1 or more, not " + std::to_string(options.max_plies));
+    slots_.resize(count, Slot{initial_, initial_.ply(), {}, {}});
+}
+
+const char* VecEnv::ended(const Game& game) const {
+    if (game.outcome()) return "the game has ended";
+    if (options_.declaration && game.can_declare()) return "the side to move can declare a win";
+    return nullptr;
+}
+
+void VecEnv::observe(Slot& slot, Observations out, std::size_t i) const {
+    MoveList moves;
+    legal_moves(slot.game.board(), slot.game.turn(), moves);
+    observe(slot, moves, out, i);
+}
+
+void VecEnv::observe(Slot& slot, const MoveList& moves, Observations out, std::size_t i) const {
+    const Game& game = slot.game;
+    const Color turn = game.turn();
+    // The planes are made where they stay in the cache, then copied out in one stream.
+    alignas(64) std::uint8_t planes[kFeaturesBytes];
+    write_features_bytes(game.board(), turn, planes);
+    std::memcpy(out.features + i * kFeaturesBytes, planes, kFeaturesBytes);
+    slot.labels.resize(moves.size());
+    slot.moves.resize(moves.size());
+    bool* const mask = out.legal_mask + i * kMoveLabels;
+    std::fill_n(mask, kMoveLabels, false);
+    legal_move_labels(moves, turn, slot.labels.data());
+    std::copy(moves.data(), moves.data() + moves.size(), slot.moves.data());
+    for (const std::uint16_t label : slot.labels) mask[label] = true;
+    out.turn[i] = turn == Color::White ? 1 : 0;
+}
+
+template <class Each>
+void VecEnv::for_games(unsigned threads, Checkpoint& checkpoint, Each&& each) {
+    const std::size_t wanted = std::min<std::size_t>(thread_count(threads), (slots_.size() - 1) / kGamesPerThread + 1);
+    if (wanted <= 1) {
+        parallel_for(slots_.size(), 1, checkpoint, each, kChunk);
+        return;
+    }
+    if (!crew_ || crew_->helpers() != wanted - 1) crew_ = std::make_unique<Crew>(static_cast<unsigned>(wanted - 1));
+    crew_->run(slots_.size(), kChunk, checkpoint, each);
+}
+
+void VecEnv::set_game(std::size_t i, Game game, Observations out) {
+    if (i >= slots_.size())
+        throw IndexError("game " + std::to_string(i) + " out of range for " + std::to_string(slots_.size()) + " games");
+    if (const char* why = ended(game)) throw ValueError(std::string("cannot step game ") + std::to_string(i) + ": " + why);
+    if (game.ply() > std::numeric_limits<std::int64_t>::max() - options_.max_plies)
+        throw ValueError("cannot step game " + std::to_string(i) + ": its move number " + std::to_string(game.ply()) +
+                         " cannot grow by max_plies");
+    Slot& slot = slots_[i];
+    slot.first_ply = game.ply() - static_cast<std::int64_t>(game.history().size());
+    slot.game = std::move(game);
+    observe(slot, out, i);
+}
+
+void VecEnv::reset(Observations out, unsigned threads, Checkpoint& checkpoint) {
+    for_games(threads, checkpoint, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i) {
+            slots_[i].game = initial_;
+            slots_[i].first_ply = initial_.ply();
+            observe(slots_[i], out, i);
+        }
+    });
+}
+
+std::size_t VecEnv::step(std::span<const std::int64_t> actions, Observations out, const StepResults& results, unsigned threads,
+                  Checkpoint& checkpoint) {
+    if (actions.size() != slots_.size())
+        throw ValueError(std::to_string(actions.size()) + " actions for " + std::to_string(slots_.size()) +
+                         " games: one action a game");
+    // Every label is checked before any game moves.
+    std::vector<std::uint16_t> chosen(slots_.size());
+    for (std::size_t i = 0; i < slots_.size(); ++i) {
+        const std::int64_t label = actions[i];
+        if (label < 0 || label >= static_cast<std::int64_t>(kMoveLabels))
+            throw ValueError("game " + std::to_string(i) + ": " + std::to_string(label) + " is no move label (0 to " +
+                             std::to_string(kMoveLabels - 1) + ")");
+        const std::vector<std::uint16_t>& labels = slots_[i].labels;
+        const auto found = std::find(labels.begin(), labels.end(), static_cast<std::uint16_t>(label));
+        if (found == labels.end())
+            throw ValueError("game " + std::to_string(i) + ": label " + std::to_string(label) +
+                             " is not the label of a legal move");
+        chosen[i] = slots_[i].moves[static_cast<std::size_t>(found - labels.begin())];
+    }
+    std::atomic<std::size_t> ended{0};
+    for_games(threads, checkpoint, [&](std::size_t begin, std::size_t end) {
+        MoveList moves;
+        std::size_t ended_here = 0;
+        for (std::size_t i = begin; i < end; ++i) {
+            Slot& slot = slots_[i];
+            const Color mover = slot.game.turn();
+            slot.game.push_legal(Move{chosen[i]});
+            moves.clear();
+            legal_moves(slot.game.board(), slot.game.turn(), moves);
+            float reward = 0.0f;
+            bool terminated = false, truncated = false;
+            if (const std::optional<Outcome> outcome = moves.size() ? slot.game.repetition_outcome() : slot.game.outcome()) {
+                terminated = true;
+                reward = outcome->winner == mover ? 1.0f : outcome->winner == Color::None ? 0.0f : -1.0f;
+            } else if (options_.declaration && slot.game.can_declare()) {
+                terminated = true;
+                reward = -1.0f;
+            } else if (slot.game.ply() - slot.first_ply >= options_.max_plies) {
+                truncated = true;
+            }
+            results.rewards[i] = reward;
+            results.terminated[i] = terminated;
+            results.truncated[i] = truncated;
+            if (terminated || truncated) {
+                ++ended_here;
+                observe(slot, moves, results.final, i);
+                slot.game = initial_;
+                slot.first_ply = initial_.ply();
+                observe(slot, out, i);
+            } else {
+                observe(slot, moves, out, i);
+            }
+        }
+        ended += ended_here;
+    });
+    return ended;
+}
+
+}  // namespace velkorant
