@@ -57,46 +57,61 @@ constexpr int kPromotingClasses = 10;
 
 void fill_plane(float* plane) { std::fill_n(plane, kPlaneSquares, 1.0f); }
 
+// The plane square of each board index as the side to move sees it: [0] for Black, [1] for
+// White (the board turned); 0 off the playing area, where nothing is ever looked up.
+constexpr auto kSeen = [] {
+    std::array<std::array<std::uint8_t, kSquares>, 2> table{};
+    for (unsigned i = 0; i < kSquares; ++i) {
+        if (kPlaneSquare[i] == kNoSquare) continue;
+        table[0][i] = static_cast<std::uint8_t>(kPlaneSquare[i]);
+        table[1][i] = static_cast<std::uint8_t>(80 - kPlaneSquare[i]);
+    }
+    return table;
+}();
+
+// Ones on the squares of `set` (board indices) in a zeroed plane.
+inline void set_squares(float* plane, u128 set, const std::uint8_t* seen) {
+    for_each_index(set, [&](unsigned index) { plane[seen[index]] = 1.0f; });
+}
+
 }  // namespace
 
 void write_features(const Board& board, Color turn, float* planes1, float* planes2) {
     std::fill_n(planes1, kFeatures1Floats, 0.0f);
     std::fill_n(planes2, kFeatures2Floats, 0.0f);
     const bool white = turn == Color::White;
-    const auto seen = [white](unsigned index) {
-        const int square = kPlaneSquare[index];
-        return static_cast<std::size_t>(white ? 80 - square : square);
-    };
+    const std::uint8_t* const seen = kSeen[white ? 1 : 0].data();
     const u128 occupied = (board.color_boards[0] | board.color_boards[1]).to_u128();
+    bool checked = false;
     for (int side = 0; side < 2; ++side) {
         const bool mover = side == (white ? 1 : 0);
         float* const planes = planes1 + (mover ? 0 : kPlanesPerSide) * kPlaneSquares;
-        std::array<std::uint8_t, kSquares> attackers{};
-        u128 attacked_any = 0;
+        float* const attack_planes = planes + kKindPlanes * kPlaneSquares;
+        // The squares attacked at least once, twice and three times, counted a piece at a time.
+        u128 once = 0, twice = 0, thrice = 0;
         for_each_index(board.color_boards[side].to_u128() & kPlaying, [&](unsigned from) {
             const Kind kind = board.square_kinds[from];
             const std::size_t plane = kKindPlane[number(kind)];
-            planes[plane * kPlaneSquares + seen(from)] = 1.0f;
+            planes[plane * kPlaneSquares + seen[from]] = 1.0f;
             const u128 targets = attacks(side, kind, from, occupied);
-            attacked_any |= targets;
-            float* const attack_plane = planes + (kKindPlanes + plane) * kPlaneSquares;
-            for_each_index(targets, [&](unsigned to) {
-                attack_plane[seen(to)] = 1.0f;
-                ++attackers[to];
-            });
+            set_squares(attack_planes + plane * kPlaneSquares, targets, seen);
+            thrice |= twice & targets;
+            twice |= once & targets;
+            once |= targets;
         });
         float* const counts = planes + 2 * kKindPlanes * kPlaneSquares;
-        for_each_index(attacked_any, [&](unsigned to) {
-            const std::size_t square = seen(to);
-            for (unsigned k = 0; k < std::min<unsigned>(attackers[to], 3); ++k) counts[k * kPlaneSquares + square] = 1.0f;
-        });
+        set_squares(counts, once, seen);
+        set_squares(counts + kPlaneSquares, twice, seen);
+        set_squares(counts + 2 * kPlaneSquares, thrice, seen);
+        // The side to move is in check when the other side attacks its king.
+        if (!mover) checked = (once & (board.piece_boards[number(Kind::King)] & board.color_boards[1 - side]).to_u128()) != 0;
         float* const hand = planes2 + (mover ? 0 : kHandPlanesPerSide) * kPlaneSquares;
         for (const HandPlanes& h : kHandPlanes) {
             const unsigned held = std::min<unsigned>(board.hand.counts[Hand::raw_slot(static_cast<Color>(side), h.kind)], h.most);
             for (unsigned k = 0; k < held; ++k) fill_plane(hand + (h.first + k) * kPlaneSquares);
         }
     }
-    if (in_check(board, turn)) fill_plane(planes2 + kCheckPlane * kPlaneSquares);
+    if (checked) fill_plane(planes2 + kCheckPlane * kPlaneSquares);
 }
 
 int move_label(Move move, Color turn) {
