@@ -101,14 +101,34 @@ def parquet():
 
 
 @pytest.mark.parametrize("suffix", [".hcpe", ".psv", ".parquet"])
-def test_two_processes_write_the_same_bytes_as_one(corpus, tmp_path, suffix):
+@pytest.mark.parametrize("dedup", [["--dedup"], []])
+def test_two_processes_write_the_same_bytes_as_one(corpus, tmp_path, suffix, dedup):
     if suffix == ".parquet":
         parquet()
     folder = corpus[0]
     outputs = [tmp_path / f"j{jobs}{suffix}" for jobs in (1, 2)]
     for jobs, out in zip((1, 2), outputs):
-        assert run(folder, "-o", out, "-j", jobs, "--dedup", "--min-moves", 30).returncode == 0
+        assert run(folder, "-o", out, "-j", jobs, *dedup, "--min-moves", 30).returncode == 0
     assert outputs[0].read_bytes() == outputs[1].read_bytes()
+
+
+@pytest.mark.parametrize("task_bytes", [(1, 1), (30000, 30000), (1 << 30, 1 << 30)])  # a file a task, a few, all
+@pytest.mark.parametrize("suffix, dedup", [(".hcpe", False), (".hcpe", True), (".parquet", False)])
+def test_tasks_of_any_size_give_the_rows_and_counts_of_one_process(corpus, tmp_path, monkeypatch, task_bytes, suffix,
+                                                                     dedup):
+    if suffix == ".parquet":
+        parquet()
+    convert = importlib.import_module("velkorant.convert")
+    folder, paths = str(corpus[0]), [str(p) for p in corpus[1]]
+    monkeypatch.setattr(convert, "_TASK_BYTES", task_bytes)
+    groups = convert._groups(paths, 2)
+    assert [p for group in groups for p in group] == paths and all(groups)
+    assert len(groups) == {(1, 1): len(paths), (1 << 30, 1 << 30): 1}.get(task_bytes) or 1 < len(groups) < len(paths)
+    unreadable = tmp_path / "gone.csa"  # named, but not there: a bad record in its place
+    summaries = [convert.convert([folder, str(unreadable)], str(tmp_path / f"j{jobs}{suffix}"),
+                                 dedup=dedup, jobs=jobs, progress=False, report=False) for jobs in (1, 2)]
+    assert summaries[0] == summaries[1] and summaries[0].bad_records == 2
+    assert (tmp_path / f"j1{suffix}").read_bytes() == (tmp_path / f"j2{suffix}").read_bytes()
 
 
 def test_psv_rows_are_the_hcpe_rows_for_the_side_to_move(corpus, tmp_path):

@@ -75,6 +75,26 @@ class FileRows:
     games: bytes = b""
     counts: tuple[int, int, int, int, int, int] = (0, 0, 0, 0, 0, 0)
     bad: list[tuple[int, str]] = field(default_factory=list)
+    # Where the three are while still in a worker's spill file: its path, the offset and their
+    # lengths; "" once they are in the fields above.
+    spill: str = ""
+    spill_at: int = 0
+    spill_lengths: tuple[int, int, int] = (0, 0, 0)
+
+    def row_bytes(self) -> int:
+        """The length of the rows, wherever they are."""
+        return self.spill_lengths[0] if self.spill else len(self.rows)
+
+    def load(self) -> None:
+        """Reads the rows, plies and games from the spill file, if they are still there."""
+        if not self.spill:
+            return
+        rows, plies, games = self.spill_lengths
+        with open(self.spill, "rb") as file:
+            file.seek(self.spill_at)
+            data = file.read(rows + plies + games)
+        self.rows, self.plies, self.games = data[:rows], data[rows:rows + plies], data[rows + plies:]
+        self.spill = ""
 
 
 @dataclass
@@ -165,42 +185,72 @@ def rows_of_bytes(data: bytes, path: str, options: Options) -> FileRows:
     return FileRows(path, rows, plies, games, counts, bad)
 
 
-def _spilled_rows_of_file(job: tuple[str, Options, str]) -> tuple[FileRows, str, int, int]:
-    """A worker's rows of a file, left in a file of the scratch folder (rows, plies, games one
-    after another) rather than sent back through a pipe, which costs several copies on both
-    sides; the FileRows comes back without them, with the spill file and the two lengths."""
-    path, options, scratch = job
-    part = rows_of_file(path, options)
+def _spilled_rows_of_files(job: tuple[list[str], Options, str]) -> tuple[str, list[tuple[FileRows, int, int, int]]]:
+    """A worker's rows of a group of files, left one file after another in one file of the
+    scratch folder (each file's rows, plies and games) rather than sent back through a pipe,
+    which costs several copies on both sides. Back come the spill file and each FileRows
+    without its bytes, with the lengths of the three."""
+    paths, options, scratch = job
     fd, spill = tempfile.mkstemp(dir=scratch)
+    parts = []
     with os.fdopen(fd, "wb") as out:
-        out.write(part.rows)
-        out.write(part.plies)
-        out.write(part.games)
-    rows, plies = len(part.rows), len(part.plies)
-    part.rows = part.plies = part.games = b""
-    return part, spill, rows, plies
+        for path in paths:
+            part = rows_of_file(path, options)
+            out.write(part.rows)
+            out.write(part.plies)
+            out.write(part.games)
+            lengths = len(part.rows), len(part.plies), len(part.games)
+            part.rows = part.plies = part.games = b""
+            parts.append((part, *lengths))
+    return spill, parts
 
 
-def _unspill(spilled: tuple[FileRows, str, int, int]) -> FileRows:
-    part, spill, rows, plies = spilled
-    with open(spill, "rb") as file:
-        data = file.read()
-    os.unlink(spill)
-    part.rows, part.plies, part.games = data[:rows], data[rows:rows + plies], data[rows + plies:]
-    return part
+# A task of the process pool reads files of about this many bytes in all, from one file up:
+# large enough that handing it over costs little beside reading it, small enough that
+# there are many more tasks than processes and the last ones end together.
+_TASK_BYTES = (1 << 16, 1 << 23)
+_TASKS_PER_JOB = 32
+
+
+def _groups(paths: Sequence[str], jobs: int) -> list[list[str]]:
+    """Consecutive runs of ``paths`` of about equal size in bytes, one task each."""
+    sizes = []
+    for path in paths:
+        try:
+            sizes.append(os.path.getsize(path))
+        except OSError:
+            sizes.append(0)
+    low, high = _TASK_BYTES
+    target = min(high, max(low, sum(sizes) // (jobs * _TASKS_PER_JOB)))
+    groups: list[list[str]] = []
+    total = target
+    for path, size in zip(paths, sizes):
+        if total >= target:
+            groups.append([])
+            total = 0
+        groups[-1].append(path)
+        total += size
+    return groups
 
 
 def file_rows(paths: Sequence[str], options: Options, jobs: int) -> Iterator[FileRows]:
-    """The rows of each file, in the order of ``paths``, read by ``jobs`` processes."""
+    """The rows of each file, in the order of ``paths``, read by ``jobs`` processes. With more
+    than one, a part's bytes may be left in its spill file (``FileRows.spill``) until
+    ``FileRows.load`` reads them or a sink copies them; the spill file is gone once the next
+    part is asked for."""
     if jobs <= 1 or len(paths) <= 1:
         for path in paths:
             yield rows_of_file(path, options)
         return
-    chunk = max(1, min(16, len(paths) // (jobs * 4)))
     with tempfile.TemporaryDirectory(prefix="velkorant-convert-") as scratch, \
             ProcessPoolExecutor(max_workers=jobs) as pool:
-        for spilled in pool.map(_spilled_rows_of_file, [(p, options, scratch) for p in paths], chunksize=chunk):
-            yield _unspill(spilled)
+        for spill, parts in pool.map(_spilled_rows_of_files, [(g, options, scratch) for g in _groups(paths, jobs)]):
+            offset = 0
+            for part, rows, plies, games in parts:
+                part.spill, part.spill_at, part.spill_lengths = spill, offset, (rows, plies, games)
+                offset += rows + plies + games
+                yield part
+            os.unlink(spill)
 
 
 class _Sink:
@@ -234,6 +284,32 @@ class _Sink:
                 os.unlink(self.temporary)
 
 
+def _copy_range(path: str, offset: int, length: int, out: int) -> None:
+    """Appends ``length`` bytes of the file ``path`` from ``offset`` to the file descriptor
+    ``out``, within the kernel where it can (no copy through this process's memory)."""
+    with open(path, "rb") as file:
+        source = file.fileno()
+        try:
+            while length > 0:
+                done = os.copy_file_range(source, out, length, offset)
+                if done == 0:
+                    break
+                offset += done
+                length -= done
+        except (AttributeError, OSError):
+            pass  # no such call here, or not between these files: copied below
+        if length > 0:
+            file.seek(offset)
+            while length > 0:
+                chunk = file.read(min(length, 1 << 24))
+                if not chunk:
+                    raise OSError(f"{path}: {length} bytes missing")
+                view = memoryview(chunk)
+                while view:
+                    view = view[os.write(out, view):]
+                length -= len(chunk)
+
+
 def _umask() -> int:
     mask = os.umask(0)
     os.umask(mask)
@@ -248,9 +324,13 @@ class _RecordSink(_Sink):
         self.size = _ROW_SIZE[layout]
 
     def write(self, part: FileRows, mask: Any, game_base: int) -> None:
-        if mask is None:
+        if mask is None and part.spill:
+            self.file.flush()
+            _copy_range(part.spill, part.spill_at, part.spill_lengths[0], self.file.fileno())
+        elif mask is None:
             self.file.write(part.rows)
         else:
+            part.load()
             import numpy as np
 
             rows = np.frombuffer(part.rows, np.uint8).reshape(-1, self.size)
@@ -267,6 +347,7 @@ class _ParquetSink(_Sink):
         self.writer = pq.ParquetWriter(self.file, parquet_schema())
 
     def write(self, part: FileRows, mask: Any, game_base: int) -> None:
+        part.load()
         self.writer.write_table(parquet_table(part, mask, game_base))
 
     def close(self) -> None:
@@ -355,8 +436,9 @@ def convert(inputs: Sequence[str], output: str, *, options: Options = Options(),
                 for line, why in part.bad:
                     bar.write(f"{part.path}:{line}: {why}")
             mask = None
-            count = len(part.rows) // _ROW_SIZE[layout]
+            count = part.row_bytes() // _ROW_SIZE[layout]
             if seen is not None:
+                part.load()
                 import numpy as np
 
                 mask = np.frombuffer(seen.fresh(part.rows, _ROW_SIZE[layout]), np.bool_)
