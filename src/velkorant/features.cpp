@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <string>
 
 #include "velkorant/attacks.hpp"
@@ -69,9 +70,19 @@ constexpr auto kSeen = [] {
     return table;
 }();
 
+// Calls f(i) for every member i of a set, in no particular order (lowest bit first: cheaper
+// than for_each_index's ascending order).
+template <class F>
+inline void for_each_member(u128 set, F&& f) {
+    for (auto word = static_cast<std::uint64_t>(set >> 64); word; word &= word - 1)
+        f(63u - static_cast<unsigned>(std::countr_zero(word)));
+    for (auto word = static_cast<std::uint64_t>(set); word; word &= word - 1)
+        f(127u - static_cast<unsigned>(std::countr_zero(word)));
+}
+
 // Ones on the squares of `set` (board indices) in a zeroed plane.
 inline void set_squares(float* plane, u128 set, const std::uint8_t* seen) {
-    for_each_index(set, [&](unsigned index) { plane[seen[index]] = 1.0f; });
+    for_each_member(set, [&](unsigned index) { plane[seen[index]] = 1.0f; });
 }
 
 }  // namespace
@@ -89,7 +100,7 @@ void write_features(const Board& board, Color turn, float* planes1, float* plane
         float* const attack_planes = planes + kKindPlanes * kPlaneSquares;
         // The squares attacked at least once, twice and three times, counted a piece at a time.
         u128 once = 0, twice = 0, thrice = 0;
-        for_each_index(board.color_boards[side].to_u128() & kPlaying, [&](unsigned from) {
+        for_each_member(board.color_boards[side].to_u128() & kPlaying, [&](unsigned from) {
             const Kind kind = board.square_kinds[from];
             const std::size_t plane = kKindPlane[number(kind)];
             planes[plane * kPlaneSquares + seen[from]] = 1.0f;
