@@ -31,13 +31,10 @@
 namespace velkorant::python {
 namespace {
 
-// The position of a SFEN argument; false with an exception set.
-// The position of an SFEN.
-Position position_of(std::string_view sfen) {
-    const Game game(sfen);
-    return Position{game.board(), game.turn()};
-}
+// The position of an SFEN, read and checked as a Game reads it, without the game.
+Position position_of(std::string_view sfen) { return position_of_sfen(sfen); }
 
+// The position of a SFEN argument; false with an exception set.
 bool load_position(PyObject* obj, Position& out) {
     CasterFor<std::string_view> text;
     if (!text.load(obj)) return false;
