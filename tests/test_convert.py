@@ -224,3 +224,17 @@ def test_kif_in_shift_jis_and_jkf_give_the_rows_of_the_same_games(corpus, tmp_pa
     result = run(tmp_path, "-o", tmp_path / "out.hcpe")
     assert result.returncode == 0 and "broken.kif:3: ply 2:" in result.stderr
     assert read(tmp_path / "out.hcpe").tobytes() == np.concatenate(oracle[:4]).tobytes()
+
+
+@pytest.mark.parametrize("failure", [OSError(18, "Invalid cross-device link"), AttributeError("no copy_file_range")])
+def test_rows_are_copied_by_hand_where_the_kernel_will_not(corpus, tmp_path, monkeypatch, failure):
+    convert = importlib.import_module("velkorant.convert")
+    monkeypatch.setattr(convert, "_TASK_BYTES", (1, 1))
+    outputs = [tmp_path / f"j{jobs}.hcpe" for jobs in (1, 2)]
+    convert.convert([str(corpus[0])], str(outputs[0]), jobs=1, progress=False, report=False)
+
+    def refuse(*args):
+        raise failure
+    monkeypatch.setattr(convert.os, "copy_file_range", refuse, raising=False)
+    convert.convert([str(corpus[0])], str(outputs[1]), jobs=2, progress=False, report=False)
+    assert outputs[0].read_bytes() == outputs[1].read_bytes()
