@@ -112,20 +112,15 @@ def test_two_processes_write_the_same_bytes_as_one(corpus, tmp_path, suffix, ded
     assert outputs[0].read_bytes() == outputs[1].read_bytes()
 
 
-@pytest.mark.parametrize("task_bytes", [(1, 1), (30000, 30000), (1 << 30, 1 << 30)])  # a file a task, a few, all
+@pytest.mark.parametrize("ahead", [1, 4])  # two files read ahead of the one written, eight
 @pytest.mark.parametrize("suffix, dedup", [(".hcpe", False), (".hcpe", True), (".parquet", False)])
-def test_tasks_of_any_size_give_the_rows_and_counts_of_one_process(corpus, tmp_path, monkeypatch, task_bytes, suffix,
-                                                                     dedup):
+def test_threads_give_the_rows_and_counts_of_one(corpus, tmp_path, monkeypatch, ahead, suffix, dedup):
     if suffix == ".parquet":
         parquet()
     convert = importlib.import_module("velkorant.convert")
-    folder, paths = str(corpus[0]), [str(p) for p in corpus[1]]
-    monkeypatch.setattr(convert, "_TASK_BYTES", task_bytes)
-    groups = convert._groups(paths, 2)
-    assert [p for group in groups for p in group] == paths and all(groups)
-    assert len(groups) == {(1, 1): len(paths), (1 << 30, 1 << 30): 1}.get(task_bytes) or 1 < len(groups) < len(paths)
+    monkeypatch.setattr(convert, "_AHEAD_PER_JOB", ahead)
     unreadable = tmp_path / "gone.csa"  # named, but not there: a bad record in its place
-    summaries = [convert.convert([folder, str(unreadable)], str(tmp_path / f"j{jobs}{suffix}"),
+    summaries = [convert.convert([str(corpus[0]), str(unreadable)], str(tmp_path / f"j{jobs}{suffix}"),
                                  dedup=dedup, jobs=jobs, progress=False, report=False) for jobs in (1, 2)]
     assert summaries[0] == summaries[1] and summaries[0].bad_records == 2
     assert (tmp_path / f"j1{suffix}").read_bytes() == (tmp_path / f"j2{suffix}").read_bytes()
@@ -225,16 +220,3 @@ def test_kif_in_shift_jis_and_jkf_give_the_rows_of_the_same_games(corpus, tmp_pa
     assert result.returncode == 0 and "broken.kif:3: ply 2:" in result.stderr
     assert read(tmp_path / "out.hcpe").tobytes() == np.concatenate(oracle[:4]).tobytes()
 
-
-@pytest.mark.parametrize("failure", [OSError(18, "Invalid cross-device link"), AttributeError("no copy_file_range")])
-def test_rows_are_copied_by_hand_where_the_kernel_will_not(corpus, tmp_path, monkeypatch, failure):
-    convert = importlib.import_module("velkorant.convert")
-    monkeypatch.setattr(convert, "_TASK_BYTES", (1, 1))
-    outputs = [tmp_path / f"j{jobs}.hcpe" for jobs in (1, 2)]
-    convert.convert([str(corpus[0])], str(outputs[0]), jobs=1, progress=False, report=False)
-
-    def refuse(*args):
-        raise failure
-    monkeypatch.setattr(convert.os, "copy_file_range", refuse, raising=False)
-    convert.convert([str(corpus[0])], str(outputs[1]), jobs=2, progress=False, report=False)
-    assert outputs[0].read_bytes() == outputs[1].read_bytes()

@@ -28,8 +28,9 @@ import os
 import sys
 import tempfile
 import time
+from collections import deque
 from collections.abc import Iterable, Iterator, Sequence
-from concurrent.futures import ProcessPoolExecutor
+from concurrent.futures import Future, ThreadPoolExecutor
 from dataclasses import dataclass, field
 from typing import IO, Any, Literal
 
@@ -60,7 +61,7 @@ class Options:
     min_rating: float | None = None
     endings: tuple[str, ...] | None = None
     # Whether each row's move number and game number are wanted (Parquet); without them a
-    # worker sends back the records alone.
+    # file's rows are the records alone.
     index: bool = True
 
 
@@ -75,26 +76,6 @@ class FileRows:
     games: bytes = b""
     counts: tuple[int, int, int, int, int, int] = (0, 0, 0, 0, 0, 0)
     bad: list[tuple[int, str]] = field(default_factory=list)
-    # Where the three are while still in a worker's spill file: its path, the offset and their
-    # lengths; "" once they are in the fields above.
-    spill: str = ""
-    spill_at: int = 0
-    spill_lengths: tuple[int, int, int] = (0, 0, 0)
-
-    def row_bytes(self) -> int:
-        """The length of the rows, wherever they are."""
-        return self.spill_lengths[0] if self.spill else len(self.rows)
-
-    def load(self) -> None:
-        """Reads the rows, plies and games from the spill file, if they are still there."""
-        if not self.spill:
-            return
-        rows, plies, games = self.spill_lengths
-        with open(self.spill, "rb") as file:
-            file.seek(self.spill_at)
-            data = file.read(rows + plies + games)
-        self.rows, self.plies, self.games = data[:rows], data[rows:rows + plies], data[rows + plies:]
-        self.spill = ""
 
 
 @dataclass
@@ -185,73 +166,32 @@ def rows_of_bytes(data: bytes, path: str, options: Options) -> FileRows:
     return FileRows(path, rows, plies, games, counts, bad)
 
 
-def _spilled_rows_of_files(job: tuple[list[str], Options, str]) -> tuple[str, list[tuple[FileRows, int, int, int]]]:
-    """A worker's rows of a group of files, left one file after another in one file of the
-    scratch folder (each file's rows, plies and games) rather than sent back through a pipe,
-    which costs several copies on both sides. Back come the spill file and each FileRows
-    without its bytes, with the lengths of the three."""
-    paths, options, scratch = job
-    fd, spill = tempfile.mkstemp(dir=scratch)
-    parts = []
-    with os.fdopen(fd, "wb") as out:
-        for path in paths:
-            part = rows_of_file(path, options)
-            out.write(part.rows)
-            out.write(part.plies)
-            out.write(part.games)
-            lengths = len(part.rows), len(part.plies), len(part.games)
-            part.rows = part.plies = part.games = b""
-            parts.append((part, *lengths))
-    return spill, parts
-
-
-# A task of the process pool reads consecutive files of about 1/8 of a process's share of the
-# bytes, within these bounds. Handing a task over and taking its rows back costs about 0.2 ms
-# (its spill file, two pickles); more, smaller tasks share the work better when other programs
-# hold the cores, fewer cost less when the cores are free.
-_TASK_BYTES = (1 << 16, 1 << 23)
-_TASKS_PER_JOB = 8
-
-
-def _groups(paths: Sequence[str], jobs: int) -> list[list[str]]:
-    """Consecutive runs of ``paths`` of about equal size in bytes, one task each."""
-    sizes = []
-    for path in paths:
-        try:
-            sizes.append(os.path.getsize(path))
-        except OSError:
-            sizes.append(0)
-    low, high = _TASK_BYTES
-    target = min(high, max(low, sum(sizes) // (jobs * _TASKS_PER_JOB)))
-    groups: list[list[str]] = []
-    total = target
-    for path, size in zip(paths, sizes):
-        if total >= target:
-            groups.append([])
-            total = 0
-        groups[-1].append(path)
-        total += size
-    return groups
+# How many files a thread may have read ahead of the one being written: enough to keep every
+# thread busy, few enough that the rows waiting stay a small part of the output.
+_AHEAD_PER_JOB = 4
 
 
 def file_rows(paths: Sequence[str], options: Options, jobs: int) -> Iterator[FileRows]:
-    """The rows of each file, in the order of ``paths``, read by ``jobs`` processes. With more
-    than one, a part's bytes may be left in its spill file (``FileRows.spill``) until
-    ``FileRows.load`` reads them or a sink copies them; the spill file is gone once the next
-    part is asked for."""
+    """The rows of each file, in the order of ``paths``, read by ``jobs`` threads. A file is
+    read natively without the interpreter lock, so the threads read files at the same time,
+    with no process to start and no rows to send between processes."""
     if jobs <= 1 or len(paths) <= 1:
         for path in paths:
             yield rows_of_file(path, options)
         return
-    with tempfile.TemporaryDirectory(prefix="velkorant-convert-") as scratch, \
-            ProcessPoolExecutor(max_workers=jobs) as pool:
-        for spill, parts in pool.map(_spilled_rows_of_files, [(g, options, scratch) for g in _groups(paths, jobs)]):
-            offset = 0
-            for part, rows, plies, games in parts:
-                part.spill, part.spill_at, part.spill_lengths = spill, offset, (rows, plies, games)
-                offset += rows + plies + games
-                yield part
-            os.unlink(spill)
+    pool = ThreadPoolExecutor(max_workers=jobs, thread_name_prefix="velkorant-convert")
+    try:
+        waiting: deque[Future[FileRows]] = deque()
+        for path in paths:
+            waiting.append(pool.submit(rows_of_file, path, options))
+            if len(waiting) >= jobs * _AHEAD_PER_JOB:
+                yield waiting.popleft().result()
+        while waiting:
+            yield waiting.popleft().result()
+    finally:
+        # A run stopped early (an error, Ctrl-C) drops the files not begun and waits only for
+        # those being read.
+        pool.shutdown(wait=True, cancel_futures=True)
 
 
 class _Sink:
@@ -285,32 +225,6 @@ class _Sink:
                 os.unlink(self.temporary)
 
 
-def _copy_range(path: str, offset: int, length: int, out: int) -> None:
-    """Appends ``length`` bytes of the file ``path`` from ``offset`` to the file descriptor
-    ``out``, within the kernel where it can (no copy through this process's memory)."""
-    with open(path, "rb") as file:
-        source = file.fileno()
-        try:
-            while length > 0:
-                done = os.copy_file_range(source, out, length, offset)
-                if done == 0:
-                    break
-                offset += done
-                length -= done
-        except (AttributeError, OSError):
-            pass  # no such call here, or not between these files: copied below
-        if length > 0:
-            file.seek(offset)
-            while length > 0:
-                chunk = file.read(min(length, 1 << 24))
-                if not chunk:
-                    raise OSError(f"{path}: {length} bytes missing")
-                view = memoryview(chunk)
-                while view:
-                    view = view[os.write(out, view):]
-                length -= len(chunk)
-
-
 def _umask() -> int:
     mask = os.umask(0)
     os.umask(mask)
@@ -325,13 +239,9 @@ class _RecordSink(_Sink):
         self.size = _ROW_SIZE[layout]
 
     def write(self, part: FileRows, mask: Any, game_base: int) -> None:
-        if mask is None and part.spill:
-            self.file.flush()
-            _copy_range(part.spill, part.spill_at, part.spill_lengths[0], self.file.fileno())
-        elif mask is None:
+        if mask is None:
             self.file.write(part.rows)
         else:
-            part.load()
             import numpy as np
 
             rows = np.frombuffer(part.rows, np.uint8).reshape(-1, self.size)
@@ -348,7 +258,6 @@ class _ParquetSink(_Sink):
         self.writer = pq.ParquetWriter(self.file, parquet_schema())
 
     def write(self, part: FileRows, mask: Any, game_base: int) -> None:
-        part.load()
         self.writer.write_table(parquet_table(part, mask, game_base))
 
     def close(self) -> None:
@@ -416,7 +325,7 @@ class _Progress:
 def convert(inputs: Sequence[str], output: str, *, options: Options = Options(), dedup: bool = False,
             jobs: int | None = None, progress: bool | None = None, report: bool = True) -> Summary:
     """Converts the record files of ``inputs`` (files, folders, globs) to ``output`` (.hcpe, .psv
-    or .parquet), written atomically. ``jobs`` processes read the files (``None``: every core);
+    or .parquet), written atomically. ``jobs`` threads read the files (``None``: every core);
     ``progress`` shows a bar (``None``: when stderr is a terminal); ``report`` prints each bad
     record to stderr. Raises ``OSError`` when the output cannot be written."""
     extension = os.path.splitext(output)[1].lower()
@@ -437,9 +346,8 @@ def convert(inputs: Sequence[str], output: str, *, options: Options = Options(),
                 for line, why in part.bad:
                     bar.write(f"{part.path}:{line}: {why}")
             mask = None
-            count = part.row_bytes() // _ROW_SIZE[layout]
+            count = len(part.rows) // _ROW_SIZE[layout]
             if seen is not None:
-                part.load()
                 import numpy as np
 
                 mask = np.frombuffer(seen.fresh(part.rows, _ROW_SIZE[layout]), np.bool_)
@@ -490,7 +398,7 @@ def parser() -> argparse.ArgumentParser:
     p.add_argument("--endings", type=_endings, default=None, metavar="LIST",
                    help="games with one of these endings, e.g. resign,declaration,repetition")
     p.add_argument("--dedup", action="store_true", help="each position once (its first row)")
-    p.add_argument("-j", "--jobs", type=_jobs, default=None, metavar="N", help="processes (default: every core)")
+    p.add_argument("-j", "--jobs", type=_jobs, default=None, metavar="N", help="threads reading files (default: every core)")
     p.add_argument("--format", choices=records.FORMATS, default=None, help="the records' format (default: by "
                    "extension, else by content)")
     p.add_argument("--encoding", default=None, help="the records' encoding (default: declared, else UTF-8, else CP932)")
