@@ -3,7 +3,9 @@ Python pipeline over cshogi (its CSA parser, Board.push, to_hcp, move16), side b
 
 The corpus is floodgate-like (tests/support/corpus.py): seeded random legal games with times,
 evaluation comments, ratings and floodgate's summary line, many games to a file. Before timing,
-the run checks that both give the same rows, byte for byte.
+the run checks that both give the same rows, byte for byte. Each timed run writes a fresh file:
+the previous run's output is deleted before the clock starts (freeing tens of megabytes of file
+is the file system's work, serial, and would otherwise be timed in every converter).
 
     python benchmarks/convert.py                 # 4000 games in files of 100, 3 repetitions
     python benchmarks/convert.py --games 1000 --repeat 1
@@ -62,6 +64,7 @@ def main() -> None:
         runs: dict[str, list[float]] = {"cshogi": [], "j1": [], "j2": []}
         for _ in range(options.repeat):
             for name in runs:
+                os.remove(out[name])
                 start = time.perf_counter()
                 if name == "cshogi":
                     cshogi_convert(paths, out[name])

@@ -12,6 +12,8 @@ into an int64 array, its packed positions into a HuffmanCodedPos array.
                         data.move_labels_sfens; cshogi, per position: Board.to_hcp,
                         dlshogi.make_input_features, dlshogi.make_move_label on boards made
                         beforehand (its loop is given its boards and moves for free)
+  encode_batch          the same three in one native pass (data.encode_batch: each SFEN read
+                        once); the cshogi loop as above
   hcpe to inputs        the training read: hcpe records (positions and move words) to planes
                         and labels. velkorant: data.features_batch, data.move_labels_batch;
                         cshogi, per record: Board.set_hcp, make_input_features,
@@ -116,6 +118,14 @@ def main() -> None:
                     data.move_labels_sfens(sfens[b], moves[b], labels[:k], threads=threads)
         return run
 
+    def ours_fused(threads: int) -> Callable[[], object]:
+        def run() -> None:
+            for b in batches:
+                k = b.stop - b.start
+                data.encode_batch(sfens[b], moves[b], out=packed[:k], out1=planes1[:k], out2=planes2[:k],
+                                  labels=labels[:k], threads=threads)
+        return run
+
     def theirs(label: bool) -> Callable[[], object]:
         raw = packed.view(np.uint8).reshape(size, 32)
 
@@ -135,14 +145,18 @@ def main() -> None:
             planes2.fill(0)
 
     # Checked, untimed: the same planes, labels and packed positions (the last batch of each).
-    ours(1, True)()
-    mine = planes1.copy(), planes2.copy(), labels.copy()
-    theirs(True)()
     k = batches[-1].stop - batches[-1].start
-    assert all(np.array_equal(a[:k], b[:k]) for a, b in zip(mine, (planes1, planes2, labels))), "the results differ"
-    assert bytes(packed[:k]) == bytes(hcps[batches[-1]]), "the packed positions differ"
+    for mine_run, fused in ((ours(1, True), False), (ours_fused(2), True)):
+        packed[:k] = np.zeros(k, data.HuffmanCodedPos)
+        mine_run()
+        mine = planes1.copy(), planes2.copy(), labels.copy(), bytes(packed[:k])
+        theirs(True)()
+        assert all(np.array_equal(a[:k], b[:k]) for a, b in zip(mine, (planes1, planes2, labels))), "the results differ"
+        assert bytes(packed[:k]) == bytes(hcps[batches[-1]]), "the packed positions differ"
+        assert not fused or mine[3] == bytes(packed[:k]), "encode_batch's packed positions differ"
 
     rows = [("pack+features+label", ours(1, True), ours(2, True), theirs(True)),
+            ("  encode_batch", ours_fused(1), ours_fused(2), theirs(True)),
             ("hcpe to inputs", ours_hcpe(1), ours_hcpe(2), theirs_hcpe),
             ("features", ours(1, False), ours(2, False), theirs(False))]
     print(f"{n} positions in batches of {size}, median of {args.reps} runs; cshogi "

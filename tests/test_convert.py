@@ -101,14 +101,29 @@ def parquet():
 
 
 @pytest.mark.parametrize("suffix", [".hcpe", ".psv", ".parquet"])
-def test_two_processes_write_the_same_bytes_as_one(corpus, tmp_path, suffix):
+@pytest.mark.parametrize("dedup", [["--dedup"], []])
+def test_two_processes_write_the_same_bytes_as_one(corpus, tmp_path, suffix, dedup):
     if suffix == ".parquet":
         parquet()
     folder = corpus[0]
     outputs = [tmp_path / f"j{jobs}{suffix}" for jobs in (1, 2)]
     for jobs, out in zip((1, 2), outputs):
-        assert run(folder, "-o", out, "-j", jobs, "--dedup", "--min-moves", 30).returncode == 0
+        assert run(folder, "-o", out, "-j", jobs, *dedup, "--min-moves", 30).returncode == 0
     assert outputs[0].read_bytes() == outputs[1].read_bytes()
+
+
+@pytest.mark.parametrize("ahead", [1, 4])  # two files read ahead of the one written, eight
+@pytest.mark.parametrize("suffix, dedup", [(".hcpe", False), (".hcpe", True), (".parquet", False)])
+def test_threads_give_the_rows_and_counts_of_one(corpus, tmp_path, monkeypatch, ahead, suffix, dedup):
+    if suffix == ".parquet":
+        parquet()
+    convert = importlib.import_module("velkorant.convert")
+    monkeypatch.setattr(convert, "_AHEAD_PER_JOB", ahead)
+    unreadable = tmp_path / "gone.csa"  # named, but not there: a bad record in its place
+    summaries = [convert.convert([str(corpus[0]), str(unreadable)], str(tmp_path / f"j{jobs}{suffix}"),
+                                 dedup=dedup, jobs=jobs, progress=False, report=False) for jobs in (1, 2)]
+    assert summaries[0] == summaries[1] and summaries[0].bad_records == 2
+    assert (tmp_path / f"j1{suffix}").read_bytes() == (tmp_path / f"j2{suffix}").read_bytes()
 
 
 def test_psv_rows_are_the_hcpe_rows_for_the_side_to_move(corpus, tmp_path):
@@ -204,3 +219,4 @@ def test_kif_in_shift_jis_and_jkf_give_the_rows_of_the_same_games(corpus, tmp_pa
     result = run(tmp_path, "-o", tmp_path / "out.hcpe")
     assert result.returncode == 0 and "broken.kif:3: ply 2:" in result.stderr
     assert read(tmp_path / "out.hcpe").tobytes() == np.concatenate(oracle[:4]).tobytes()
+

@@ -28,8 +28,9 @@ import os
 import sys
 import tempfile
 import time
+from collections import deque
 from collections.abc import Iterable, Iterator, Sequence
-from concurrent.futures import ProcessPoolExecutor
+from concurrent.futures import Future, ThreadPoolExecutor
 from dataclasses import dataclass, field
 from typing import IO, Any, Literal
 
@@ -60,7 +61,7 @@ class Options:
     min_rating: float | None = None
     endings: tuple[str, ...] | None = None
     # Whether each row's move number and game number are wanted (Parquet); without them a
-    # worker sends back the records alone.
+    # file's rows are the records alone.
     index: bool = True
 
 
@@ -165,42 +166,32 @@ def rows_of_bytes(data: bytes, path: str, options: Options) -> FileRows:
     return FileRows(path, rows, plies, games, counts, bad)
 
 
-def _spilled_rows_of_file(job: tuple[str, Options, str]) -> tuple[FileRows, str, int, int]:
-    """A worker's rows of a file, left in a file of the scratch folder (rows, plies, games one
-    after another) rather than sent back through a pipe, which costs several copies on both
-    sides; the FileRows comes back without them, with the spill file and the two lengths."""
-    path, options, scratch = job
-    part = rows_of_file(path, options)
-    fd, spill = tempfile.mkstemp(dir=scratch)
-    with os.fdopen(fd, "wb") as out:
-        out.write(part.rows)
-        out.write(part.plies)
-        out.write(part.games)
-    rows, plies = len(part.rows), len(part.plies)
-    part.rows = part.plies = part.games = b""
-    return part, spill, rows, plies
-
-
-def _unspill(spilled: tuple[FileRows, str, int, int]) -> FileRows:
-    part, spill, rows, plies = spilled
-    with open(spill, "rb") as file:
-        data = file.read()
-    os.unlink(spill)
-    part.rows, part.plies, part.games = data[:rows], data[rows:rows + plies], data[rows + plies:]
-    return part
+# How many files a thread may have read ahead of the one being written: enough to keep every
+# thread busy, few enough that the rows waiting stay a small part of the output.
+_AHEAD_PER_JOB = 4
 
 
 def file_rows(paths: Sequence[str], options: Options, jobs: int) -> Iterator[FileRows]:
-    """The rows of each file, in the order of ``paths``, read by ``jobs`` processes."""
+    """The rows of each file, in the order of ``paths``, read by ``jobs`` threads. A file is
+    read natively without the interpreter lock, so the threads read files at the same time,
+    with no process to start and no rows to send between processes."""
     if jobs <= 1 or len(paths) <= 1:
         for path in paths:
             yield rows_of_file(path, options)
         return
-    chunk = max(1, min(16, len(paths) // (jobs * 4)))
-    with tempfile.TemporaryDirectory(prefix="velkorant-convert-") as scratch, \
-            ProcessPoolExecutor(max_workers=jobs) as pool:
-        for spilled in pool.map(_spilled_rows_of_file, [(p, options, scratch) for p in paths], chunksize=chunk):
-            yield _unspill(spilled)
+    pool = ThreadPoolExecutor(max_workers=jobs, thread_name_prefix="velkorant-convert")
+    try:
+        waiting: deque[Future[FileRows]] = deque()
+        for path in paths:
+            waiting.append(pool.submit(rows_of_file, path, options))
+            if len(waiting) >= jobs * _AHEAD_PER_JOB:
+                yield waiting.popleft().result()
+        while waiting:
+            yield waiting.popleft().result()
+    finally:
+        # A run stopped early (an error, Ctrl-C) drops the files not begun and waits only for
+        # those being read.
+        pool.shutdown(wait=True, cancel_futures=True)
 
 
 class _Sink:
@@ -334,7 +325,7 @@ class _Progress:
 def convert(inputs: Sequence[str], output: str, *, options: Options = Options(), dedup: bool = False,
             jobs: int | None = None, progress: bool | None = None, report: bool = True) -> Summary:
     """Converts the record files of ``inputs`` (files, folders, globs) to ``output`` (.hcpe, .psv
-    or .parquet), written atomically. ``jobs`` processes read the files (``None``: every core);
+    or .parquet), written atomically. ``jobs`` threads read the files (``None``: every core);
     ``progress`` shows a bar (``None``: when stderr is a terminal); ``report`` prints each bad
     record to stderr. Raises ``OSError`` when the output cannot be written."""
     extension = os.path.splitext(output)[1].lower()
@@ -407,7 +398,7 @@ def parser() -> argparse.ArgumentParser:
     p.add_argument("--endings", type=_endings, default=None, metavar="LIST",
                    help="games with one of these endings, e.g. resign,declaration,repetition")
     p.add_argument("--dedup", action="store_true", help="each position once (its first row)")
-    p.add_argument("-j", "--jobs", type=_jobs, default=None, metavar="N", help="processes (default: every core)")
+    p.add_argument("-j", "--jobs", type=_jobs, default=None, metavar="N", help="threads reading files (default: every core)")
     p.add_argument("--format", choices=records.FORMATS, default=None, help="the records' format (default: by "
                    "extension, else by content)")
     p.add_argument("--encoding", default=None, help="the records' encoding (default: declared, else UTF-8, else CP932)")

@@ -24,6 +24,8 @@ classes (ten directions a board move comes from, the same ten promoting, seven k
 times 81 destination squares. Both are the values cshogi's ``dlshogi`` module gives. The batch
 forms (``features_batch``, ``move_labels_batch`` over packed positions and hcpe records, and the
 ``_sfens`` forms over SFENs) run natively without the interpreter lock on several threads.
+``encode_batch`` makes whole training examples from SFENs and the moves played: the packed
+position, both plane sets and the label, reading each position once.
 """
 
 from __future__ import annotations
@@ -34,7 +36,7 @@ from typing import Literal, Union
 import numpy as np
 import numpy.typing as npt
 
-from velkorant import _data, _features
+from velkorant import _data, _encode, _features
 from velkorant._core import ColorType, Game, Move
 
 __all__ = [
@@ -42,7 +44,7 @@ __all__ = [
     "pack", "unpack", "move16", "move_from_move16", "psv_move16", "move_from_psv_move16",
     "hcpe_result", "psv_result",
     "FEATURES1_NUM", "FEATURES2_NUM", "MOVE_LABELS", "features", "features_batch", "features_sfens",
-    "move_label", "move_labels_batch", "move_labels_sfens", "legal_labels", "legal_mask",
+    "move_label", "move_labels_batch", "move_labels_sfens", "legal_labels", "legal_mask", "encode_batch",
 ]
 
 HuffmanCodedPos = np.dtype([("hcp", np.uint8, 32)])
@@ -281,3 +283,40 @@ def legal_mask(game: Game) -> npt.NDArray[np.bool_]:
     mask = np.empty(MOVE_LABELS, dtype=np.bool_)
     _features.legal_mask(_sfen(game), mask)
     return mask
+
+
+def _labels(out: npt.NDArray[np.int64] | None, count: int, name: str) -> npt.NDArray[np.int64]:
+    if out is None:
+        return np.empty(count, dtype=np.int64)
+    if not isinstance(out, np.ndarray) or out.dtype != np.int64 or out.shape != (count,):
+        raise ValueError(f"{name} must be an int64 array of shape {(count,)}, not {_describe(out)}")
+    return out
+
+
+def encode_batch(sfens: Sequence[str], moves: Sequence[str], fmt: Packing = "hcp", *,
+                 out: npt.NDArray[np.void] | None = None, out1: Planes | None = None, out2: Planes | None = None,
+                 labels: npt.NDArray[np.int64] | None = None,
+                 threads: int | None = None) -> tuple[npt.NDArray[np.void], Planes, Planes, npt.NDArray[np.int64]]:
+    """Training examples of the positions ``sfens`` and the moves played there, ``moves`` (USI):
+    the positions packed (an array of ``HuffmanCodedPos`` for ``fmt="hcp"``, ``PackedSfen`` for
+    ``"psfen"``), both plane sets (shapes (N, 62, 9, 9) and (N, 57, 9, 9)) and the moves' labels
+    (int64, shape (N,)), each written into ``out``, ``out1``, ``out2`` and ``labels`` when given,
+    and returned. The same values as ``pack``, ``features_batch`` and ``move_labels_sfens``
+    give, in one native pass that reads each SFEN once, without the interpreter lock, on
+    ``threads`` threads (``None``: every core). A malformed SFEN, a position with no packing, or
+    a move that is malformed or not legal raises ``ValueError`` naming the index of the first;
+    the arrays are then partly written."""
+    if fmt not in _DTYPES:
+        raise ValueError(f"unknown packing {fmt!r}: hcp or psfen")
+    if threads is not None and threads < 1:
+        raise ValueError(f"threads must be at least 1, not {threads}")
+    count = len(sfens)
+    if out is None:
+        out = np.empty(count, _DTYPES[fmt])
+    elif not isinstance(out, np.ndarray) or out.dtype != _DTYPES[fmt] or out.shape != (count,):
+        raise ValueError(f"out must be an array of {fmt} positions of shape {(count,)}, not {_describe(out)}")
+    planes1 = _planes(out1, (count, FEATURES1_NUM, 9, 9), "out1")
+    planes2 = _planes(out2, (count, FEATURES2_NUM, 9, 9), "out2")
+    labels = _labels(labels, count, "labels")
+    _encode.encode(sfens, moves, fmt, out, planes1, planes2, labels, threads or 0)
+    return out, planes1, planes2, labels

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <string>
 #include <type_traits>
@@ -121,6 +122,28 @@ void write_plane_bytes(u128 set, bool white, std::uint8_t* plane) {
     }
 }
 
+// The plane square of each board index as the side to move sees it: [0] for Black, [1] for
+// White (the board turned); 0 off the playing area, where nothing is ever looked up.
+constexpr auto kSeen = [] {
+    std::array<std::array<std::uint8_t, kSquares>, 2> table{};
+    for (unsigned i = 0; i < kSquares; ++i) {
+        if (kPlaneSquare[i] == kNoSquare) continue;
+        table[0][i] = static_cast<std::uint8_t>(kPlaneSquare[i]);
+        table[1][i] = static_cast<std::uint8_t>(80 - kPlaneSquare[i]);
+    }
+    return table;
+}();
+
+// Calls f(i) for every member i of a set, in no particular order (lowest bit first: cheaper
+// than for_each_index's ascending order).
+template <class F>
+inline void for_each_member(u128 set, F&& f) {
+    for (auto word = static_cast<std::uint64_t>(set >> 64); word; word &= word - 1)
+        f(63u - static_cast<unsigned>(std::countr_zero(word)));
+    for (auto word = static_cast<std::uint64_t>(set); word; word &= word - 1)
+        f(127u - static_cast<unsigned>(std::countr_zero(word)));
+}
+
 template <class T>
 void fill_plane(T* plane) { std::fill_n(plane, kPlaneSquares, T(1)); }
 
@@ -130,10 +153,7 @@ void write_planes(const Board& board, Color turn, T* planes1, T* planes2) {
     std::fill_n(planes1, kFeatures1Floats, T(0));
     std::fill_n(planes2, kFeatures2Floats, T(0));
     const bool white = turn == Color::White;
-    const auto seen = [white](unsigned index) {
-        const int square = kPlaneSquare[index];
-        return static_cast<std::size_t>(white ? 80 - square : square);
-    };
+    const std::uint8_t* const seen = kSeen[white ? 1 : 0].data();
     const u128 occupied = (board.color_boards[0] | board.color_boards[1]).to_u128();
     u128 attacked_by[2] = {0, 0};
     for (int side = 0; side < 2; ++side) {
@@ -142,10 +162,10 @@ void write_planes(const Board& board, Color turn, T* planes1, T* planes2) {
         // The squares each kind attacks, and those with at least one, two and three attackers.
         std::array<u128, kKindPlanes> kind_attacks{};
         u128 one = 0, two = 0, three = 0;
-        for_each_index(board.color_boards[side].to_u128() & kPlaying, [&](unsigned from) {
+        for_each_member(board.color_boards[side].to_u128() & kPlaying, [&](unsigned from) {
             const Kind kind = board.square_kinds[from];
             const std::size_t plane = kKindPlane[number(kind)];
-            planes[plane * kPlaneSquares + seen(from)] = T(1);
+            planes[plane * kPlaneSquares + seen[from]] = T(1);
             const u128 targets = attacks(side, kind, from, occupied);
             kind_attacks[plane] |= targets;
             three |= two & targets;
@@ -156,7 +176,7 @@ void write_planes(const Board& board, Color turn, T* planes1, T* planes2) {
         const auto mark = [&](u128 squares, T* plane) {  // over a plane of zeros
             if (!squares) return;
             if constexpr (std::is_same_v<T, std::uint8_t>) write_plane_bytes(squares, white, plane);
-            else for_each_index(squares, [&](unsigned to) { plane[seen(to)] = T(1); });
+            else for_each_member(squares, [&](unsigned to) { plane[seen[to]] = T(1); });
         };
         for (std::size_t plane = 0; plane < kKindPlanes; ++plane)
             mark(kind_attacks[plane], planes + (kKindPlanes + plane) * kPlaneSquares);

@@ -35,6 +35,10 @@ struct Outcome {
 // not to move not in check. Anything else is a ValueError saying what.
 void check_playable(const Board& board, Color turn);
 
+// The position of an SFEN, read and checked as Game(sfen) reads and checks it (the same
+// ValueError for the same text), without the game around it.
+Position position_of_sfen(std::string_view sfen);
+
 class Game {
 public:
     // The initial position, Black to move, move 1.

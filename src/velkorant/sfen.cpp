@@ -201,7 +201,10 @@ std::vector<std::string_view> words(std::string_view text) {
 
 Game::Game(std::string_view sfen) : Game(parse_sfen(sfen)) {}
 
-Game Game::parse_sfen(std::string_view sfen) {
+namespace {
+
+// Reads the four fields of an SFEN into `board` and `turn`; the move number.
+std::int64_t read_sfen(std::string_view sfen, Board& board, Color& turn) {
     std::array<std::string_view, 4> fields;
     std::size_t n = 0, start = 0;
     for (std::size_t i = 0; i <= sfen.size(); ++i) {
@@ -213,9 +216,7 @@ Game Game::parse_sfen(std::string_view sfen) {
     if (n != 4)
         bad_sfen(sfen,
                  std::to_string(n) + " fields where an SFEN has 4 separated by single spaces");
-    Board board;
     read_placement(sfen, fields[0], board);
-    Color turn;
     if (fields[1] == "b")
         turn = Color::Black;
     else if (fields[1] == "w")
@@ -223,12 +224,31 @@ Game Game::parse_sfen(std::string_view sfen) {
     else
         bad_sfen(sfen, "the side to move is \"" + excerpt(fields[1]) + "\", not b or w");
     read_hand(sfen, fields[2], board);
-    const std::int64_t ply = read_move_number(sfen, fields[3]);
+    return read_move_number(sfen, fields[3]);
+}
+
+}  // namespace
+
+Game Game::parse_sfen(std::string_view sfen) {
+    Board board;
+    Color turn = Color::Black;
+    const std::int64_t ply = read_sfen(sfen, board, turn);
     try {
         return Game(board, turn, ply);
     } catch (const ValueError& e) {
         bad_sfen(sfen, e.message());
     }
+}
+
+Position position_of_sfen(std::string_view sfen) {
+    Position position;
+    read_sfen(sfen, position.board, position.turn);
+    try {
+        check_playable(position.board, position.turn);
+    } catch (const ValueError& e) {
+        bad_sfen(sfen, e.message());
+    }
+    return position;
 }
 
 std::string Game::sfen() const { return sfen_of(board_, turn_, ply_); }

@@ -63,7 +63,8 @@ PyObject* pack_items(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     return run_unlocked(
         [&](Checkpoint& checkpoint) {
             for_items(n, threads, checkpoint, [&](std::size_t i) {
-                const PackedPosition p = pack(Game(sfens.views[i]), packing);
+                const Position position = position_of_sfen(sfens.views[i]);
+                const PackedPosition p = pack(position.board, position.turn, packing);
                 std::memcpy(out.data() + i * kPacked, p.data(), kPacked);
             });
         },

@@ -31,13 +31,10 @@
 namespace velkorant::python {
 namespace {
 
-// The position of a SFEN argument; false with an exception set.
-// The position of an SFEN.
-Position position_of(std::string_view sfen) {
-    const Game game(sfen);
-    return Position{game.board(), game.turn()};
-}
+// The position of an SFEN, read and checked as a Game reads it, without the game.
+Position position_of(std::string_view sfen) { return position_of_sfen(sfen); }
 
+// The position of a SFEN argument; false with an exception set.
 bool load_position(PyObject* obj, Position& out) {
     CasterFor<std::string_view> text;
     if (!text.load(obj)) return false;
@@ -83,8 +80,8 @@ void read_positions(PositionAt&& position_at, const char* what, std::size_t firs
     });
 }
 
-// Both plane sets of `count` positions into out1 and out2 (args[1], args[2]), a block of positions
-// at a time, without the interpreter lock.
+// Both plane sets of `count` positions into out1 and out2 (args[1], args[2]), without the
+// interpreter lock: each position is read and its planes written in one pass.
 template <class PositionAt>
 PyObject* features_of(std::size_t count, PositionAt&& position_at, const char* what, PyObject* const* args, unsigned threads) {
     const job::Buffer out1(args[1], "out1", 'f', sizeof(float), count * kFeatures1Floats);
@@ -92,14 +89,18 @@ PyObject* features_of(std::size_t count, PositionAt&& position_at, const char* w
     const job::Buffer out2(args[2], "out2", 'f', sizeof(float), count * kFeatures2Floats);
     if (!out2) return nullptr;
     return invoke_unlocked<void>([&](Checkpoint& checkpoint) {
-        std::vector<Position> positions(std::min(count, kBlock));
-        for (std::size_t first = 0; first < count; first += kBlock) {
-            const std::size_t n = std::min(kBlock, count - first);
-            read_positions(position_at, what, first, std::span<Position>(positions.data(), n), threads, checkpoint);
-            write_features_batch(std::span<const Position>(positions.data(), n),
-                                 out1.data<float>() + first * kFeatures1Floats,
-                                 out2.data<float>() + first * kFeatures2Floats, threads, checkpoint);
-        }
+        parallel_for(count, threads, checkpoint, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t i = begin; i < end; ++i) {
+                Position position;
+                try {
+                    position = position_at(i);
+                } catch (const ValueError& e) {
+                    throw ValueError(std::string(what) + " " + std::to_string(i) + ": " + e.message());
+                }
+                write_features(position.board, position.turn, out1.data<float>() + i * kFeatures1Floats,
+                               out2.data<float>() + i * kFeatures2Floats);
+            }
+        });
     });
 }
 
