@@ -2,11 +2,15 @@
 
 import random
 import signal
+import subprocess
+import sys
 import threading
 
 import pytest
 
 from velkorant import Game, mate
+
+MICROCOSMOS = "g1+P1k1+P+P+L/1p3P3/+R+p2pp1pl/1NNsg+p2+R/+b+nL+P1+p3/1P3ssP1/2P1+Ps2N/4+P1P1L/+B5G1g b - 1"
 
 
 def mates_within(game, plies):
@@ -212,3 +216,15 @@ def test_command_solves_each_line(tmp_path, capsys):
     assert row[:3] == ["8k/9/9/9/9/9/9/9/9 b G2r2b3g4s4n4l18p 1", "no_mate", "0"]
     path.write_text("4k4/9/4P4/9/9/9/9/9/9 b G 1\nnot a position\n")
     assert main(["mate", str(path)]) == 2 and f"{path}:2:" in capsys.readouterr().err
+
+
+@pytest.mark.skipif(sys.platform != "linux", reason="peak memory read from /proc")
+def test_table_never_holds_more_than_its_size():
+    # A long unsolved search fills the table; its peak, less that of a small table, stays within
+    # the size asked for (growing must not hold the old table beside the new).
+    script = ("import resource, sys; from velkorant import Game, mate; "
+              f"mate.solve(Game('{MICROCOSMOS}'), max_nodes=4_000_000, memory_mb=int(sys.argv[1])); "
+              "print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss)")
+    peak = {mb: int(subprocess.run([sys.executable, "-c", script, str(mb)], capture_output=True, text=True,
+                                   check=True).stdout) for mb in (4, 64)}
+    assert 32 * 1024 < peak[64] - peak[4] < 68 * 1024  # kilobytes

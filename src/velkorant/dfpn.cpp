@@ -135,7 +135,8 @@ struct Entry {
 
 // Memory that reads as zeros, owned. The system hands it out page by page as it is first
 // written, so a short search does not pay for a whole table; on Linux in pages of 2 MB where the
-// system allows, which a long search fills with far fewer faults.
+// system allows, which a long search fills with far fewer faults. Only the pages written count
+// against the machine's memory: the rest is address space.
 class ZeroedMemory {
 public:
     ZeroedMemory() = default;
@@ -143,7 +144,7 @@ public:
 #ifdef __linux__
         constexpr std::size_t kHuge = std::size_t{2} << 20;
         size_ = (bytes + kHuge - 1) / kHuge * kHuge;
-        void* p = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        void* p = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
         if (p == MAP_FAILED) throw std::bad_alloc();
         madvise(p, size_, MADV_HUGEPAGE);  // a hint: refused, the pages stay small
         data_ = p;
@@ -178,16 +179,17 @@ private:
 static_assert(std::is_trivially_copyable_v<Entry> && std::is_trivially_destructible_v<Entry>);
 
 // The table starts small and doubles whenever a position finds its bucket full, up to its size
-// in memory; only then does an entry give way. A short search so touches little memory.
+// in memory; only then does an entry give way. A short search so touches little memory. The
+// whole size is taken as address space at the start and the table grows in place, so it never
+// holds more than its size, not even while it doubles.
 class Table {
 public:
     explicit Table(std::size_t memory_mb) {
         const std::size_t bytes = std::max<std::size_t>(memory_mb, 1) << 20;
         while (most_ * 2 * kWays * sizeof(Entry) <= bytes) most_ *= 2;
-        std::size_t buckets = std::min(most_, kFirstBuckets);
-        memory_ = ZeroedMemory(buckets * kWays * sizeof(Entry));
+        memory_ = ZeroedMemory(most_ * kWays * sizeof(Entry));
         entries_ = static_cast<Entry*>(memory_.data());
-        mask_ = buckets - 1;
+        mask_ = std::min(most_, kFirstBuckets) - 1;
     }
 
     const Entry* find(std::uint64_t key) const {
@@ -226,21 +228,23 @@ private:
         return nullptr;
     }
 
-    // Twice the buckets: each splits into two, so every entry finds room.
+    // Twice the buckets, in place: bucket b splits into b and b + its old count (not yet
+    // written, so empty), by the key's next bit, so every entry finds room.
     void grow() {
-        const std::size_t buckets = 2 * (mask_ + 1);
-        ZeroedMemory memory(buckets * kWays * sizeof(Entry));
-        Entry* entries = static_cast<Entry*>(memory.data());
-        for (std::size_t i = 0; i < (mask_ + 1) * kWays; ++i) {
-            const Entry& e = entries_[i];
-            if (!e.key) continue;
-            Entry* slot = &entries[(e.key & (buckets - 1)) * kWays];
-            while (slot->key) ++slot;
-            *slot = e;
+        const std::size_t old = mask_ + 1;
+        for (std::size_t b = 0; b < old; ++b) {
+            Entry* low = &entries_[b * kWays];
+            Entry* high = &entries_[(b + old) * kWays];
+            std::size_t kept = 0, moved = 0;
+            for (std::size_t i = 0; i < kWays; ++i) {
+                const Entry e = low[i];
+                if (!e.key) continue;
+                if (e.key & old) high[moved++] = e;
+                else low[kept++] = e;
+            }
+            for (std::size_t i = kept; i < kWays; ++i) low[i] = Entry{};
         }
-        memory_ = std::move(memory);
-        entries_ = entries;
-        mask_ = buckets - 1;
+        mask_ = 2 * old - 1;
     }
 
     std::size_t most_ = 1;  // buckets at most
