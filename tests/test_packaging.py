@@ -157,7 +157,7 @@ def test_stub_matches_runtime_under_stubtest(stub_path, tmp_path):
     pytest.importorskip("mypy.stubtest")
     allowlist = tmp_path / "allowlist.txt"
     allowlist.write_text("velkorant._core.ColorType.None\nvelkorant._core.PieceType.None\n")
-    code, output = _run([sys.executable, "-m", "mypy.stubtest", "velkorant._core", "--allowlist",
+    code, output = _run([sys.executable, "-m", "mypy.stubtest", "velkorant._core", "velkorant._env", "--allowlist",
                          str(allowlist), "--mypy-config-file", os.devnull], tmp_path,
                         MYPYPATH=str(stub_path))
     assert code == 0, output
