@@ -418,11 +418,16 @@ template <int Us>
     return n + dropped.n;
 }
 
-// Counting is mostly population counts: where the processor has the instruction, a second copy
-// of the counter compiled for it is chosen when the library loads; the build stays portable.
-#if defined(__x86_64__) && !defined(__POPCNT__) && defined(__GNUC__) && !defined(__clang__)
-[[gnu::target_clones("popcnt", "default")]]
+// The generator is mostly bit scans, shifts of 128-bit boards and population counts: where the
+// processor has the newer instructions for them (x86-64-v3: BMI1/2, LZCNT, or at least POPCNT),
+// a copy compiled for them is chosen when the library loads; the build stays portable.
+#if defined(__x86_64__) && !defined(__BMI2__) && defined(__GNUC__) && !defined(__clang__)
+#define VELKORANT_CLONED [[gnu::target_clones("arch=x86-64-v3", "popcnt", "default")]]
+#else
+#define VELKORANT_CLONED
 #endif
+
+VELKORANT_CLONED
 std::uint64_t count_moves(const Board& board, int us) { return us ? count_moves_of<1>(board) : count_moves_of<0>(board); }
 
 // Lists the moves into a MoveList.
