@@ -127,6 +127,16 @@ bool attacked(const Attackers& a, unsigned s, u128 occupied) {
 bool in_check(const Board& board, int side) {
     u128 kings = (board.piece_boards[number(Kind::King)] & board.color_boards[side]).to_u128();
     if (!kings) return false;
+    if (!(kings & (kings - 1))) {
+        // One king, the usual case: a stepping piece must stand near it and a slider on one of
+        // its lines, which most positions settle without looking further.
+        const unsigned king = lowest_index(kings);
+        const auto of = [&](Kind k) { return board.piece_boards[number(k)].to_u128(); };
+        const u128 enemy = board.color_boards[side ^ 1].to_u128();
+        const u128 sliders = ((of(Kind::Rook) | of(Kind::Dragon) | of(Kind::Lance)) & kTables.lines[0][king]) |
+                             ((of(Kind::Bichop) | of(Kind::Horse)) & kTables.lines[1][king]);
+        if (!(enemy & (kReach.of[king] | sliders))) return false;
+    }
     const Attackers a = attackers_of(board, side ^ 1);
     const u128 occupied = (board.color_boards[0] | board.color_boards[1]).to_u128();
     while (kings)
