@@ -25,9 +25,9 @@ namespace velkorant::python {
     }
 
 VELKORANT_CLASS(Address, "Address", Hold::shared, 0);
-VELKORANT_CLASS(Color, "ColorType", Hold::copy, 0);
-VELKORANT_CLASS(Kind, "PieceType", Hold::copy, 0);
-VELKORANT_CLASS(Piece, "Piece", Hold::copy, 0);
+VELKORANT_CLASS(Color, "ColorType", Hold::copy, 64);
+VELKORANT_CLASS(Kind, "PieceType", Hold::copy, 64);
+VELKORANT_CLASS(Piece, "Piece", Hold::copy, 64);
 // Moves are made by the hundred for every generated list.
 VELKORANT_CLASS(Move, "Move", Hold::shared, 4096);
 VELKORANT_CLASS(Hand, "Hand", Hold::shared, 0);

@@ -127,6 +127,16 @@ bool attacked(const Attackers& a, unsigned s, u128 occupied) {
 bool in_check(const Board& board, int side) {
     u128 kings = (board.piece_boards[number(Kind::King)] & board.color_boards[side]).to_u128();
     if (!kings) return false;
+    if (!(kings & (kings - 1))) {
+        // One king, the usual case: a stepping piece must stand near it and a slider on one of
+        // its lines, which most positions settle without looking further.
+        const unsigned king = lowest_index(kings);
+        const auto of = [&](Kind k) { return board.piece_boards[number(k)].to_u128(); };
+        const u128 enemy = board.color_boards[side ^ 1].to_u128();
+        const u128 sliders = ((of(Kind::Rook) | of(Kind::Dragon) | of(Kind::Lance)) & kTables.lines[0][king]) |
+                             ((of(Kind::Bichop) | of(Kind::Horse)) & kTables.lines[1][king]);
+        if (!(enemy & (kReach.of[king] | sliders))) return false;
+    }
     const Attackers a = attackers_of(board, side ^ 1);
     const u128 occupied = (board.color_boards[0] | board.color_boards[1]).to_u128();
     while (kings)
@@ -418,11 +428,16 @@ template <int Us>
     return n + dropped.n;
 }
 
-// Counting is mostly population counts: where the processor has the instruction, a second copy
-// of the counter compiled for it is chosen when the library loads; the build stays portable.
-#if defined(__x86_64__) && !defined(__POPCNT__) && defined(__GNUC__) && !defined(__clang__)
-[[gnu::target_clones("popcnt", "default")]]
+// The generator is mostly bit scans, shifts of 128-bit boards and population counts: where the
+// processor has the newer instructions for them (x86-64-v3: BMI1/2, LZCNT, or at least POPCNT),
+// a copy compiled for them is chosen when the library loads; the build stays portable.
+#if defined(__x86_64__) && !defined(__BMI2__) && defined(__GNUC__) && !defined(__clang__)
+#define VELKORANT_CLONED [[gnu::target_clones("arch=x86-64-v3", "popcnt", "default")]]
+#else
+#define VELKORANT_CLONED
 #endif
+
+VELKORANT_CLONED
 std::uint64_t count_moves(const Board& board, int us) { return us ? count_moves_of<1>(board) : count_moves_of<0>(board); }
 
 // Lists the moves into a MoveList.
