@@ -166,6 +166,31 @@ inline u128 lance_attacks(int side, unsigned s, u128 blockers) {
     return side ? slide<South>(s, blockers) : slide<North>(s, blockers);
 }
 
+// The nearest piece along D from s is one of `sliders`.
+template <Direction D>
+inline bool slides_onto(unsigned s, u128 occupied, u128 sliders) {
+    const u128 ray = kTables.rays[ray_of(D)][s];
+    if (!(ray & sliders)) return false;
+    const u128 hit = ray & occupied;
+    return sliders & bit(D > 0 ? lowest_index(hit) : highest_index(hit));
+}
+
+// A slider among `rooks`, `lances` and `bichops` (of `side`) reaches s, `occupied` in the way,
+// each only along the lines it slides on; a lance slides towards the other side, so White's
+// lances reach s from the north.
+[[gnu::always_inline]] inline bool slider_reaches(int side, unsigned s, u128 occupied, u128 rooks, u128 lances,
+                                                  u128 bichops) {
+    if (kTables.lines[0][s] & (rooks | lances)) {
+        if (slides_onto<North>(s, occupied, rooks | (side ? lances : 0)) ||
+            slides_onto<South>(s, occupied, rooks | (side ? 0 : lances)) || slides_onto<East>(s, occupied, rooks) ||
+            slides_onto<West>(s, occupied, rooks))
+            return true;
+    }
+    return (kTables.lines[1][s] & bichops) &&
+           (slides_onto<NorthEast>(s, occupied, bichops) || slides_onto<NorthWest>(s, occupied, bichops) ||
+            slides_onto<SouthEast>(s, occupied, bichops) || slides_onto<SouthWest>(s, occupied, bichops));
+}
+
 // The step and jump targets of a piece of `kind` and `side` on s, on the playing area only.
 inline u128 step_attacks(int side, Kind kind, unsigned s) { return kTables.step_from[side][number(kind)][s]; }
 

@@ -83,29 +83,11 @@ inline u128 attackers_onto(const Movers& m, int by, u128 mine, unsigned s, u128 
     return found;
 }
 
-// The nearest piece along D from s is one of `sliders`.
-template <Direction D>
-inline bool slides_onto(unsigned s, u128 occupied, u128 sliders) {
-    const u128 ray = kTables.rays[ray_of(D)][s];
-    if (!(ray & sliders)) return false;
-    const u128 hit = ray & occupied;
-    return sliders & bit(D > 0 ? lowest_index(hit) : highest_index(hit));
-}
-
 // Some piece among `mine` (of side `by`) attacks s: the steps first, then each line that holds
 // a slider of the right kind. A lance slides towards the other side.
 [[gnu::always_inline]] inline bool attacked_by(const Movers& m, int by, u128 mine, unsigned s, u128 occupied) {
-    if (steppers_onto(m, by, mine, s)) return true;
-    const u128 rooks = m.rooks & mine, lances = m.lances & mine, bichops = m.bichops & mine;
-    if (kTables.lines[0][s] & (rooks | lances)) {
-        if (slides_onto<North>(s, occupied, rooks | (by ? lances : 0)) ||
-            slides_onto<South>(s, occupied, rooks | (by ? 0 : lances)) || slides_onto<East>(s, occupied, rooks) ||
-            slides_onto<West>(s, occupied, rooks))
-            return true;
-    }
-    return (kTables.lines[1][s] & bichops) &&
-           (slides_onto<NorthEast>(s, occupied, bichops) || slides_onto<NorthWest>(s, occupied, bichops) ||
-            slides_onto<SouthEast>(s, occupied, bichops) || slides_onto<SouthWest>(s, occupied, bichops));
+    return steppers_onto(m, by, mine, s) ||
+           slider_reaches(by, s, occupied, m.rooks & mine, m.lances & mine, m.bichops & mine);
 }
 
 constexpr bool slides_straight(Kind k) { return k == Kind::Rook || k == Kind::Dragon; }

@@ -100,28 +100,9 @@ u128 step_attackers(const Attackers& a, unsigned s) {
            a.own;
 }
 
-// The nearest piece along D from s is one of `sliders`.
-template <Direction D>
-inline bool slides_onto(unsigned s, u128 occupied, u128 sliders) {
-    const u128 ray = kTables.rays[ray_of(D)][s];
-    if (!(ray & sliders)) return false;
-    const u128 hit = ray & occupied;
-    return sliders & bit(D > 0 ? lowest_index(hit) : highest_index(hit));
-}
-
 // Some piece of `a` attacks s with `occupied` in the way.
 bool attacked(const Attackers& a, unsigned s, u128 occupied) {
-    if (step_attackers(a, s)) return true;
-    // A lance slides towards the other side: White's lances reach s from the north.
-    if (kTables.lines[0][s] & (a.rooks | a.lances)) {
-        if (slides_onto<North>(s, occupied, a.rooks | (a.side ? a.lances : 0)) ||
-            slides_onto<South>(s, occupied, a.rooks | (a.side ? 0 : a.lances)) || slides_onto<East>(s, occupied, a.rooks) ||
-            slides_onto<West>(s, occupied, a.rooks))
-            return true;
-    }
-    return (kTables.lines[1][s] & a.bichops) &&
-           (slides_onto<NorthEast>(s, occupied, a.bichops) || slides_onto<NorthWest>(s, occupied, a.bichops) ||
-            slides_onto<SouthEast>(s, occupied, a.bichops) || slides_onto<SouthWest>(s, occupied, a.bichops));
+    return step_attackers(a, s) || slider_reaches(a.side, s, occupied, a.rooks, a.lances, a.bichops);
 }
 
 bool in_check(const Board& board, int side) {
