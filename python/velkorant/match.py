@@ -96,7 +96,7 @@ class Adjudication:
             return game.turn, "the side to move may declare a win"
         # The engines' scores for themselves, the last move's first: its mover's, then the
         # other side's, alternately.
-        scores = [_score(info) for info in reversed(infos)]
+        scores = [None if info is None else info.score() for info in reversed(infos)]
         n = self.resign_moves
         if self.resign_score and len(scores) >= 2 * n:
             for loser, winner in ((0, 1), (1, 0)):
@@ -202,15 +202,6 @@ class Summary:
                    faults={n: dict(f) for n, f in zip(self.names, self.faults)},
                    interrupted=self.interrupted, seconds=round(self.seconds, 3))
         return out
-
-
-def _score(info: usi.Info | None) -> int | None:
-    """An engine's score in centipawns for itself (mates as +-100000)."""
-    if info is None:
-        return None
-    if info.score_mate is not None:
-        return 100000 if info.score_mate > 0 else -100000
-    return info.score_cp
 
 
 def _other(colour: ColorType) -> ColorType:

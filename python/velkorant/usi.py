@@ -152,6 +152,13 @@ class Info:
     pv: tuple[str, ...] = ()
     multipv: int | None = None
 
+    def score(self) -> int | None:
+        """The score in centipawns for the side to move, a mate as +-100000 (``None`` when the
+        engine gave neither)."""
+        if self.score_mate is not None:
+            return 100000 if self.score_mate > 0 else -100000
+        return self.score_cp
+
     def comment(self) -> str:
         """The info as a record's comment: ``cp 35 depth 12 nodes 5000 pv 7g7f 3c3d``."""
         parts = []
@@ -771,10 +778,9 @@ _CSA_MOVE = re.compile(r"^[+-]\d{4}[A-Z]{2}$", re.M)
 def _evaluation(game: Game, move: str, info: Info | None) -> str:
     """The comment on an engine's move: as Floodgate writes it (``** <score from Black's side>
     <the rest of the PV in CSA>``), then the info in words (``Info.comment``)."""
-    if info is None or (info.score_cp is None and info.score_mate is None):
+    score = None if info is None else info.score()
+    if info is None or score is None:
         return info.comment() if info is not None else ""
-    score = info.score_cp if info.score_mate is None else (100000 if info.score_mate > 0 else -100000)
-    assert score is not None
     if game.turn == ColorType.White:
         score = -score
     line = Record(game.sfen())
