@@ -180,7 +180,6 @@ void attacker_checks(const Board& board, Color side, MoveList& out) {
 // are found by the placement's key (`key`) and the hands; a settled entry of the same placement
 // also answers for hands it settles (see better_for_attacker).
 struct Entry {
-    std::uint64_t key = 0;
     Hands hands;
     std::uint64_t line = 0;
     std::uint32_t pn = 1, dn = 1;
@@ -230,7 +229,7 @@ private:
     std::size_t size_ = 0;
 };
 
-// The table is zeroed memory taken as entries: every slot empty (key 0).
+// The table is zeroed memory taken as buckets: every way empty (key 0).
 static_assert(std::is_trivially_copyable_v<Entry> && std::is_trivially_destructible_v<Entry>);
 
 // The table starts small and doubles whenever a position finds its bucket full, up to its size
@@ -241,9 +240,9 @@ class Table {
 public:
     explicit Table(std::size_t memory_mb) {
         const std::size_t bytes = std::max<std::size_t>(memory_mb, 1) << 20;
-        while (most_ * 2 * kWays * sizeof(Entry) <= bytes) most_ *= 2;
-        memory_ = ZeroedMemory(most_ * kWays * sizeof(Entry));
-        entries_ = static_cast<Entry*>(memory_.data());
+        while (most_ * 2 * sizeof(Bucket) <= bytes) most_ *= 2;
+        memory_ = ZeroedMemory(most_ * sizeof(Bucket));
+        buckets_ = static_cast<Bucket*>(memory_.data());
         mask_ = std::min(most_, kFirstBuckets) - 1;
     }
 
@@ -251,11 +250,11 @@ public:
     // placement that settles it for any line: a mate with hands no better for the attacker
     // (`attacker`), or a failure with hands no worse.
     const Entry* find(std::uint64_t key, const Hands& hands, int attacker) const {
-        const Entry* bucket = &entries_[(key & mask_) * kWays];
+        const Bucket& bucket = buckets_[key & mask_];
         const Entry* exact = nullptr;
         for (std::size_t i = 0; i < kWays; ++i) {
-            const Entry& e = bucket[i];
-            if (e.key != key) continue;
+            if (bucket.keys[i] != key) continue;
+            const Entry& e = bucket.entries[i];
             if (!e.line && ((e.pn == 0 && better_for_attacker(hands, e.hands, attacker)) ||
                             (e.dn == 0 && better_for_attacker(e.hands, hands, attacker))))
                 return &e;
@@ -266,40 +265,48 @@ public:
 
     void store(std::uint64_t key, const Hands& hands, std::uint32_t pn, std::uint32_t dn, std::uint32_t length,
                std::uint64_t work, std::uint64_t line = 0) {
-        Entry* slot = open_slot(key, hands);
+        std::size_t way = open_way(key, hands);
         // Growing separates positions of different placements only: a bucket full of this one's
         // hands makes room among them.
-        while (!slot && mask_ + 1 < most_ && !only_placement_in_bucket(key)) {
+        while (way == kWays && mask_ + 1 < most_ && !only_placement_in_bucket(key)) {
             grow();
-            slot = open_slot(key, hands);
+            way = open_way(key, hands);
         }
-        if (!slot) {
+        Bucket& bucket = buckets_[key & mask_];
+        if (way == kWays) {
             // Full: the entry that cost least gives way; losing it only means searching it again.
-            Entry* bucket = &entries_[(key & mask_) * kWays];
-            slot = bucket;
+            way = 0;
             for (std::size_t i = 1; i < kWays; ++i)
-                if (bucket[i].work < slot->work) slot = &bucket[i];
+                if (bucket.entries[i].work < bucket.entries[way].work) way = i;
         }
-        *slot = Entry{key, hands, line, pn, dn, length, static_cast<std::uint32_t>(std::min<std::uint64_t>(work, UINT32_MAX))};
+        bucket.keys[way] = key;
+        bucket.entries[way] =
+            Entry{hands, line, pn, dn, length, static_cast<std::uint32_t>(std::min<std::uint64_t>(work, UINT32_MAX))};
     }
 
 private:
     static constexpr std::size_t kWays = 8;
-    static constexpr std::size_t kFirstBuckets = std::bit_floor((std::size_t{1} << 20) / (kWays * sizeof(Entry)));  // 1 MB at most
+    // A bucket's keys share one cache line, so that a look-up that finds nothing reads only it.
+    struct Bucket {
+        std::uint64_t keys[kWays];  // 0: an empty way
+        Entry entries[kWays];
+    };
+    static_assert(std::is_trivially_copyable_v<Bucket>);
+    static constexpr std::size_t kFirstBuckets = std::bit_floor((std::size_t{1} << 20) / sizeof(Bucket));  // 1 MB at most
 
     bool only_placement_in_bucket(std::uint64_t key) const {
-        const Entry* bucket = &entries_[(key & mask_) * kWays];
+        const Bucket& bucket = buckets_[key & mask_];
         for (std::size_t i = 0; i < kWays; ++i)
-            if (bucket[i].key != key) return false;
+            if (bucket.keys[i] != key) return false;
         return true;
     }
 
-    // The key's own slot, else an empty one of its bucket; none when the bucket is full.
-    Entry* open_slot(std::uint64_t key, const Hands& hands) {
-        Entry* bucket = &entries_[(key & mask_) * kWays];
+    // The way of the position in its bucket, else an empty one; kWays when the bucket is full.
+    std::size_t open_way(std::uint64_t key, const Hands& hands) const {
+        const Bucket& bucket = buckets_[key & mask_];
         for (std::size_t i = 0; i < kWays; ++i)
-            if ((bucket[i].key == key && bucket[i].hands == hands) || bucket[i].key == 0) return &bucket[i];
-        return nullptr;
+            if ((bucket.keys[i] == key && bucket.entries[i].hands == hands) || bucket.keys[i] == 0) return i;
+        return kWays;
     }
 
     // Twice the buckets, in place: bucket b splits into b and b + its old count (not yet
@@ -307,25 +314,32 @@ private:
     void grow() {
         const std::size_t old = mask_ + 1;
         for (std::size_t b = 0; b < old; ++b) {
-            Entry* low = &entries_[b * kWays];
-            Entry* high = &entries_[(b + old) * kWays];
+            Bucket& low = buckets_[b];
+            Bucket& high = buckets_[b + old];
             std::size_t kept = 0, moved = 0;
             for (std::size_t i = 0; i < kWays; ++i) {
-                const Entry e = low[i];
-                if (!e.key) continue;
-                if (e.key & old) high[moved++] = e;
-                else low[kept++] = e;
+                const std::uint64_t key = low.keys[i];
+                if (!key) continue;
+                const Entry e = low.entries[i];
+                if (key & old) {
+                    high.keys[moved] = key;
+                    high.entries[moved++] = e;
+                } else {
+                    low.keys[kept] = key;
+                    low.entries[kept++] = e;
+                }
             }
-            for (std::size_t i = kept; i < kWays; ++i) low[i] = Entry{};
+            for (std::size_t i = kept; i < kWays; ++i) low.keys[i] = 0;
         }
         mask_ = 2 * old - 1;
     }
 
     std::size_t most_ = 1;  // buckets at most
     ZeroedMemory memory_;
-    Entry* entries_ = nullptr;
+    Bucket* buckets_ = nullptr;
     std::size_t mask_ = 0;
 };
+
 
 struct Value {
     std::uint32_t pn = 1, dn = 1;
