@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
@@ -32,71 +33,121 @@ constexpr int kAnyLine = INT_MAX;
 // The plies of the line searched first.
 constexpr int kFirstDepth = 31;
 
+// The threshold a child is searched to, the runner-up's number being `second`: half as much
+// again, so that two children of close numbers are not searched in turn one node at a time.
+std::uint64_t above(std::uint32_t second) {
+    return std::uint64_t{second} + second / 2 + 1;
+}
+
 std::uint32_t add(std::uint32_t a, std::uint32_t b) {
     if (a == kInf || b == kInf) return kInf;
     return static_cast<std::uint32_t>(std::min<std::uint64_t>(std::uint64_t{a} + b, kMax));
 }
 
-// Zobrist keys of the search's own: one per piece on a square, per count of a hand slot, and for
-// White to move.
+// Zobrist keys of the search's own: one per piece on a square, and for White to move. The hands
+// are kept apart from the key (Hands), so that a position can be compared with another of the
+// same placement whose hands differ.
 struct Keys {
     std::uint64_t squares[kBits][2][kKinds];
-    std::uint64_t hand[kHandSlots][256];
     std::uint64_t white_to_move;
 };
+
+std::uint64_t mix(std::uint64_t z) {
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111eb;
+    return z ^ (z >> 31);
+}
 
 const Keys& keys() {
     static const std::unique_ptr<Keys> table = [] {
         auto k = std::make_unique<Keys>();
         std::uint64_t state = 0x6d617465;
-        auto next = [&] {
-            std::uint64_t z = (state += 0x9e3779b97f4a7c15);
-            z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9;
-            z = (z ^ (z >> 27)) * 0x94d049bb133111eb;
-            return z ^ (z >> 31);
-        };
+        auto next = [&] { return mix(state += 0x9e3779b97f4a7c15); };
         for (auto& square : k->squares)
             for (auto& side : square)
                 for (auto& key : side) key = next();
-        for (auto& slot : k->hand)
-            for (auto& key : slot) key = next();
         k->white_to_move = next();
         return k;
     }();
     return *table;
 }
 
-// The key of a position: placement, both hands, the side to move. Never 0 (an empty slot).
+// The pieces in hand of both sides, a byte a kind: Black's eight slots in of[0], White's in of[1].
+struct Hands {
+    std::uint64_t of[2] = {0, 0};
+    friend bool operator==(const Hands&, const Hands&) = default;
+
+    std::uint8_t count(std::size_t slot) const { return static_cast<std::uint8_t>(of[slot / 8] >> (8 * (slot % 8))); }
+    void change(std::size_t slot, int by) {
+        of[slot / 8] += static_cast<std::uint64_t>(static_cast<std::int64_t>(by)) << (8 * (slot % 8));
+    }
+};
+
+Hands hands_of(const Board& board) {
+    Hands h;
+    for (std::size_t slot = 0; slot < kHandSlots; ++slot)
+        h.of[slot / 8] |= std::uint64_t{board.hand.counts[slot]} << (8 * (slot % 8));
+    return h;
+}
+
+// Every count of `a` at least that of `b`: the counts taken in 16-bit lanes, each lane of `a`
+// lifted by 256 so that a count short of its partner shows as a missing carry bit.
+bool covers(std::uint64_t a, std::uint64_t b) {
+    constexpr std::uint64_t kLow = 0x00ff00ff00ff00ff, kCarry = 0x0100010001000100;
+    const std::uint64_t even = ((a & kLow) | kCarry) - (b & kLow);
+    const std::uint64_t odd = (((a >> 8) & kLow) | kCarry) - ((b >> 8) & kLow);
+    return (even & odd & kCarry) == kCarry;
+}
+
+// `a` is at least as good for the attacker (side `attacker`) as `b`: the attacker holds at least
+// as many of every kind, the defender at most as many. A mate with the hands of `b` is a mate with
+// those of `a` (the attacker need not use its extra pieces, the defender has no reply it lacked),
+// and a failure with the hands of `a` is one with those of `b`.
+bool better_for_attacker(const Hands& a, const Hands& b, int attacker) {
+    return covers(a.of[attacker], b.of[attacker]) && covers(b.of[attacker ^ 1], a.of[attacker ^ 1]);
+}
+
+// A position of the search: the key of its placement and side to move, and both hands.
+struct Position {
+    std::uint64_t key = 0;
+    Hands hands;
+
+    // One number for the whole position, hands included, for the line's repetitions. Never 0.
+    std::uint64_t full() const {
+        const std::uint64_t z = key ^ mix(hands.of[0] + 0x51ed27) ^ mix(hands.of[1] ^ 0xa4d1c3b5e17f2d63);
+        return z ? z : 1;
+    }
+};
+
+// The key of a position's placement and side to move. Never 0 (an empty slot).
 std::uint64_t key_of(const Board& board, Color turn) {
     const Keys& k = keys();
     std::uint64_t key = turn == Color::White ? k.white_to_move : 0;
     board.occupied.for_each_square([&](std::uint8_t s) {
         key ^= k.squares[s][board.color_boards[0].test(s) ? 0 : 1][number(board.square_kinds[s])];
     });
-    for (std::size_t slot = 0; slot < kHandSlots; ++slot) key ^= k.hand[slot][board.hand.counts[slot]];
     return key ? key : 1;
 }
 
-// The key of the position `move` leads to from `board` (key `key`, the side to move changing),
-// found from the squares and the hand slot the move changes; what key_of gives for it.
-std::uint64_t key_after(const Board& board, std::uint64_t key, Move move, Color turn) {
+Position position_of(const Board& board, Color turn) { return Position{key_of(board, turn), hands_of(board)}; }
+
+// The position `move` leads to from `board` (position `at`, the side to move changing), found
+// from the squares and the hand slot the move changes: what position_of gives for it.
+Position position_after(const Board& board, const Position& at, Move move, Color turn) {
     const auto played = [&] {
         Board after = board;
         play_legal(after, move);
-        return key_of(after, turn);
+        return position_of(after, turn);
     };
-    if (key == 1) return played();  // perhaps a 0 made 1: no changes to apply
+    if (at.key == 1) return played();  // perhaps a 0 made 1: no changes to apply
     const Keys& k = keys();
-    key ^= k.white_to_move;
+    Position next = at;
+    std::uint64_t key = at.key ^ k.white_to_move;
     const unsigned to = move.to();
-    const auto counted = [&](std::size_t slot, int change) {
-        const std::uint8_t held = board.hand.counts[slot];
-        key ^= k.hand[slot][held] ^ k.hand[slot][static_cast<std::uint8_t>(held + change)];
-    };
     if (move.is_drop()) {
         const Piece piece = move.get_piece();
         const int side = byte_of(piece.owner);
-        counted(8 * static_cast<std::size_t>(side) + number(piece.piece_type) - 1, -1);
+        next.hands.change(8 * static_cast<std::size_t>(side) + number(piece.piece_type) - 1, -1);
         key ^= k.squares[to][side][number(piece.piece_type)];
     } else {
         const unsigned from = move.from();
@@ -106,12 +157,13 @@ std::uint64_t key_after(const Board& board, std::uint64_t key, Move move, Color 
         if (board.occupied.test(to)) {
             const Kind taken = board.square_kinds[to];
             const std::size_t slot = 8 * static_cast<std::size_t>(side) + number(unpromoted(taken)) - 1;
-            if (board.hand.counts[slot] == 255) return played();
+            if (at.hands.count(slot) == 255) return played();
             key ^= k.squares[to][side ^ 1][number(taken)];
-            counted(slot, 1);
+            next.hands.change(slot, 1);
         }
     }
-    return key ? key : 1;
+    next.key = key ? key : 1;
+    return next;
 }
 
 // The attacker's moves at an OR node: its legal moves that give check, in legal_moves order.
@@ -124,9 +176,11 @@ void attacker_checks(const Board& board, Color side, MoveList& out) {
 // until checkmate), and how many nodes it cost, which decides what gives way when a bucket is
 // full. A disproof that relies on the line that led to the position carries a hash of that whole
 // line (`line`, 0 for any line) and holds only when the position is reached by the same line
-// again, as the search does each time it comes back to a position it left unfinished.
+// again, as the search does each time it comes back to a position it left unfinished. Entries
+// are found by the placement's key (`key`) and the hands; a settled entry of the same placement
+// also answers for hands it settles (see better_for_attacker).
 struct Entry {
-    std::uint64_t key = 0;
+    Hands hands;
     std::uint64_t line = 0;
     std::uint32_t pn = 1, dn = 1;
     std::uint32_t length = 0;
@@ -175,7 +229,7 @@ private:
     std::size_t size_ = 0;
 };
 
-// The table is zeroed memory taken as entries: every slot empty (key 0).
+// The table is zeroed memory taken as buckets: every way empty (key 0).
 static_assert(std::is_trivially_copyable_v<Entry> && std::is_trivially_destructible_v<Entry>);
 
 // The table starts small and doubles whenever a position finds its bucket full, up to its size
@@ -186,46 +240,73 @@ class Table {
 public:
     explicit Table(std::size_t memory_mb) {
         const std::size_t bytes = std::max<std::size_t>(memory_mb, 1) << 20;
-        while (most_ * 2 * kWays * sizeof(Entry) <= bytes) most_ *= 2;
-        memory_ = ZeroedMemory(most_ * kWays * sizeof(Entry));
-        entries_ = static_cast<Entry*>(memory_.data());
+        while (most_ * 2 * sizeof(Bucket) <= bytes) most_ *= 2;
+        memory_ = ZeroedMemory(most_ * sizeof(Bucket));
+        buckets_ = static_cast<Bucket*>(memory_.data());
         mask_ = std::min(most_, kFirstBuckets) - 1;
     }
 
-    const Entry* find(std::uint64_t key) const {
-        const Entry* bucket = &entries_[(key & mask_) * kWays];
-        for (std::size_t i = 0; i < kWays; ++i)
-            if (bucket[i].key == key) return &bucket[i];
-        return nullptr;
+    // The entry of the position (placement key `key`, hands `hands`), else one of the same
+    // placement that settles it for any line: a mate with hands no better for the attacker
+    // (`attacker`), or a failure with hands no worse.
+    const Entry* find(std::uint64_t key, const Hands& hands, int attacker) const {
+        const Bucket& bucket = buckets_[key & mask_];
+        const Entry* exact = nullptr;
+        for (std::size_t i = 0; i < kWays; ++i) {
+            if (bucket.keys[i] != key) continue;
+            const Entry& e = bucket.entries[i];
+            if (!e.line && ((e.pn == 0 && better_for_attacker(hands, e.hands, attacker)) ||
+                            (e.dn == 0 && better_for_attacker(e.hands, hands, attacker))))
+                return &e;
+            if (e.hands == hands) exact = &e;
+        }
+        return exact;
     }
 
-    void store(std::uint64_t key, std::uint32_t pn, std::uint32_t dn, std::uint32_t length, std::uint64_t work,
-               std::uint64_t line = 0) {
-        Entry* slot = open_slot(key);
-        while (!slot && mask_ + 1 < most_) {
+    void store(std::uint64_t key, const Hands& hands, std::uint32_t pn, std::uint32_t dn, std::uint32_t length,
+               std::uint64_t work, std::uint64_t line = 0) {
+        std::size_t way = open_way(key, hands);
+        // Growing separates positions of different placements only: a bucket full of this one's
+        // hands makes room among them.
+        while (way == kWays && mask_ + 1 < most_ && !only_placement_in_bucket(key)) {
             grow();
-            slot = open_slot(key);
+            way = open_way(key, hands);
         }
-        if (!slot) {
+        Bucket& bucket = buckets_[key & mask_];
+        if (way == kWays) {
             // Full: the entry that cost least gives way; losing it only means searching it again.
-            Entry* bucket = &entries_[(key & mask_) * kWays];
-            slot = bucket;
+            way = 0;
             for (std::size_t i = 1; i < kWays; ++i)
-                if (bucket[i].work < slot->work) slot = &bucket[i];
+                if (bucket.entries[i].work < bucket.entries[way].work) way = i;
         }
-        *slot = Entry{key, line, pn, dn, length, static_cast<std::uint32_t>(std::min<std::uint64_t>(work, UINT32_MAX))};
+        bucket.keys[way] = key;
+        bucket.entries[way] =
+            Entry{hands, line, pn, dn, length, static_cast<std::uint32_t>(std::min<std::uint64_t>(work, UINT32_MAX))};
     }
 
 private:
-    static constexpr std::size_t kWays = 4;
-    static constexpr std::size_t kFirstBuckets = std::size_t{1} << 13;  // 1 MB
+    static constexpr std::size_t kWays = 8;
+    // A bucket's keys share one cache line, so that a look-up that finds nothing reads only it.
+    struct Bucket {
+        std::uint64_t keys[kWays];  // 0: an empty way
+        Entry entries[kWays];
+    };
+    static_assert(std::is_trivially_copyable_v<Bucket>);
+    static constexpr std::size_t kFirstBuckets = std::bit_floor((std::size_t{1} << 20) / sizeof(Bucket));  // 1 MB at most
 
-    // The key's own slot, else an empty one of its bucket; none when the bucket is full.
-    Entry* open_slot(std::uint64_t key) {
-        Entry* bucket = &entries_[(key & mask_) * kWays];
+    bool only_placement_in_bucket(std::uint64_t key) const {
+        const Bucket& bucket = buckets_[key & mask_];
         for (std::size_t i = 0; i < kWays; ++i)
-            if (bucket[i].key == key || bucket[i].key == 0) return &bucket[i];
-        return nullptr;
+            if (bucket.keys[i] != key) return false;
+        return true;
+    }
+
+    // The way of the position in its bucket, else an empty one; kWays when the bucket is full.
+    std::size_t open_way(std::uint64_t key, const Hands& hands) const {
+        const Bucket& bucket = buckets_[key & mask_];
+        for (std::size_t i = 0; i < kWays; ++i)
+            if ((bucket.keys[i] == key && bucket.entries[i].hands == hands) || bucket.keys[i] == 0) return i;
+        return kWays;
     }
 
     // Twice the buckets, in place: bucket b splits into b and b + its old count (not yet
@@ -233,25 +314,32 @@ private:
     void grow() {
         const std::size_t old = mask_ + 1;
         for (std::size_t b = 0; b < old; ++b) {
-            Entry* low = &entries_[b * kWays];
-            Entry* high = &entries_[(b + old) * kWays];
+            Bucket& low = buckets_[b];
+            Bucket& high = buckets_[b + old];
             std::size_t kept = 0, moved = 0;
             for (std::size_t i = 0; i < kWays; ++i) {
-                const Entry e = low[i];
-                if (!e.key) continue;
-                if (e.key & old) high[moved++] = e;
-                else low[kept++] = e;
+                const std::uint64_t key = low.keys[i];
+                if (!key) continue;
+                const Entry e = low.entries[i];
+                if (key & old) {
+                    high.keys[moved] = key;
+                    high.entries[moved++] = e;
+                } else {
+                    low.keys[kept] = key;
+                    low.entries[kept++] = e;
+                }
             }
-            for (std::size_t i = kept; i < kWays; ++i) low[i] = Entry{};
+            for (std::size_t i = kept; i < kWays; ++i) low.keys[i] = 0;
         }
         mask_ = 2 * old - 1;
     }
 
     std::size_t most_ = 1;  // buckets at most
     ZeroedMemory memory_;
-    Entry* entries_ = nullptr;
+    Bucket* buckets_ = nullptr;
     std::size_t mask_ = 0;
 };
+
 
 struct Value {
     std::uint32_t pn = 1, dn = 1;
@@ -261,7 +349,7 @@ struct Value {
 
 struct Child {
     Move move;
-    std::uint64_t key = 0;
+    Position pos;
     Value value;
     // The value holds on this line only (a repetition, or a disproof that relies on the line):
     // the table is not asked about it again.
@@ -316,7 +404,7 @@ private:
         limited_ = false;
         on_line_.clear();
         line_classes_.fill(0);
-        const Value v = mid(0, attacker_, key_of(boards_[0], attacker_), kInf, kInf);
+        const Value v = mid(0, attacker_, position_of(boards_[0], attacker_), kInf, kInf);
         if (v.pn == 0) {
             std::vector<Move> line;
             if (extract(line) && is_mating_line(boards_.front(), attacker_, line) &&
@@ -349,8 +437,8 @@ private:
     // check the guess is harder to prove the more replies the defender has. (A check that mates
     // is found before the checks are listed, so none of the defender's positions met here is
     // mated.)
-    Value look_up(std::uint64_t key, const Board& board, Move move, int ply, bool after_check) {
-        if (const Entry* e = known(key, ply)) return value_of(*e);
+    Value look_up(const Position& pos, const Board& board, Move move, int ply, bool after_check) {
+        if (const Entry* e = known(pos, ply)) return value_of(*e);
         if (!after_check) return Value{};
         Board child = board;
         play_legal(child, move);
@@ -361,19 +449,21 @@ private:
 
     // The multiple-iterative-deepening step of df-pn: searches the position boards_[ply], `side`
     // to move, until its proof number reaches th_pn or its disproof number th_dn.
-    Value mid(int ply, Color side, std::uint64_t key, std::uint32_t th_pn, std::uint32_t th_dn) {
+    Value mid(int ply, Color side, const Position at, std::uint32_t th_pn, std::uint32_t th_dn) {
         count();
         if (ply >= depth_) return Value{kInf, 0, 0, -1};
         const std::uint64_t work_before = nodes_;
         Board& next = board_at(static_cast<std::size_t>(ply) + 1);  // made here the first time the line is this deep
-        lines_[static_cast<std::size_t>(ply)] = line_through(ply, key);
+        const std::uint64_t here = at.full();
+        lines_[static_cast<std::size_t>(ply)] = line_through(ply, here);
         const bool or_node = side == attacker_;
+        const Color other = opponent(side);
         const Board& board = boards_[static_cast<std::size_t>(ply)];
         if (or_node) {
             // A check that leaves no reply proves the node at once; without one, no reply to
             // any check needs looking for below.
             if (mate_or_checks(board, side, *moves_)) {
-                table_.store(slot(key, ply), 0, kInf, 1, 1);
+                table_.store(slot(at.key, ply), at.hands, 0, kInf, 1, 1);
                 return Value{0, kInf, 1, kAnyLine};
             }
         } else {
@@ -382,36 +472,36 @@ private:
         if (moves_->size() == 0) {
             // No check: the attacker fails whatever the line. No reply to a check: mate.
             const Value v = or_node ? Value{kInf, 0, 0, kAnyLine} : Value{0, kInf, 0, kAnyLine};
-            table_.store(slot(key, ply), v.pn, v.dn, 0, 1);
+            table_.store(slot(at.key, ply), at.hands, v.pn, v.dn, 0, 1);
             return v;
         }
         // The children live on one stack shared by every ply: [base, base + count).
         const std::size_t base = pool_.size(), count = moves_->size();
         pool_.resize(base + count);
         const auto children = [&] { return std::span<Child>(pool_.data() + base, count); };
-        const Color other = opponent(side);
         for (std::size_t i = 0; i < count; ++i) {
             Child& c = children()[i];
             c.move = (*moves_)[i];
-            c.key = key_after(board, key, c.move, other);
-            const auto seen = line_classes_[c.key & (kLineClasses - 1)] ? on_line_.find(c.key) : on_line_.end();
+            c.pos = position_after(board, at, c.move, other);
+            const std::uint64_t full = c.pos.full();
+            const auto seen = line_classes_[full & (kLineClasses - 1)] ? on_line_.find(full) : on_line_.end();
             if (seen != on_line_.end()) {
                 c.value = Value{kInf, 0, 0, seen->second};
                 c.local = true;
             } else {
-                c.value = look_up(c.key, board, c.move, ply, or_node);
+                c.value = look_up(c.pos, board, c.move, ply, or_node);
                 c.local = c.value.dn == 0 && c.value.line <= ply;
             }
         }
 
-        on_line_.emplace(key, ply);
-        ++line_classes_[key & (kLineClasses - 1)];
+        on_line_.emplace(here, ply);
+        ++line_classes_[here & (kLineClasses - 1)];
         std::uint32_t pn = 0, dn = 0;
         for (bool first = true;; first = false) {
             if (!first)
                 for (Child& c : children())
                     if (!c.local && c.value.pn && c.value.dn)
-                        if (const Entry* e = known(c.key, ply)) {
+                        if (const Entry* e = known(c.pos, ply)) {
                             c.value = value_of(*e);
                             c.local = c.value.dn == 0 && c.value.line <= ply;
                         }
@@ -442,21 +532,21 @@ private:
             const Child& c = children()[best];
             std::uint32_t c_pn, c_dn;
             if (or_node) {
-                c_pn = std::min<std::uint64_t>(th_pn, std::uint64_t{second} + 1);
+                c_pn = std::min<std::uint64_t>(th_pn, above(second));
                 c_dn = static_cast<std::uint32_t>(std::min<std::uint64_t>(std::uint64_t{th_dn} - dn + c.value.dn, kInf));
             } else {
-                c_dn = std::min<std::uint64_t>(th_dn, std::uint64_t{second} + 1);
+                c_dn = std::min<std::uint64_t>(th_dn, above(second));
                 c_pn = static_cast<std::uint32_t>(std::min<std::uint64_t>(std::uint64_t{th_pn} - pn + c.value.pn, kInf));
             }
             next = board;
             play_legal(next, c.move);
-            const Value searched = mid(ply + 1, other, c.key, c_pn, c_dn);  // the stack may move
+            const Value searched = mid(ply + 1, other, c.pos, c_pn, c_dn);  // the stack may move
             Child& done = children()[best];
             done.value = searched;
             done.local = searched.dn == 0 && searched.line <= ply;
         }
-        on_line_.erase(key);
-        --line_classes_[key & (kLineClasses - 1)];
+        on_line_.erase(here);
+        --line_classes_[here & (kLineClasses - 1)];
 
         Value v{pn, dn, 0, kAnyLine};
         if (pn == 0) {
@@ -477,12 +567,12 @@ private:
         if (dn == 0 && pn != 0) {
             if (v.line != kAnyLine) {
                 // Holds on this line only: kept for this line.
-                table_.store(slot(key, ply), v.pn, v.dn, static_cast<std::uint32_t>(v.line + 1), nodes_ - work_before + 1,
-                             line_through(ply - 1, 0));
+                table_.store(slot(at.key, ply), at.hands, v.pn, v.dn, static_cast<std::uint32_t>(v.line + 1),
+                             nodes_ - work_before + 1, line_through(ply - 1, 0));
                 return v;
             }
         }
-        table_.store(slot(key, ply), v.pn, v.dn, v.length, nodes_ - work_before + 1);
+        table_.store(slot(at.key, ply), at.hands, v.pn, v.dn, v.length, nodes_ - work_before + 1);
         return v;
     }
 
@@ -493,13 +583,12 @@ private:
         Color side = attacker_;
         for (int ply = 0; ply <= depth_; ++ply) {
             const std::size_t at = static_cast<std::size_t>(ply);
-            lines_[at] = line_through(ply, key_of(boards_[at], side));
+            lines_[at] = line_through(ply, position_of(boards_[at], side).full());
             bool found = false;
             Move chosen;
             for (int attempt = 0; attempt < 2 && !found; ++attempt) {
                 if (attempt) {
-                    const std::uint64_t key = key_of(boards_[at], side);
-                    if (mid(ply, side, key, kInf, kInf).pn != 0) return false;
+                    if (mid(ply, side, position_of(boards_[at], side), kInf, kInf).pn != 0) return false;
                 }
                 const Board& board = boards_[at];
                 if (side == attacker_)
@@ -512,7 +601,8 @@ private:
                 for (std::size_t i = 0; i < moves_->size(); ++i) {
                     Board next = board;
                     play_legal(next, (*moves_)[i]);
-                    const Entry* e = table_.find(slot(key_of(next, opponent(side)), ply + 1));
+                    const Position after = position_of(next, opponent(side));
+                    const Entry* e = table_.find(slot(after.key, ply + 1), after.hands, byte_of(attacker_));
                     std::uint32_t length = 0;
                     bool proved = e && e->pn == 0 && std::int64_t{ply} + 1 + e->length <= depth_;
                     if (proved) length = e->length;
@@ -569,8 +659,8 @@ private:
 
     // The table's entry of a child of the position at `ply`, unless it is a disproof that holds on
     // another line than this one, or a mate too long for the depth limit.
-    const Entry* known(std::uint64_t key, int ply) const {
-        const Entry* e = table_.find(slot(key, ply + 1));
+    const Entry* known(const Position& pos, int ply) const {
+        const Entry* e = table_.find(slot(pos.key, ply + 1), pos.hands, byte_of(attacker_));
         if (e && e->line && e->line != lines_[static_cast<std::size_t>(ply)]) return nullptr;
         if (e && e->pn == 0 && std::int64_t{ply} + 1 + e->length > depth_) return nullptr;
         return e;

@@ -5,8 +5,12 @@
 // mates proves the node before they are listed), AND nodes the defender's (its moves: every legal
 // reply; one not met before is first guessed as hard to prove as it has replies). Lines of at most
 // 31 plies are searched first, the whole depth only when that search fails for its depth alone.
+// A child is searched until its number passes half as much again as its runner-up's, which
+// spares the search from switching between two close children at every node.
 // A transposition table of bounded size keeps what the search learnt; when it is full an entry
-// of little work gives way, which costs only work. A position that repeats one on the current
+// of little work gives way, which costs only work. What it settles for one pair of hands it
+// settles for the same placement of pieces with hands better for the side that gained: a mate
+// holds when the attacker holds more and the defender fewer, a failure the other way round. A position that repeats one on the current
 // line is a failure for the attacker; such a failure depends on the line that led there and never
 // enters the table as final, so positions reached by another line are judged afresh.
 //
