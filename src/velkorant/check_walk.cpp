@@ -5,16 +5,23 @@
 // legal (a pinned piece stays on its line, the king steps where nothing attacks it, a pawn drop
 // does not mate).
 //
-// For mate in one each check is first looked at for the defender's quick answers: a king step to
-// a square nothing attacks, a capture of a lone checker, an interposition. Only a check none of
-// these answers is played out on a copy and tried in full, so the answer is the first checkmate
-// of legal_moves. (A pawn drop never mates: one that would is illegal.)
+// For mate in one the position is first screened for a quick proof that no check mates (most
+// positions have none): the king's free flights, and whether any drop or move could put a piece
+// where it takes them all (surely_no_mate). Then each check is looked at for the defender's
+// quick answers: a king step to a square nothing attacks, a capture of a lone checker, an
+// interposition. Only a check none of these answers is played out on a copy and tried in full,
+// so the answer is the first checkmate of legal_moves. (A pawn drop never mates: one that would
+// is illegal.)
 //
 // Odd positions are left to the listed moves (checks.cpp): the defender with two kings or in check
 // already, the attacker with two kings or in check.
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#ifdef VELKORANT_MATE_SCREEN_STATS
+#include <cstdio>
+#endif
 
 #include "velkorant/attacks.hpp"
 #include "velkorant/checks.hpp"
@@ -110,6 +117,299 @@ u128 alone_between(unsigned k, u128 occupied, u128 mine, u128 straight, u128 dia
         if (hit && (sliders & bit(up ? lowest_index(hit) : highest_index(hit)))) found |= bit(first);
     }
     return found;
+}
+
+// Where a checking piece may stand, seen from the defending king: next to it along
+// kDirections[j] (slot j), two squares off along that line (slot 8 + j), further along it (slot
+// 18 + j), a knight's jump off (slots 16 and 17, the lower index first). kPlaces.of[us][kind]
+// [flights] holds the slots whence a piece of that kind of side `us`, checking, attacks every
+// flight of `flights` (bit i: the king's neighbour kRing[i] away); kPlaces.kinds[us]
+// [flights] the kinds with any such slot. Worked out on an empty board around a king in the
+// middle: pieces in the way only shorten a reach and an edge only takes squares away, so a slot
+// missing here cannot do it on the real board either. A slider's reach runs on through the
+// king's square, as it does once the king steps away.
+struct Places {
+    std::uint32_t of[2][kKinds][256];
+    std::uint16_t kinds[2][256];
+};
+
+constexpr unsigned kMiddle = 60;
+
+// The king's neighbours as bits of a set of flights, from the highest index down: the sets
+// are read off the board in one piece (flights_of).
+constexpr int kRing[8] = {12, 11, 10, 1, -1, -10, -11, -12};
+
+// The squares of `set` around the king, as a set of flights.
+inline unsigned flights_of(u128 set, unsigned king) {
+    const auto w = static_cast<unsigned>(static_cast<std::uint32_t>(set >> (127 - (king + 12))));
+    return (w & 7) | (w >> 8 & 8) | (w >> 9 & 16) | (w >> 17 & 0xe0);
+}
+
+// kRingLines.of[0][k]: the rows and columns through the king on k and its neighbours, whence a
+// rook or lance may reach one of them; of[1][k] the same for diagonals and bishops.
+struct RingLines {
+    u128 of[2][kSquares];
+};
+
+constexpr RingLines make_ring_lines() {
+    RingLines r{};
+    for (unsigned k = 0; k < kSquares; ++k)
+        for (unsigned s = 0; s < kSquares; ++s)
+            if (s == k || (kTables.step_from[0][number(Kind::King)][k] & bit(s)))
+                for (int i = 0; i < 2; ++i) r.of[i][k] |= kTables.lines[i][s];
+    return r;
+}
+
+constexpr RingLines kRingLines = make_ring_lines();
+
+// Shifts a set by `offset` indices.
+inline u128 shifted(u128 set, int offset) { return offset >= 0 ? set >> offset : set << -offset; }
+
+// The two squares whence a knight of side `us` checks a king on square 0, the lower first.
+constexpr int knight_offset(int us, int i) {
+    int found[2] = {0, 0}, n = 0;
+    for (unsigned s = 0; s < kSquares; ++s)
+        if (kTables.step_from[us ^ 1][number(Kind::Knight)][kMiddle] & bit(s))
+            found[n++] = static_cast<int>(s) - static_cast<int>(kMiddle);
+    return found[i];
+}
+
+constexpr Places make_places() {
+    Places p{};
+    const auto& t = kTables;
+    for (int us = 0; us < 2; ++us) {
+        for (int k = number(Kind::Gold); k < kKinds; ++k) {
+            const Kind kind = static_cast<Kind>(k);
+            const auto reach = [&](int side, unsigned s) -> u128 {
+                switch (kind) {
+                    case Kind::Rook: return t.lines[0][s];
+                    case Kind::Bichop: return t.lines[1][s];
+                    case Kind::Lance: return t.rays[ray_of(forward(side))][s];
+                    case Kind::Dragon: return t.lines[0][s] | t.step_from[side][number(Kind::King)][s];
+                    case Kind::Horse: return t.lines[1][s] | t.step_from[side][number(Kind::King)][s];
+                    default: return t.step_from[side][k][s];
+                }
+            };
+            const u128 checking = reach(us ^ 1, kMiddle);
+            for (unsigned s = 0; s < kSquares; ++s) {
+                if (!(checking & bit(s))) continue;
+                unsigned slot = 0;
+                for (unsigned j = 0; j < 8; ++j) {
+                    const int d = kDirections[j];
+                    if (static_cast<int>(s) == static_cast<int>(kMiddle) + d) slot = j;
+                    else if (static_cast<int>(s) == static_cast<int>(kMiddle) + 2 * d) slot = 8 + j;
+                    else if (t.rays[j][kMiddle] & bit(s)) slot = 18 + j;
+                }
+                for (int i = 0; i < 2; ++i)
+                    if (static_cast<int>(s) == static_cast<int>(kMiddle) + knight_offset(us, i))
+                        slot = 16 + static_cast<unsigned>(i);
+                const u128 covered = reach(us, s);
+                unsigned mask = 0;
+                for (unsigned i = 0; i < 8; ++i)
+                    if (covered & bit(static_cast<unsigned>(static_cast<int>(kMiddle) + kRing[i]))) mask |= 1u << i;
+                for (unsigned f = 0; f < 256; ++f)
+                    if (!(f & ~mask)) {
+                        p.of[us][k][f] |= 1u << slot;
+                        p.kinds[us][f] |= static_cast<std::uint16_t>(1u << k);
+                    }
+            }
+        }
+    }
+    return p;
+}
+
+constexpr Places kPlaces = make_places();
+
+constexpr int kKnightOffsets[2][2] = {{knight_offset(0, 0), knight_offset(0, 1)}, {knight_offset(1, 0), knight_offset(1, 1)}};
+
+constexpr std::uint16_t kinds_bit(Kind k) { return static_cast<std::uint16_t>(1u << number(k)); }
+
+#ifdef VELKORANT_MATE_SCREEN_STATS
+// How often each step of the screen below ends it, printed at exit (a build for measuring).
+long screen_stats[9];
+const char* const kScreenSteps[9] = {"no free square",   "no flight",         "discovered check",
+                                     "a drop fits",      "every flight seen", "a board move fits",
+                                     "no mate: no kind", "no mate: no piece", "calls"};
+struct ScreenStatsPrinter {
+    ~ScreenStatsPrinter() {
+        for (int i = 0; i < 9; ++i) std::fprintf(stderr, "%s: %ld\n", kScreenSteps[i], screen_stats[i]);
+    }
+} screen_stats_printer;
+#define SCREEN_ENDS(step, answer) return (++screen_stats[step], answer)
+#else
+#define SCREEN_ENDS(step, answer) return answer
+#endif
+
+// A quick proof that side `us` has no mate in one against king `king` (not in check): the king
+// has flights that nothing attacks now, and no check can take them all. A check takes a flight
+// only with the piece that checks or with a slider uncovered as that piece leaves its square.
+// So the proof needs no discovered check (the piece moving off the line might go anywhere);
+// no drop on an empty square whence the piece attacks all the flights; no piece on the board
+// that can come, as it is or promoting, to a square whence it attacks all the flights but those
+// one of our sliders sees past our own pieces. False is no answer.
+bool surely_no_mate(const Board& board, int us, unsigned king, const Movers& m, u128 own, u128 theirs) {
+#ifdef VELKORANT_MATE_SCREEN_STATS
+    ++screen_stats[8];
+#endif
+    const int them = us ^ 1;
+    const u128 occupied = own | theirs;
+    const u128 ring = step_attacks(them, Kind::King, king) & ~theirs;
+    if (!ring) SCREEN_ENDS(0, false);
+    const auto square = [&](int offset) { return static_cast<unsigned>(static_cast<int>(king) + offset); };
+    // What our pieces attack around the king: the steps of those near it, all at once, then
+    // each slider on a line through the king's square or a neighbour.
+    const u128 rooks = m.rooks & own, bichops = m.bichops & own, lances = m.lances & own;
+    const u128 near = own & kNear.of[0][king];
+    const int f = forward(us);
+    const u128 silvers = m.silvers & near, golds = m.golds & near, kings = m.kinglike & near;
+    const u128 knights = m.knights & own & kNear.of[1][king];
+    // `twice`: the squares two of them attack (a dragon's or horse's step along its slide
+    // counted twice: a guard too many is no harm here).
+    u128 attacked = 0, twice = 0;
+    const auto add = [&](u128 reach) {
+        twice |= attacked & reach;
+        attacked |= reach;
+    };
+    const u128 ahead = silvers | golds | kings, beside = golds | kings, behind = silvers | kings;
+    add(shifted(m.pawns & near, f));
+    add(shifted(knights, 2 * f - 1));
+    add(shifted(knights, 2 * f + 1));
+    add(shifted(ahead, f));
+    add(shifted(ahead, f - 1));
+    add(shifted(ahead, f + 1));
+    add(shifted(beside, -1));
+    add(shifted(beside, 1));
+    add(shifted(golds | kings, -f));
+    add(shifted(behind, -f - 1));
+    add(shifted(behind, -f + 1));
+    for (u128 rest = (rooks | lances) & kRingLines.of[0][king]; rest;) {
+        const unsigned s = pop_lowest(rest);
+        add(attacks(us, board.square_kinds[s], s, occupied));
+    }
+    for (u128 rest = bichops & kRingLines.of[1][king]; rest;) {
+        const unsigned s = pop_lowest(rest);
+        add(attacks(us, board.square_kinds[s], s, occupied));
+    }
+    const unsigned flights = flights_of(ring & ~attacked, king);
+    if (!flights) SCREEN_ENDS(1, false);
+    if (((kTables.lines[0][king] & (rooks | lances)) | (kTables.lines[1][king] & bichops)) &&
+        alone_between(king, occupied, own, rooks, bichops, lances, forward(them)))
+        SCREEN_ENDS(2, false);
+
+    const u128 empty = ~occupied & kPlaying;
+    // The squares, on the board and not ours, whence a piece of `kind` standing there attacks
+    // all of `cover`: up to the first piece for a slot further along a line.
+    const auto places = [&](int kind, unsigned cover) {
+        const std::uint32_t slots = kPlaces.of[us][kind][cover];
+        u128 found = 0;
+        for (unsigned j = 0; j < 8; ++j) {
+            if (!(slots >> j & 0x40101u)) continue;
+            const u128 next = bit(square(kDirections[j]));
+            if (slots >> j & 1) found |= next;
+            if (!(empty & next)) continue;
+            const unsigned two = square(2 * kDirections[j]);
+            if (slots >> (8 + j) & 1) found |= bit(two);
+            if ((slots >> (18 + j) & 1) && (empty & bit(two))) {
+                const u128 ray = kTables.rays[j][two];
+                const u128 hit = ray & occupied;
+                found |= hit ? ray & ~kTables.rays[j][kDirections[j] > 0 ? lowest_index(hit) : highest_index(hit)] : ray;
+            }
+        }
+        if (slots >> 16 & 1) found |= bit(square(kKnightOffsets[us][0]));
+        if (slots >> 17 & 1) found |= bit(square(kKnightOffsets[us][1]));
+        return found & kPlaying & ~own;
+    };
+
+    // Drops (a pawn drop never mates).
+    const std::uint8_t* hand = board.hand.counts.data() + 8 * us;
+    std::uint16_t held = 0;
+    for (const Kind k : {Kind::Gold, Kind::Rook, Kind::Bichop, Kind::Silver, Kind::Knight, Kind::Lance})
+        if (hand[number(k) - 1]) held |= kinds_bit(k);
+    for (std::uint16_t fit = held & kPlaces.kinds[us][flights]; fit; fit &= fit - 1)
+        if (places(std::countr_zero(fit), flights) & empty) SCREEN_ENDS(3, false);
+
+    // Moves: the flights one of our sliders sees past our own pieces might be uncovered.
+    u128 seen_past = 0;
+    for (u128 rest = (rooks | lances) & kRingLines.of[0][king]; rest;) {
+        const unsigned s = pop_lowest(rest);
+        seen_past |= attacks(us, board.square_kinds[s], s, theirs);
+    }
+    for (u128 rest = bichops & kRingLines.of[1][king]; rest;) {
+        const unsigned s = pop_lowest(rest);
+        seen_past |= attacks(us, board.square_kinds[s], s, theirs);
+    }
+    const unsigned seen = flights & ~flights_of(seen_past, king);
+    if (!seen) SCREEN_ENDS(4, false);
+    // Gold stands for every kind that moves as a gold.
+    constexpr std::uint16_t kClasses = kinds_bit(Kind::Gold) | kinds_bit(Kind::Rook) | kinds_bit(Kind::Bichop) |
+                                       kinds_bit(Kind::Silver) | kinds_bit(Kind::Knight) | kinds_bit(Kind::Lance) |
+                                       kinds_bit(Kind::Pawn) | kinds_bit(Kind::Dragon) | kinds_bit(Kind::Horse);
+    std::uint16_t fit = kPlaces.kinds[us][seen] & kClasses;
+    if (!fit) SCREEN_ENDS(6, true);
+    const u128 zone = Board::promotion_zone[us].to_u128();
+    const auto mine = [&](Kind k) { return own & board.piece_boards[number(k)].to_u128(); };
+    // Our pieces of `kind` (any stepping kind but a king) among `pieces` that step onto `to`.
+    const auto step_onto = [&](Kind kind, u128 pieces, u128 to) {
+        const int b = forward(them);  // a step forward of ours is one back from the target
+        switch (kind) {
+            case Kind::Pawn: return shifted(to, b) & pieces;
+            case Kind::Knight: return (shifted(to, 2 * b - 1) | shifted(to, 2 * b + 1)) & pieces;
+            case Kind::Silver:
+                return (shifted(to, b) | shifted(to, b - 1) | shifted(to, b + 1) | shifted(to, -b - 1) | shifted(to, -b + 1)) &
+                       pieces;
+            default:
+                return (shifted(to, b) | shifted(to, b - 1) | shifted(to, b + 1) | shifted(to, -1) | shifted(to, 1) |
+                        shifted(to, -b)) &
+                       pieces;
+        }
+    };
+    // Some piece among `pieces` moves onto a square of `to` as a slider of `kind`.
+    const auto slides_onto_any = [&](Kind kind, u128 pieces, u128 to) {
+        for (; pieces;)
+            if (attacks(us, kind, pop_lowest(pieces), occupied) & to) return true;
+        return false;
+    };
+    // Promoting: from the zone onto any square, or onto a square of the zone.
+    const auto promoting = [&](u128 pieces, u128 to, auto onto) {
+        return onto(to & zone, pieces) || onto(to, pieces & zone);
+    };
+    const u128 silvers_near = m.silvers & near, pawns_near = m.pawns & near;
+    const u128 plain_rooks = mine(Kind::Rook), plain_bichops = mine(Kind::Bichop);
+    const auto when = [](u128 pieces, Kind k) { return pieces ? kinds_bit(k) : std::uint16_t{0}; };
+    fit &= when(golds | silvers_near | pawns_near | knights | lances, Kind::Gold) | when(silvers_near, Kind::Silver) |
+           when(knights, Kind::Knight) | when(pawns_near, Kind::Pawn) | when(lances, Kind::Lance) |
+           when(plain_rooks, Kind::Rook) | when(rooks, Kind::Dragon) | when(plain_bichops, Kind::Bichop) |
+           when(bichops, Kind::Horse);
+    // A piece that comes next to the king is taken unless another guards it: one that attacks
+    // the square already, or a slider behind it.
+    const u128 guarded = ~step_attacks(them, Kind::King, king) | twice | seen_past;
+    for (; fit; fit &= fit - 1) {
+        const Kind kind = static_cast<Kind>(std::countr_zero(fit));
+        const u128 to = places(number(kind), seen) & guarded;
+        if (!to) continue;
+        bool reached = false;
+        switch (kind) {
+            case Kind::Gold:
+                reached = step_onto(Kind::Gold, golds, to) ||
+                          promoting(silvers_near, to, [&](u128 t, u128 p) { return step_onto(Kind::Silver, p, t) != 0; }) ||
+                          promoting(pawns_near, to, [&](u128 t, u128 p) { return step_onto(Kind::Pawn, p, t) != 0; }) ||
+                          promoting(knights, to, [&](u128 t, u128 p) { return step_onto(Kind::Knight, p, t) != 0; }) ||
+                          promoting(lances, to, [&](u128 t, u128 p) { return slides_onto_any(Kind::Lance, p, t); });
+                break;
+            case Kind::Silver: reached = step_onto(Kind::Silver, silvers_near, to) != 0; break;
+            case Kind::Knight: reached = step_onto(Kind::Knight, knights, to) != 0; break;
+            case Kind::Pawn: reached = step_onto(Kind::Pawn, pawns_near, to) != 0; break;
+            case Kind::Lance: reached = slides_onto_any(Kind::Lance, lances, to); break;
+            case Kind::Rook: reached = slides_onto_any(kind, plain_rooks, to); break;
+            case Kind::Bichop: reached = slides_onto_any(kind, plain_bichops, to); break;
+            default:  // Dragon, Horse
+                reached = slides_onto_any(kind, mine(kind), to) ||
+                          promoting(kind == Kind::Dragon ? plain_rooks : plain_bichops, to,
+                                    [&](u128 t, u128 p) { return slides_onto_any(unpromoted(kind), p, t); });
+        }
+        if (reached) SCREEN_ENDS(5, false);
+    }
+    SCREEN_ENDS(7, true);
 }
 
 // A check about to be looked at: the piece (of kind `kind` on arrival) comes to `to` from the
@@ -362,6 +662,7 @@ auto dispatch(const Board& board, Color side, Fast fast, Slow slow, None none) {
     const unsigned king = lowest_index(their_kings);
     if (attacked_by(movers, us, own, king, occupied)) return slow();
     if (Listing && our_kings && attacked_by(movers, us ^ 1, theirs, lowest_index(our_kings), occupied)) return slow();
+    if (!Listing && surely_no_mate(board, us, king, movers, own, theirs)) return none();
     return fast(Walk<Listing>(board, side, us, king, movers));
 }
 
@@ -369,7 +670,8 @@ auto dispatch(const Board& board, Color side, Fast fast, Slow slow, None none) {
 
 std::optional<Move> mate_in_one(const Board& board, Color side) {
     return dispatch<false>(
-        board, side, [](const Walk<false>& w) { return w.walk([&](const Check& c) { return w.mates(c); }); },
+        board, side,
+        [](const Walk<false>& w) { return w.walk([&](const Check& c) { return w.mates(c); }); },
         [&] { return mate_in_one_played(board, side); }, [] { return std::optional<Move>(); });
 }
 
