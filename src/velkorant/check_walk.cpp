@@ -240,57 +240,79 @@ struct ScreenStatsPrinter {
 #define SCREEN_ENDS(step, answer) return answer
 #endif
 
-// A quick proof that side `us` has no mate in one against king `king` (not in check): the king
+// What the screen below learnt, for the walk: the king's flights that nothing attacks now (none
+// until worked out), the squares our sliders see past our own pieces (all until worked out).
+struct Screened {
+    u128 free = 0;
+    u128 seen_past = ~u128{0};
+};
+
+// Where the sliders of a kind go: as they are, promoting, and the already promoted ones (with
+// their steps).
+struct Landing {
+    u128 plain = 0, promoting = 0, promoted = 0;
+};
+
+// A quick proof that side `Us` has no mate in one against king `king` (not in check): the king
 // has flights that nothing attacks now, and no check can take them all. A check takes a flight
 // only with the piece that checks or with a slider uncovered as that piece leaves its square.
 // So the proof needs no discovered check (the piece moving off the line might go anywhere);
 // no drop on an empty square whence the piece attacks all the flights; no piece on the board
 // that can come, as it is or promoting, to a square whence it attacks all the flights but those
-// one of our sliders sees past our own pieces. False is no answer.
-bool surely_no_mate(const Board& board, int us, unsigned king, const Movers& m, u128 own, u128 theirs) {
+// one of our sliders sees past our own pieces, and where it is guarded if next to the king.
+// False is no answer.
+template <int Us>
+bool surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 own, u128 theirs, Screened& out) {
 #ifdef VELKORANT_MATE_SCREEN_STATS
     ++screen_stats[8];
 #endif
-    const int them = us ^ 1;
+    constexpr int us = Us, them = Us ^ 1;
+    constexpr int f = forward(us);
     const u128 occupied = own | theirs;
     const u128 ring = step_attacks(them, Kind::King, king) & ~theirs;
     if (!ring) SCREEN_ENDS(0, false);
     const auto square = [&](int offset) { return static_cast<unsigned>(static_cast<int>(king) + offset); };
-    // What our pieces attack around the king: the steps of those near it, all at once, then
-    // each slider on a line through the king's square or a neighbour.
+    // What our pieces attack around the king: the steps of those near it, then each slider on
+    // a line through the king's square or a neighbour. `twice`: the squares two of them attack
+    // (a dragon's or horse's step along its slide counted twice: a guard too many does no harm
+    // here, one too few would).
     const u128 rooks = m.rooks & own, bichops = m.bichops & own, lances = m.lances & own;
     const u128 near = own & kNear.of[0][king];
-    const int f = forward(us);
-    const u128 silvers = m.silvers & near, golds = m.golds & near, kings = m.kinglike & near;
+    const u128 pawns = m.pawns & near, silvers = m.silvers & near, golds = m.golds & near, kings = m.kinglike & near;
     const u128 knights = m.knights & own & kNear.of[1][king];
-    // `twice`: the squares two of them attack (a dragon's or horse's step along its slide
-    // counted twice: a guard too many is no harm here).
     u128 attacked = 0, twice = 0;
     const auto add = [&](u128 reach) {
         twice |= attacked & reach;
         attacked |= reach;
+        return reach;
     };
-    const u128 ahead = silvers | golds | kings, beside = golds | kings, behind = silvers | kings;
-    add(shifted(m.pawns & near, f));
-    add(shifted(knights, 2 * f - 1));
-    add(shifted(knights, 2 * f + 1));
-    add(shifted(ahead, f));
-    add(shifted(ahead, f - 1));
-    add(shifted(ahead, f + 1));
-    add(shifted(beside, -1));
-    add(shifted(beside, 1));
-    add(shifted(golds | kings, -f));
-    add(shifted(behind, -f - 1));
-    add(shifted(behind, -f + 1));
-    for (u128 rest = (rooks | lances) & kRingLines.of[0][king]; rest;) {
+    const auto steps = [&](u128 pieces, auto... offsets) { return (add(shifted(pieces, offsets)) | ...); };
+    const u128 pawn_reach = steps(pawns, f);
+    const u128 knight_reach = steps(knights, 2 * f - 1, 2 * f + 1);
+    const u128 silver_reach = steps(silvers, f, f - 1, f + 1, -f - 1, -f + 1);
+    const u128 gold_reach = steps(golds, f, f - 1, f + 1, -1, 1, -f);
+    steps(kings, f, f - 1, f + 1, -1, 1, -f, -f - 1, -f + 1);
+    Landing straight, diagonal, lance;
+    const auto land = [&](Landing& l, unsigned from, u128 reach) {
+        if (is_promotable(board.square_kinds[from])) {
+            l.plain |= reach;
+            l.promoting |= kTables.in_zone[us][from] ? reach : reach & Board::promotion_zone[us].to_u128();
+        } else {
+            l.promoted |= reach;
+        }
+    };
+    const u128 lined = (rooks | lances) & kRingLines.of[0][king], crossed = bichops & kRingLines.of[1][king];
+    for (u128 rest = lined; rest;) {
         const unsigned s = pop_lowest(rest);
-        add(attacks(us, board.square_kinds[s], s, occupied));
+        const Kind kind = board.square_kinds[s];
+        land(kind == Kind::Lance ? lance : straight, s, add(attacks(us, kind, s, occupied)));
     }
-    for (u128 rest = bichops & kRingLines.of[1][king]; rest;) {
+    for (u128 rest = crossed; rest;) {
         const unsigned s = pop_lowest(rest);
-        add(attacks(us, board.square_kinds[s], s, occupied));
+        land(diagonal, s, add(attacks(us, board.square_kinds[s], s, occupied)));
     }
-    const unsigned flights = flights_of(ring & ~attacked, king);
+    out.free = ring & ~attacked;
+    const unsigned flights = flights_of(out.free, king);
     if (!flights) SCREEN_ENDS(1, false);
     if (((kTables.lines[0][king] & (rooks | lances)) | (kTables.lines[1][king] & bichops)) &&
         alone_between(king, occupied, own, rooks, bichops, lances, forward(them)))
@@ -330,14 +352,11 @@ bool surely_no_mate(const Board& board, int us, unsigned king, const Movers& m, 
 
     // Moves: the flights one of our sliders sees past our own pieces might be uncovered.
     u128 seen_past = 0;
-    for (u128 rest = (rooks | lances) & kRingLines.of[0][king]; rest;) {
+    for (u128 rest = lined | crossed; rest;) {
         const unsigned s = pop_lowest(rest);
         seen_past |= attacks(us, board.square_kinds[s], s, theirs);
     }
-    for (u128 rest = bichops & kRingLines.of[1][king]; rest;) {
-        const unsigned s = pop_lowest(rest);
-        seen_past |= attacks(us, board.square_kinds[s], s, theirs);
-    }
+    out.seen_past = seen_past;
     const unsigned seen = flights & ~flights_of(seen_past, king);
     if (!seen) SCREEN_ENDS(4, false);
     // Gold stands for every kind that moves as a gold.
@@ -346,68 +365,45 @@ bool surely_no_mate(const Board& board, int us, unsigned king, const Movers& m, 
                                        kinds_bit(Kind::Pawn) | kinds_bit(Kind::Dragon) | kinds_bit(Kind::Horse);
     std::uint16_t fit = kPlaces.kinds[us][seen] & kClasses;
     if (!fit) SCREEN_ENDS(6, true);
-    const u128 zone = Board::promotion_zone[us].to_u128();
-    const auto mine = [&](Kind k) { return own & board.piece_boards[number(k)].to_u128(); };
-    // Our pieces of `kind` (any stepping kind but a king) among `pieces` that step onto `to`.
-    const auto step_onto = [&](Kind kind, u128 pieces, u128 to) {
-        const int b = forward(them);  // a step forward of ours is one back from the target
-        switch (kind) {
-            case Kind::Pawn: return shifted(to, b) & pieces;
-            case Kind::Knight: return (shifted(to, 2 * b - 1) | shifted(to, 2 * b + 1)) & pieces;
-            case Kind::Silver:
-                return (shifted(to, b) | shifted(to, b - 1) | shifted(to, b + 1) | shifted(to, -b - 1) | shifted(to, -b + 1)) &
-                       pieces;
-            default:
-                return (shifted(to, b) | shifted(to, b - 1) | shifted(to, b + 1) | shifted(to, -1) | shifted(to, 1) |
-                        shifted(to, -b)) &
-                       pieces;
+    // The sliders off the king's lines, only now needed.
+    if (fit & (kinds_bit(Kind::Rook) | kinds_bit(Kind::Dragon)))
+        for (u128 rest = rooks & ~lined; rest;) {
+            const unsigned s = pop_lowest(rest);
+            land(straight, s, attacks(us, board.square_kinds[s], s, occupied));
         }
-    };
-    // Some piece among `pieces` moves onto a square of `to` as a slider of `kind`.
-    const auto slides_onto_any = [&](Kind kind, u128 pieces, u128 to) {
-        for (; pieces;)
-            if (attacks(us, kind, pop_lowest(pieces), occupied) & to) return true;
-        return false;
-    };
-    // Promoting: from the zone onto any square, or onto a square of the zone.
-    const auto promoting = [&](u128 pieces, u128 to, auto onto) {
-        return onto(to & zone, pieces) || onto(to, pieces & zone);
-    };
-    const u128 silvers_near = m.silvers & near, pawns_near = m.pawns & near;
-    const u128 plain_rooks = mine(Kind::Rook), plain_bichops = mine(Kind::Bichop);
-    const auto when = [](u128 pieces, Kind k) { return pieces ? kinds_bit(k) : std::uint16_t{0}; };
-    fit &= when(golds | silvers_near | pawns_near | knights | lances, Kind::Gold) | when(silvers_near, Kind::Silver) |
-           when(knights, Kind::Knight) | when(pawns_near, Kind::Pawn) | when(lances, Kind::Lance) |
-           when(plain_rooks, Kind::Rook) | when(rooks, Kind::Dragon) | when(plain_bichops, Kind::Bichop) |
-           when(bichops, Kind::Horse);
+    if (fit & (kinds_bit(Kind::Bichop) | kinds_bit(Kind::Horse)))
+        for (u128 rest = bichops & ~crossed; rest;) {
+            const unsigned s = pop_lowest(rest);
+            land(diagonal, s, attacks(us, board.square_kinds[s], s, occupied));
+        }
+    if (fit & (kinds_bit(Kind::Lance) | kinds_bit(Kind::Gold)))
+        for (u128 rest = lances & ~lined; rest;) {
+            const unsigned s = pop_lowest(rest);
+            land(lance, s, lance_attacks(us, s, occupied));
+        }
+    // A stepping piece promotes coming into the zone or leaving it: a silver may step back out
+    // of it, a pawn or knight only forward. (A square one row short of the zone for every
+    // promoting silver: a way too many does no harm here.)
+    const u128 zone = Board::promotion_zone[us].to_u128();
+    const u128 zone_and_before = zone | shifted(zone, -f);
+    const u128 arrives_gold = gold_reach | ((pawn_reach | knight_reach) & zone) | (silver_reach & zone_and_before) |
+                              lance.promoting;
     // A piece that comes next to the king is taken unless another guards it: one that attacks
     // the square already, or a slider behind it.
     const u128 guarded = ~step_attacks(them, Kind::King, king) | twice | seen_past;
+    u128 arrives[kKinds] = {};
+    arrives[number(Kind::Gold)] = arrives_gold;
+    arrives[number(Kind::Silver)] = silver_reach;
+    arrives[number(Kind::Knight)] = knight_reach;
+    arrives[number(Kind::Pawn)] = pawn_reach;
+    arrives[number(Kind::Lance)] = lance.plain;
+    arrives[number(Kind::Rook)] = straight.plain;
+    arrives[number(Kind::Bichop)] = diagonal.plain;
+    arrives[number(Kind::Dragon)] = straight.promoted | straight.promoting;
+    arrives[number(Kind::Horse)] = diagonal.promoted | diagonal.promoting;
     for (; fit; fit &= fit - 1) {
-        const Kind kind = static_cast<Kind>(std::countr_zero(fit));
-        const u128 to = places(number(kind), seen) & guarded;
-        if (!to) continue;
-        bool reached = false;
-        switch (kind) {
-            case Kind::Gold:
-                reached = step_onto(Kind::Gold, golds, to) ||
-                          promoting(silvers_near, to, [&](u128 t, u128 p) { return step_onto(Kind::Silver, p, t) != 0; }) ||
-                          promoting(pawns_near, to, [&](u128 t, u128 p) { return step_onto(Kind::Pawn, p, t) != 0; }) ||
-                          promoting(knights, to, [&](u128 t, u128 p) { return step_onto(Kind::Knight, p, t) != 0; }) ||
-                          promoting(lances, to, [&](u128 t, u128 p) { return slides_onto_any(Kind::Lance, p, t); });
-                break;
-            case Kind::Silver: reached = step_onto(Kind::Silver, silvers_near, to) != 0; break;
-            case Kind::Knight: reached = step_onto(Kind::Knight, knights, to) != 0; break;
-            case Kind::Pawn: reached = step_onto(Kind::Pawn, pawns_near, to) != 0; break;
-            case Kind::Lance: reached = slides_onto_any(Kind::Lance, lances, to); break;
-            case Kind::Rook: reached = slides_onto_any(kind, plain_rooks, to); break;
-            case Kind::Bichop: reached = slides_onto_any(kind, plain_bichops, to); break;
-            default:  // Dragon, Horse
-                reached = slides_onto_any(kind, mine(kind), to) ||
-                          promoting(kind == Kind::Dragon ? plain_rooks : plain_bichops, to,
-                                    [&](u128 t, u128 p) { return slides_onto_any(unpromoted(kind), p, t); });
-        }
-        if (reached) SCREEN_ENDS(5, false);
+        const int kind = std::countr_zero(fit);
+        if (arrives[kind] && (places(kind, seen) & guarded & arrives[kind])) SCREEN_ENDS(5, false);
     }
     SCREEN_ENDS(7, true);
 }
@@ -441,6 +437,7 @@ struct Walk {
     u128 straight, diagonal;      // what a rook, a bishop on the king's square reaches
     u128 discoverers;             // the attacker's pieces alone between the king and a slider
     u128 pinned = 0;              // the attacker's pieces alone between its own king and a slider
+    Screened screened;            // for mate in one: what the screen learnt
 
     Walk(const Board& b, Color s, int u, unsigned k, const Movers& movers)
         : board(b), side(s), us(u), them(u ^ 1), king(k), m(movers) {
@@ -517,6 +514,9 @@ struct Walk {
         const u128 kingless = after & ~bit(king);
         const u128 defenders = theirs & ~to_bit;
         const u128 others = own & ~c.from_bit;
+        // A flight nothing attacked before the move stays free unless the moved piece takes it
+        // or a slider sees it through the square left.
+        if (screened.free & ~c.reach & (c.from_bit ? ~screened.seen_past : ~u128{0})) return true;
         for (u128 flights = step_attacks(them, Kind::King, king) & ~defenders & ~c.reach; flights;)
             if (!attacked_by(m, us, others, pop_lowest(flights), kingless)) return true;
         if (c.checkers & (c.checkers - 1)) return false;  // a double check: only the king could answer
@@ -662,8 +662,13 @@ auto dispatch(const Board& board, Color side, Fast fast, Slow slow, None none) {
     const unsigned king = lowest_index(their_kings);
     if (attacked_by(movers, us, own, king, occupied)) return slow();
     if (Listing && our_kings && attacked_by(movers, us ^ 1, theirs, lowest_index(our_kings), occupied)) return slow();
-    if (!Listing && surely_no_mate(board, us, king, movers, own, theirs)) return none();
-    return fast(Walk<Listing>(board, side, us, king, movers));
+    Screened screened;
+    if (!Listing && (us ? surely_no_mate<1>(board, king, movers, own, theirs, screened)
+                        : surely_no_mate<0>(board, king, movers, own, theirs, screened)))
+        return none();
+    Walk<Listing> walk(board, side, us, king, movers);
+    walk.screened = screened;
+    return fast(walk);
 }
 
 }  // namespace
