@@ -261,8 +261,12 @@ struct Landing {
 // that can come, as it is or promoting, to a square whence it attacks all the flights but those
 // one of our sliders sees past our own pieces, and where it is guarded if next to the king.
 // False is no answer.
+// What the screen finds: nothing sure, no mate for sure, or the king in check already (a
+// position for the listed ways).
+enum class Screen { open, no_mate, in_check };
+
 template <int Us>
-bool surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 own, u128 theirs, Screened& out) {
+Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 own, u128 theirs, Screened& out) {
 #ifdef VELKORANT_MATE_SCREEN_STATS
     ++screen_stats[8];
 #endif
@@ -270,7 +274,7 @@ bool surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 own
     constexpr int f = forward(us);
     const u128 occupied = own | theirs;
     const u128 ring = step_attacks(them, Kind::King, king) & ~theirs;
-    if (!ring) SCREEN_ENDS(0, false);
+    if (!ring) SCREEN_ENDS(0, attacked_by(m, us, own, king, occupied) ? Screen::in_check : Screen::open);
     const auto square = [&](int offset) { return static_cast<unsigned>(static_cast<int>(king) + offset); };
     // What our pieces attack around the king: the steps of those near it, then each slider on
     // a line through the king's square or a neighbour. `twice`: the squares two of them attack
@@ -311,12 +315,13 @@ bool surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 own
         const unsigned s = pop_lowest(rest);
         land(diagonal, s, add(attacks(us, board.square_kinds[s], s, occupied)));
     }
+    if (attacked & bit(king)) return Screen::in_check;
     out.free = ring & ~attacked;
     const unsigned flights = flights_of(out.free, king);
-    if (!flights) SCREEN_ENDS(1, false);
+    if (!flights) SCREEN_ENDS(1, Screen::open);
     if (((kTables.lines[0][king] & (rooks | lances)) | (kTables.lines[1][king] & bichops)) &&
         alone_between(king, occupied, own, rooks, bichops, lances, forward(them)))
-        SCREEN_ENDS(2, false);
+        SCREEN_ENDS(2, Screen::open);
 
     const u128 empty = ~occupied & kPlaying;
     // The squares, on the board and not ours, whence a piece of `kind` standing there attacks
@@ -348,7 +353,7 @@ bool surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 own
     for (const Kind k : {Kind::Gold, Kind::Rook, Kind::Bichop, Kind::Silver, Kind::Knight, Kind::Lance})
         if (hand[number(k) - 1]) held |= kinds_bit(k);
     for (std::uint16_t fit = held & kPlaces.kinds[us][flights]; fit; fit &= fit - 1)
-        if (places(std::countr_zero(fit), flights) & empty) SCREEN_ENDS(3, false);
+        if (places(std::countr_zero(fit), flights) & empty) SCREEN_ENDS(3, Screen::open);
 
     // Moves: the flights one of our sliders sees past our own pieces might be uncovered.
     u128 seen_past = 0;
@@ -358,13 +363,13 @@ bool surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 own
     }
     out.seen_past = seen_past;
     const unsigned seen = flights & ~flights_of(seen_past, king);
-    if (!seen) SCREEN_ENDS(4, false);
+    if (!seen) SCREEN_ENDS(4, Screen::open);
     // Gold stands for every kind that moves as a gold.
     constexpr std::uint16_t kClasses = kinds_bit(Kind::Gold) | kinds_bit(Kind::Rook) | kinds_bit(Kind::Bichop) |
                                        kinds_bit(Kind::Silver) | kinds_bit(Kind::Knight) | kinds_bit(Kind::Lance) |
                                        kinds_bit(Kind::Pawn) | kinds_bit(Kind::Dragon) | kinds_bit(Kind::Horse);
     std::uint16_t fit = kPlaces.kinds[us][seen] & kClasses;
-    if (!fit) SCREEN_ENDS(6, true);
+    if (!fit) SCREEN_ENDS(6, Screen::no_mate);
     // The sliders off the king's lines, only now needed.
     if (fit & (kinds_bit(Kind::Rook) | kinds_bit(Kind::Dragon)))
         for (u128 rest = rooks & ~lined; rest;) {
@@ -403,9 +408,9 @@ bool surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 own
     arrives[number(Kind::Horse)] = diagonal.promoted | diagonal.promoting;
     for (; fit; fit &= fit - 1) {
         const int kind = std::countr_zero(fit);
-        if (arrives[kind] && (places(kind, seen) & guarded & arrives[kind])) SCREEN_ENDS(5, false);
+        if (arrives[kind] && (places(kind, seen) & guarded & arrives[kind])) SCREEN_ENDS(5, Screen::open);
     }
-    SCREEN_ENDS(7, true);
+    SCREEN_ENDS(7, Screen::no_mate);
 }
 
 // A check about to be looked at: the piece (of kind `kind` on arrival) comes to `to` from the
@@ -660,12 +665,17 @@ auto dispatch(const Board& board, Color side, Fast fast, Slow slow, None none) {
     const Movers movers = movers_of(board);
     const u128 occupied = own | theirs;
     const unsigned king = lowest_index(their_kings);
-    if (attacked_by(movers, us, own, king, occupied)) return slow();
-    if (Listing && our_kings && attacked_by(movers, us ^ 1, theirs, lowest_index(our_kings), occupied)) return slow();
     Screened screened;
-    if (!Listing && (us ? surely_no_mate<1>(board, king, movers, own, theirs, screened)
-                        : surely_no_mate<0>(board, king, movers, own, theirs, screened)))
-        return none();
+    if constexpr (Listing) {
+        if (attacked_by(movers, us, own, king, occupied)) return slow();
+        if (our_kings && attacked_by(movers, us ^ 1, theirs, lowest_index(our_kings), occupied)) return slow();
+    } else {
+        // The screen finds the king in check on the way, from the same attacks.
+        const Screen found = us ? surely_no_mate<1>(board, king, movers, own, theirs, screened)
+                                : surely_no_mate<0>(board, king, movers, own, theirs, screened);
+        if (found == Screen::in_check) return slow();
+        if (found == Screen::no_mate) return none();
+    }
     Walk<Listing> walk(board, side, us, king, movers);
     walk.screened = screened;
     return fast(walk);
