@@ -133,6 +133,8 @@ struct Places {
     std::uint16_t kinds[2][256];
 };
 
+// The square the tables below are worked out around: every step and knight's jump from it stays
+// on the board.
 constexpr unsigned kMiddle = 60;
 
 // The king's neighbours as bits of a set of flights, from the highest index down: the sets
@@ -165,7 +167,8 @@ constexpr RingLines kRingLines = make_ring_lines();
 // Shifts a set by `offset` indices.
 inline u128 shifted(u128 set, int offset) { return offset >= 0 ? set >> offset : set << -offset; }
 
-// The two squares whence a knight of side `us` checks a king on square 0, the lower first.
+// How far from the king's square the two squares lie whence a knight of side `us` checks it,
+// the lower first.
 constexpr int knight_offset(int us, int i) {
     int found[2] = {0, 0}, n = 0;
     for (unsigned s = 0; s < kSquares; ++s)
