@@ -5,16 +5,23 @@
 // legal (a pinned piece stays on its line, the king steps where nothing attacks it, a pawn drop
 // does not mate).
 //
-// For mate in one each check is first looked at for the defender's quick answers: a king step to
-// a square nothing attacks, a capture of a lone checker, an interposition. Only a check none of
-// these answers is played out on a copy and tried in full, so the answer is the first checkmate
-// of legal_moves. (A pawn drop never mates: one that would is illegal.)
+// For mate in one the position is first screened for a quick proof that no check mates (most
+// positions have none): the king's free flights, and whether any drop or move could put a piece
+// where it takes them all (surely_no_mate). Then each check is looked at for the defender's
+// quick answers: a king step to a square nothing attacks, a capture of a lone checker, an
+// interposition. Only a check none of these answers is played out on a copy and tried in full,
+// so the answer is the first checkmate of legal_moves. (A pawn drop never mates: one that would
+// is illegal.)
 //
 // Odd positions are left to the listed moves (checks.cpp): the defender with two kings or in check
 // already, the attacker with two kings or in check.
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#ifdef VELKORANT_MATE_SCREEN_STATS
+#include <cstdio>
+#endif
 
 #include "velkorant/attacks.hpp"
 #include "velkorant/checks.hpp"
@@ -112,6 +119,303 @@ u128 alone_between(unsigned k, u128 occupied, u128 mine, u128 straight, u128 dia
     return found;
 }
 
+// Where a checking piece may stand, seen from the defending king: next to it along
+// kDirections[j] (slot j), two squares off along that line (slot 8 + j), further along it (slot
+// 18 + j), a knight's jump off (slots 16 and 17, the lower index first). kPlaces.of[us][kind]
+// [flights] holds the slots whence a piece of that kind of side `us`, checking, attacks every
+// flight of `flights` (bit i: the king's neighbour kRing[i] away); kPlaces.kinds[us]
+// [flights] the kinds with any such slot. Worked out on an empty board around a king in the
+// middle: pieces in the way only shorten a reach and an edge only takes squares away, so a slot
+// missing here cannot do it on the real board either. A slider's reach runs on through the
+// king's square, as it does once the king steps away.
+struct Places {
+    std::uint32_t of[2][kKinds][256];
+    std::uint16_t kinds[2][256];
+};
+
+// The square the tables below are worked out around: every step and knight's jump from it stays
+// on the board.
+constexpr unsigned kMiddle = 60;
+
+// The king's neighbours as bits of a set of flights, from the highest index down: the sets
+// are read off the board in one piece (flights_of).
+constexpr int kRing[8] = {12, 11, 10, 1, -1, -10, -11, -12};
+
+// The squares of `set` around the king, as a set of flights.
+inline unsigned flights_of(u128 set, unsigned king) {
+    const auto w = static_cast<unsigned>(static_cast<std::uint32_t>(set >> (127 - (king + 12))));
+    return (w & 7) | (w >> 8 & 8) | (w >> 9 & 16) | (w >> 17 & 0xe0);
+}
+
+// kRingLines.of[0][k]: the rows and columns through the king on k and its neighbours, whence a
+// rook or lance may reach one of them; of[1][k] the same for diagonals and bishops.
+struct RingLines {
+    u128 of[2][kSquares];
+};
+
+constexpr RingLines make_ring_lines() {
+    RingLines r{};
+    for (unsigned k = 0; k < kSquares; ++k)
+        for (unsigned s = 0; s < kSquares; ++s)
+            if (s == k || (kTables.step_from[0][number(Kind::King)][k] & bit(s)))
+                for (int i = 0; i < 2; ++i) r.of[i][k] |= kTables.lines[i][s];
+    return r;
+}
+
+constexpr RingLines kRingLines = make_ring_lines();
+
+// Shifts a set by `offset` indices.
+inline u128 shifted(u128 set, int offset) { return offset >= 0 ? set >> offset : set << -offset; }
+
+// How far from the king's square the two squares lie whence a knight of side `us` checks it,
+// the lower first.
+constexpr int knight_offset(int us, int i) {
+    int found[2] = {0, 0}, n = 0;
+    for (unsigned s = 0; s < kSquares; ++s)
+        if (kTables.step_from[us ^ 1][number(Kind::Knight)][kMiddle] & bit(s))
+            found[n++] = static_cast<int>(s) - static_cast<int>(kMiddle);
+    return found[i];
+}
+
+constexpr Places make_places() {
+    Places p{};
+    const auto& t = kTables;
+    for (int us = 0; us < 2; ++us) {
+        for (int k = number(Kind::Gold); k < kKinds; ++k) {
+            const Kind kind = static_cast<Kind>(k);
+            const auto reach = [&](int side, unsigned s) -> u128 {
+                switch (kind) {
+                    case Kind::Rook: return t.lines[0][s];
+                    case Kind::Bichop: return t.lines[1][s];
+                    case Kind::Lance: return t.rays[ray_of(forward(side))][s];
+                    case Kind::Dragon: return t.lines[0][s] | t.step_from[side][number(Kind::King)][s];
+                    case Kind::Horse: return t.lines[1][s] | t.step_from[side][number(Kind::King)][s];
+                    default: return t.step_from[side][k][s];
+                }
+            };
+            const u128 checking = reach(us ^ 1, kMiddle);
+            for (unsigned s = 0; s < kSquares; ++s) {
+                if (!(checking & bit(s))) continue;
+                unsigned slot = 0;
+                for (unsigned j = 0; j < 8; ++j) {
+                    const int d = kDirections[j];
+                    if (static_cast<int>(s) == static_cast<int>(kMiddle) + d) slot = j;
+                    else if (static_cast<int>(s) == static_cast<int>(kMiddle) + 2 * d) slot = 8 + j;
+                    else if (t.rays[j][kMiddle] & bit(s)) slot = 18 + j;
+                }
+                for (int i = 0; i < 2; ++i)
+                    if (static_cast<int>(s) == static_cast<int>(kMiddle) + knight_offset(us, i))
+                        slot = 16 + static_cast<unsigned>(i);
+                const u128 covered = reach(us, s);
+                unsigned mask = 0;
+                for (unsigned i = 0; i < 8; ++i)
+                    if (covered & bit(static_cast<unsigned>(static_cast<int>(kMiddle) + kRing[i]))) mask |= 1u << i;
+                for (unsigned f = 0; f < 256; ++f)
+                    if (!(f & ~mask)) {
+                        p.of[us][k][f] |= 1u << slot;
+                        p.kinds[us][f] |= static_cast<std::uint16_t>(1u << k);
+                    }
+            }
+        }
+    }
+    return p;
+}
+
+constexpr Places kPlaces = make_places();
+
+constexpr int kKnightOffsets[2][2] = {{knight_offset(0, 0), knight_offset(0, 1)}, {knight_offset(1, 0), knight_offset(1, 1)}};
+
+constexpr std::uint16_t kinds_bit(Kind k) { return static_cast<std::uint16_t>(1u << number(k)); }
+
+#ifdef VELKORANT_MATE_SCREEN_STATS
+// How often each step of the screen below ends it, printed at exit (a build for measuring).
+long screen_stats[9];
+const char* const kScreenSteps[9] = {"no free square",   "no flight",         "discovered check",
+                                     "a drop fits",      "every flight seen", "a board move fits",
+                                     "no mate: no kind", "no mate: no piece", "calls"};
+struct ScreenStatsPrinter {
+    ~ScreenStatsPrinter() {
+        for (int i = 0; i < 9; ++i) std::fprintf(stderr, "%s: %ld\n", kScreenSteps[i], screen_stats[i]);
+    }
+} screen_stats_printer;
+#define SCREEN_ENDS(step, answer) return (++screen_stats[step], answer)
+#else
+#define SCREEN_ENDS(step, answer) return answer
+#endif
+
+// What the screen below learnt, for the walk: the king's flights that nothing attacks now (none
+// until worked out), the squares our sliders see past our own pieces (all until worked out).
+struct Screened {
+    u128 free = 0;
+    u128 seen_past = ~u128{0};
+};
+
+// Where the sliders of a kind go: as they are, promoting, and the already promoted ones (with
+// their steps).
+struct Landing {
+    u128 plain = 0, promoting = 0, promoted = 0;
+};
+
+// A quick proof that side `Us` has no mate in one against king `king` (not in check): the king
+// has flights that nothing attacks now, and no check can take them all. A check takes a flight
+// only with the piece that checks or with a slider uncovered as that piece leaves its square.
+// So the proof needs no discovered check (the piece moving off the line might go anywhere);
+// no drop on an empty square whence the piece attacks all the flights; no piece on the board
+// that can come, as it is or promoting, to a square whence it attacks all the flights but those
+// one of our sliders sees past our own pieces, and where it is guarded if next to the king.
+// False is no answer.
+// What the screen finds: nothing sure, no mate for sure, or the king in check already (a
+// position for the listed ways).
+enum class Screen { open, no_mate, in_check };
+
+template <int Us>
+Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 own, u128 theirs, Screened& out) {
+#ifdef VELKORANT_MATE_SCREEN_STATS
+    ++screen_stats[8];
+#endif
+    constexpr int us = Us, them = Us ^ 1;
+    constexpr int f = forward(us);
+    const u128 occupied = own | theirs;
+    const u128 ring = step_attacks(them, Kind::King, king) & ~theirs;
+    if (!ring) SCREEN_ENDS(0, attacked_by(m, us, own, king, occupied) ? Screen::in_check : Screen::open);
+    const auto square = [&](int offset) { return static_cast<unsigned>(static_cast<int>(king) + offset); };
+    // What our pieces attack around the king: the steps of those near it, then each slider on
+    // a line through the king's square or a neighbour. `twice`: the squares two of them attack
+    // (a dragon's or horse's step along its slide counted twice: a guard too many does no harm
+    // here, one too few would).
+    const u128 rooks = m.rooks & own, bichops = m.bichops & own, lances = m.lances & own;
+    const u128 near = own & kNear.of[0][king];
+    const u128 pawns = m.pawns & near, silvers = m.silvers & near, golds = m.golds & near, kings = m.kinglike & near;
+    const u128 knights = m.knights & own & kNear.of[1][king];
+    u128 attacked = 0, twice = 0;
+    const auto add = [&](u128 reach) {
+        twice |= attacked & reach;
+        attacked |= reach;
+        return reach;
+    };
+    const auto steps = [&](u128 pieces, auto... offsets) { return (add(shifted(pieces, offsets)) | ...); };
+    const u128 pawn_reach = steps(pawns, f);
+    const u128 knight_reach = steps(knights, 2 * f - 1, 2 * f + 1);
+    const u128 silver_reach = steps(silvers, f, f - 1, f + 1, -f - 1, -f + 1);
+    const u128 gold_reach = steps(golds, f, f - 1, f + 1, -1, 1, -f);
+    steps(kings, f, f - 1, f + 1, -1, 1, -f, -f - 1, -f + 1);
+    Landing straight, diagonal, lance;
+    const auto land = [&](Landing& l, unsigned from, u128 reach) {
+        if (is_promotable(board.square_kinds[from])) {
+            l.plain |= reach;
+            l.promoting |= kTables.in_zone[us][from] ? reach : reach & Board::promotion_zone[us].to_u128();
+        } else {
+            l.promoted |= reach;
+        }
+    };
+    const u128 lined = (rooks | lances) & kRingLines.of[0][king], crossed = bichops & kRingLines.of[1][king];
+    for (u128 rest = lined; rest;) {
+        const unsigned s = pop_lowest(rest);
+        const Kind kind = board.square_kinds[s];
+        land(kind == Kind::Lance ? lance : straight, s, add(attacks(us, kind, s, occupied)));
+    }
+    for (u128 rest = crossed; rest;) {
+        const unsigned s = pop_lowest(rest);
+        land(diagonal, s, add(attacks(us, board.square_kinds[s], s, occupied)));
+    }
+    if (attacked & bit(king)) return Screen::in_check;
+    out.free = ring & ~attacked;
+    const unsigned flights = flights_of(out.free, king);
+    if (!flights) SCREEN_ENDS(1, Screen::open);
+    if (((kTables.lines[0][king] & (rooks | lances)) | (kTables.lines[1][king] & bichops)) &&
+        alone_between(king, occupied, own, rooks, bichops, lances, forward(them)))
+        SCREEN_ENDS(2, Screen::open);
+
+    const u128 empty = ~occupied & kPlaying;
+    // The squares, on the board and not ours, whence a piece of `kind` standing there attacks
+    // all of `cover`: up to the first piece for a slot further along a line.
+    const auto places = [&](int kind, unsigned cover) {
+        const std::uint32_t slots = kPlaces.of[us][kind][cover];
+        u128 found = 0;
+        for (unsigned j = 0; j < 8; ++j) {
+            if (!(slots >> j & 0x40101u)) continue;
+            const u128 next = bit(square(kDirections[j]));
+            if (slots >> j & 1) found |= next;
+            if (!(empty & next)) continue;
+            const unsigned two = square(2 * kDirections[j]);
+            if (slots >> (8 + j) & 1) found |= bit(two);
+            if ((slots >> (18 + j) & 1) && (empty & bit(two))) {
+                const u128 ray = kTables.rays[j][two];
+                const u128 hit = ray & occupied;
+                found |= hit ? ray & ~kTables.rays[j][kDirections[j] > 0 ? lowest_index(hit) : highest_index(hit)] : ray;
+            }
+        }
+        if (slots >> 16 & 1) found |= bit(square(kKnightOffsets[us][0]));
+        if (slots >> 17 & 1) found |= bit(square(kKnightOffsets[us][1]));
+        return found & kPlaying & ~own;
+    };
+
+    // Drops (a pawn drop never mates).
+    const std::uint8_t* hand = board.hand.counts.data() + 8 * us;
+    std::uint16_t held = 0;
+    for (const Kind k : {Kind::Gold, Kind::Rook, Kind::Bichop, Kind::Silver, Kind::Knight, Kind::Lance})
+        if (hand[number(k) - 1]) held |= kinds_bit(k);
+    for (std::uint16_t fit = held & kPlaces.kinds[us][flights]; fit; fit &= fit - 1)
+        if (places(std::countr_zero(fit), flights) & empty) SCREEN_ENDS(3, Screen::open);
+
+    // Moves: the flights one of our sliders sees past our own pieces might be uncovered.
+    u128 seen_past = 0;
+    for (u128 rest = lined | crossed; rest;) {
+        const unsigned s = pop_lowest(rest);
+        seen_past |= attacks(us, board.square_kinds[s], s, theirs);
+    }
+    out.seen_past = seen_past;
+    const unsigned seen = flights & ~flights_of(seen_past, king);
+    if (!seen) SCREEN_ENDS(4, Screen::open);
+    // Gold stands for every kind that moves as a gold.
+    constexpr std::uint16_t kClasses = kinds_bit(Kind::Gold) | kinds_bit(Kind::Rook) | kinds_bit(Kind::Bichop) |
+                                       kinds_bit(Kind::Silver) | kinds_bit(Kind::Knight) | kinds_bit(Kind::Lance) |
+                                       kinds_bit(Kind::Pawn) | kinds_bit(Kind::Dragon) | kinds_bit(Kind::Horse);
+    std::uint16_t fit = kPlaces.kinds[us][seen] & kClasses;
+    if (!fit) SCREEN_ENDS(6, Screen::no_mate);
+    // The sliders off the king's lines, only now needed.
+    if (fit & (kinds_bit(Kind::Rook) | kinds_bit(Kind::Dragon)))
+        for (u128 rest = rooks & ~lined; rest;) {
+            const unsigned s = pop_lowest(rest);
+            land(straight, s, attacks(us, board.square_kinds[s], s, occupied));
+        }
+    if (fit & (kinds_bit(Kind::Bichop) | kinds_bit(Kind::Horse)))
+        for (u128 rest = bichops & ~crossed; rest;) {
+            const unsigned s = pop_lowest(rest);
+            land(diagonal, s, attacks(us, board.square_kinds[s], s, occupied));
+        }
+    if (fit & (kinds_bit(Kind::Lance) | kinds_bit(Kind::Gold)))
+        for (u128 rest = lances & ~lined; rest;) {
+            const unsigned s = pop_lowest(rest);
+            land(lance, s, lance_attacks(us, s, occupied));
+        }
+    // A stepping piece promotes coming into the zone or leaving it: a silver may step back out
+    // of it, a pawn or knight only forward. (A square one row short of the zone for every
+    // promoting silver: a way too many does no harm here.)
+    const u128 zone = Board::promotion_zone[us].to_u128();
+    const u128 zone_and_before = zone | shifted(zone, -f);
+    const u128 arrives_gold = gold_reach | ((pawn_reach | knight_reach) & zone) | (silver_reach & zone_and_before) |
+                              lance.promoting;
+    // A piece that comes next to the king is taken unless another guards it: one that attacks
+    // the square already, or a slider behind it.
+    const u128 guarded = ~step_attacks(them, Kind::King, king) | twice | seen_past;
+    u128 arrives[kKinds] = {};
+    arrives[number(Kind::Gold)] = arrives_gold;
+    arrives[number(Kind::Silver)] = silver_reach;
+    arrives[number(Kind::Knight)] = knight_reach;
+    arrives[number(Kind::Pawn)] = pawn_reach;
+    arrives[number(Kind::Lance)] = lance.plain;
+    arrives[number(Kind::Rook)] = straight.plain;
+    arrives[number(Kind::Bichop)] = diagonal.plain;
+    arrives[number(Kind::Dragon)] = straight.promoted | straight.promoting;
+    arrives[number(Kind::Horse)] = diagonal.promoted | diagonal.promoting;
+    for (; fit; fit &= fit - 1) {
+        const int kind = std::countr_zero(fit);
+        if (arrives[kind] && (places(kind, seen) & guarded & arrives[kind])) SCREEN_ENDS(5, Screen::open);
+    }
+    SCREEN_ENDS(7, Screen::no_mate);
+}
+
 // A check about to be looked at: the piece (of kind `kind` on arrival) comes to `to` from the
 // square of `from_bit` (0 for a drop); `reach` is what it attacks there with the defending king
 // gone, `checkers` every piece that attacks that king once the move is played.
@@ -141,6 +445,7 @@ struct Walk {
     u128 straight, diagonal;      // what a rook, a bishop on the king's square reaches
     u128 discoverers;             // the attacker's pieces alone between the king and a slider
     u128 pinned = 0;              // the attacker's pieces alone between its own king and a slider
+    Screened screened;            // for mate in one: what the screen learnt
 
     Walk(const Board& b, Color s, int u, unsigned k, const Movers& movers)
         : board(b), side(s), us(u), them(u ^ 1), king(k), m(movers) {
@@ -217,6 +522,9 @@ struct Walk {
         const u128 kingless = after & ~bit(king);
         const u128 defenders = theirs & ~to_bit;
         const u128 others = own & ~c.from_bit;
+        // A flight nothing attacked before the move stays free unless the moved piece takes it
+        // or a slider sees it through the square left.
+        if (screened.free & ~c.reach & (c.from_bit ? ~screened.seen_past : ~u128{0})) return true;
         for (u128 flights = step_attacks(them, Kind::King, king) & ~defenders & ~c.reach; flights;)
             if (!attacked_by(m, us, others, pop_lowest(flights), kingless)) return true;
         if (c.checkers & (c.checkers - 1)) return false;  // a double check: only the king could answer
@@ -360,19 +668,42 @@ auto dispatch(const Board& board, Color side, Fast fast, Slow slow, None none) {
     const Movers movers = movers_of(board);
     const u128 occupied = own | theirs;
     const unsigned king = lowest_index(their_kings);
-    if (attacked_by(movers, us, own, king, occupied)) return slow();
-    if (Listing && our_kings && attacked_by(movers, us ^ 1, theirs, lowest_index(our_kings), occupied)) return slow();
-    return fast(Walk<Listing>(board, side, us, king, movers));
+    Screened screened;
+    if constexpr (Listing) {
+        if (attacked_by(movers, us, own, king, occupied)) return slow();
+        if (our_kings && attacked_by(movers, us ^ 1, theirs, lowest_index(our_kings), occupied)) return slow();
+    } else {
+        // The screen finds the king in check on the way, from the same attacks.
+        const Screen found = us ? surely_no_mate<1>(board, king, movers, own, theirs, screened)
+                                : surely_no_mate<0>(board, king, movers, own, theirs, screened);
+        if (found == Screen::in_check) return slow();
+        if (found == Screen::no_mate) return none();
+    }
+    Walk<Listing> walk(board, side, us, king, movers);
+    walk.screened = screened;
+    return fast(walk);
 }
+
+// The walk is mostly bit scans and shifts of 128-bit boards: each entry has the walk inlined
+// into it and, where the processor has the newer instructions for them (x86-64-v3: BMI1/2,
+// LZCNT), a copy compiled for them is chosen when the library loads; the build stays portable.
+#if defined(__x86_64__) && !defined(__BMI2__) && defined(__GNUC__) && !defined(__clang__)
+#define VELKORANT_WALK_ENTRY [[gnu::target_clones("arch=x86-64-v3", "default"), gnu::flatten]]
+#else
+#define VELKORANT_WALK_ENTRY [[gnu::flatten]]
+#endif
 
 }  // namespace
 
+VELKORANT_WALK_ENTRY
 std::optional<Move> mate_in_one(const Board& board, Color side) {
     return dispatch<false>(
-        board, side, [](const Walk<false>& w) { return w.walk([&](const Check& c) { return w.mates(c); }); },
+        board, side,
+        [](const Walk<false>& w) { return w.walk([&](const Check& c) { return w.mates(c); }); },
         [&] { return mate_in_one_played(board, side); }, [] { return std::optional<Move>(); });
 }
 
+VELKORANT_WALK_ENTRY
 void check_moves(const Board& board, Color side, MoveList& out) {
     const auto listed = [&] { check_moves_listed(board, side, out); };
     dispatch<true>(
@@ -387,6 +718,7 @@ void check_moves(const Board& board, Color side, MoveList& out) {
         listed, [&] { out.clear(); });
 }
 
+VELKORANT_WALK_ENTRY
 std::optional<Move> mate_or_checks(const Board& board, Color side, MoveList& out) {
     return dispatch<true>(
         board, side,

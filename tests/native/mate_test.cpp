@@ -1,0 +1,94 @@
+// Mate in one in mating nets: random positions with the attacker's pieces crowded round the
+// defending king, where mates and near-mates are common, held to every check played out. The
+// quick proofs that no mate exists must never turn a mate away.
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <random>
+
+#include "velkorant/checks.hpp"
+#include "velkorant/legal.hpp"
+
+#include "check.hpp"
+
+using namespace velkorant;
+
+namespace {
+
+using check::group;
+using check::show;
+
+// A king of `defender` somewhere, a few of its pieces and up to eight of the attacker's within
+// `reach` rows and columns of it, the attacker's king (most of the time) anywhere, and random
+// hands, the attacker's fuller.
+Board mating_net(std::mt19937_64& rng, Color defender, int reach) {
+    Board board;
+    const auto free_square = [&](int row, int column) {
+        return row >= 1 && row <= 9 && column >= 1 && column <= 9 &&
+               board.kind_at(static_cast<std::uint8_t>(11 * row + column)) == Kind::None;
+    };
+    // Half the time the king stands in the attacker's promotion zone (Black moves towards
+    // higher rows) and the attacker's pieces are mostly those that promote stepping: silvers,
+    // knights, lances, pawns.
+    const bool promoting = rng() % 2;
+    const int zone_row = defender == Color::White ? 7 : 1;
+    const int king_row = promoting ? zone_row + static_cast<int>(rng() % 3) : 1 + static_cast<int>(rng() % 9);
+    const int king_column = 1 + static_cast<int>(rng() % 9);
+    board.deploy(static_cast<std::uint8_t>(11 * king_row + king_column), Kind::King, defender);
+    const auto near = [&](Kind kind, Color color) {
+        for (int tries = 0; tries < 20; ++tries) {
+            const int row = king_row + static_cast<int>(rng() % (2 * reach + 1)) - reach;
+            const int column = king_column + static_cast<int>(rng() % (2 * reach + 1)) - reach;
+            if (free_square(row, column)) return board.deploy(static_cast<std::uint8_t>(11 * row + column), kind, color);
+        }
+    };
+    const Color attacker = opponent(defender);
+    const auto any_kind = [&] { return static_cast<Kind>(2 + rng() % 13); };
+    const auto stepping = [&] { return static_cast<Kind>(number(Kind::Silver) + rng() % 4); };
+    for (int n = static_cast<int>(rng() % 4); n > 0; --n) near(any_kind(), defender);
+    for (int n = 1 + static_cast<int>(rng() % 8); n > 0; --n) near(promoting && rng() % 4 ? stepping() : any_kind(), attacker);
+    if (rng() % 8) {
+        for (;;) {
+            const int row = 1 + static_cast<int>(rng() % 9), column = 1 + static_cast<int>(rng() % 9);
+            if (free_square(row, column)) {
+                board.deploy(static_cast<std::uint8_t>(11 * row + column), Kind::King, attacker);
+                break;
+            }
+        }
+    }
+    for (std::size_t slot = 0; slot < kHandSlots; ++slot) {
+        const bool attackers = (slot / 8 == 0) == (attacker == Color::Black);
+        if (slot % 8 != 0 && rng() % (attackers ? 2 : 4) == 0) board.hand.counts[slot] = 1;
+    }
+    return board;
+}
+
+void test_mating_nets() {
+    group = "mate in one in mating nets";
+    std::mt19937_64 rng(1212);
+    int positions = 0, checked = 0, mates = 0, mismatches = 0;
+    const auto word = [](std::optional<Move> m) { return m ? int{m->word} : -1; };
+    for (int i = 0; i < 200000; ++i) {
+        const Color defender = rng() % 2 ? Color::Black : Color::White;
+        const Board board = mating_net(rng, defender, 1 + static_cast<int>(rng() % 3));
+        const Color side = opponent(defender);
+        // The defender in check (an odd position, left to the listed ways): a few of those.
+        if (in_check(board, defender) && (rng() % 8 || ++checked == 0)) continue;
+        ++positions;
+        const std::optional<Move> played = mate_in_one_played(board, side);
+        mates += played.has_value();
+        if (word(mate_in_one(board, side)) != word(played) && ++mismatches <= 3)
+            std::printf("  differs: %s, %s to move\n", board.placement().c_str(), side == Color::Black ? "Black" : "White");
+    }
+    CHECK_EQ(mismatches, 0);
+    CHECK(mates > 5000);
+    CHECK(checked > 10000);
+    std::printf("  compared %d positions (%d with the defender in check), %d mates in one\n", positions, checked, mates);
+}
+
+}  // namespace
+
+int main() {
+    test_mating_nets();
+    return check::finish();
+}
