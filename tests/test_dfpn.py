@@ -173,7 +173,7 @@ def test_interrupt_stops_the_search():
     timer = threading.Timer(0.2, signal.raise_signal, (signal.SIGINT,))
     timer.start()
     with pytest.raises(KeyboardInterrupt):
-        mate.solve(Game("8k/9/9/9/9/9/9/9/RB7 b - 1"))  # checks without end that it does not see through
+        mate.solve(Game(MICROCOSMOS))  # minutes of search
     timer.join()
 
 
