@@ -185,6 +185,7 @@ PyObject* make_object(Record value) {
     }
     auto* o = as_object<Record>(obj);
     o->flag = BorrowFlag{};
+    if constexpr (requires { o->listed_for; }) o->listed_for = 0;  // a new Move was listed nowhere
     ::new (&o->value) Record(std::move(value));
     return obj;
 }

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "velkorant/board.hpp"
@@ -38,6 +39,32 @@ void check_playable(const Board& board, Color turn);
 // The position of an SFEN, read and checked as Game(sfen) reads and checks it (the same
 // ValueError for the same text), without the game around it.
 Position position_of_sfen(std::string_view sfen);
+
+// Numbers that name positions: every position a game reaches, by a move or by being set up,
+// gets a number that no position of any game had before. Numbers come in blocks from one
+// counter of the process (2^52 blocks of 4096, never handed out twice, never 0); each game
+// draws from a block of its own, so games played on several threads at once share nothing
+// but the counter.
+class PositionStamps {
+public:
+    PositionStamps() = default;
+    // A copy holds the same position but draws its own numbers from then on: the rest of the
+    // original's block stays the original's.
+    PositionStamps(const PositionStamps&) noexcept {}
+    PositionStamps& operator=(const PositionStamps&) noexcept { return *this; }
+    PositionStamps(PositionStamps&& other) noexcept
+        : next_(std::exchange(other.next_, 0)), end_(std::exchange(other.end_, 0)) {}
+    PositionStamps& operator=(PositionStamps&&) noexcept { return *this; }
+
+    std::uint64_t take() {
+        if (next_ == end_) refill();
+        return next_++;
+    }
+
+private:
+    void refill();
+    std::uint64_t next_ = 0, end_ = 0;
+};
 
 class Game {
 public:
@@ -84,6 +111,15 @@ public:
     void push(Move move);
     // Plays a move taken from legal_moves() of the current position, without checking it again.
     void push_legal(Move move) { play(move); }
+    // The number of the current position (see PositionStamps): a copy of the game, and the game
+    // after a move is taken back, show the number the position had.
+    std::uint64_t stamp() const { return stamp_; }
+    // Plays `move`: without checking it again when `listed_for` is the current position's
+    // number, i.e. the move was listed as legal here; checked as push checks it otherwise.
+    void push(Move move, std::uint64_t listed_for) {
+        if (listed_for == stamp_) play(move);
+        else push(move);
+    }
     // Reads a USI move for the side to move and pushes it.
     Move push_usi(std::string_view usi);
     // Takes back the last move and returns it; an IndexError when none was played.
@@ -125,10 +161,11 @@ public:
     static Game from_state(std::string_view state);
 
 private:
-    // What a move changed, enough to take it back: the key of the position it was played from
-    // and the kind it captured (None for none).
+    // What a move changed, enough to take it back: the key and the number of the position it
+    // was played from and the kind it captured (None for none).
     struct Entry {
         std::uint64_t key = 0;
+        std::uint64_t stamp = 0;
         Move move;
         Kind captured = Kind::None;
     };
@@ -161,6 +198,8 @@ private:
     Color turn_ = Color::Black;
     std::int64_t ply_ = 1;
     std::uint64_t key_ = 0;
+    std::uint64_t stamp_ = 0;
+    PositionStamps stamps_;
     std::vector<Entry> entries_;
     // How many positions of the history fall in each bucket of keys (the key's low bits): an
     // empty bucket tells at once that the current position has not occurred before. A count
