@@ -54,14 +54,14 @@ class TestAgainstCshogi:
                 assert usi_set(legal) == sorted(cshogi.move_to_usi(m) for m in theirs.legal_moves)
                 generated = ours.board.search_moves(ours.turn)
                 assert [repr(m) for m in legal] == [repr(m) for m in generated if ours.is_legal(m)]
-                assert ours.is_check() == theirs.is_check()
+                assert ours.is_check() == theirs.is_check() == game.is_check()  # game: after a push
                 assert (ours.outcome() is None) == bool(legal)
                 positions += 1
                 if usi is not None:
                     assert game.push_usi(usi).usi() == usi
             for sfen in reversed(sfens[:-1]):
                 game.pop()
-                assert game.sfen() == sfen
+                assert game.sfen() == sfen and game.is_check() == cshogi.Board(sfen).is_check()
             assert game.history == [] and game.repetition_count() == 1
         assert positions > 5000
 

@@ -88,7 +88,11 @@ struct Caster<Int> {
 template <>
 struct Caster<bool> {
     static constexpr const char* name = "bool";
-    static PyObject* cast(bool b) { return PyBool_FromLong(b); }
+    static PyObject* cast(bool b) {
+        PyObject* result = b ? Py_True : Py_False;
+        Py_INCREF(result);
+        return result;
+    }
 };
 
 // Text as UTF-8, viewed in the str's own buffer for the length of the call. A str that cannot

@@ -62,6 +62,12 @@ struct BorrowFlag {
 
 enum class Access { shared, exclusive };
 
+// Sets the RuntimeError of a shared borrow refused because the object is held exclusively.
+inline PyObject* raise_mutably_borrowed() {
+    PyErr_SetString(PyExc_RuntimeError, "Already mutably borrowed");
+    return nullptr;
+}
+
 // Holds one borrow and releases it on every path. A guard that failed to borrow has set
 // RuntimeError and converts to false.
 class Borrow {
@@ -76,7 +82,7 @@ public:
             flag.state = -1;
         } else {
             if (flag.state < 0) {
-                PyErr_SetString(PyExc_RuntimeError, "Already mutably borrowed");
+                raise_mutably_borrowed();
                 return;
             }
             ++flag.state;

@@ -176,7 +176,7 @@ std::vector<Move> Game::history() const {
     return moves;
 }
 
-void Game::legal_moves(MoveList& out) const { velkorant::legal_moves(board_, turn_, out); }
+void Game::legal_moves(MoveList& out) const { in_check_.set(legal_moves_in_check(board_, turn_, out)); }
 
 MoveList Game::legal_moves() const {
     MoveList out;
@@ -278,6 +278,7 @@ void Game::play(Move move) {
     play_legal(board_, move);
     key_ = key;
     stamp_ = stamps_.take();
+    in_check_.set(-1);
     turn_ = opponent(turn_);
     ++ply_;
 }
@@ -322,11 +323,16 @@ Move Game::pop() {
     undo(board_, turn_, last);
     key_ = last.key;
     stamp_ = last.stamp;
+    in_check_.set(-1);
     --ply_;
     return last.move;
 }
 
-bool Game::is_check() const { return in_check(board_, turn_); }
+bool Game::find_check() const {
+    const bool checked = in_check(board_, turn_);
+    in_check_.set(checked);
+    return checked;
+}
 
 int Game::occurrences(int limit, std::size_t& earliest) const {
     // Positions with the key of the current one, every second one back (the same side to

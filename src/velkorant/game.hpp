@@ -8,6 +8,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -64,6 +65,24 @@ public:
 private:
     void refill();
     std::uint64_t next_ = 0, end_ = 0;
+};
+
+// Whether the side to move is in check, once some call has found it: -1 while unknown. A game
+// keeps it with its position, and a copy of the game the same. Reading or setting it from
+// several threads at once is no data race (each is one byte, read or written whole).
+class CheckFlag {
+public:
+    CheckFlag() = default;
+    CheckFlag(const CheckFlag& other) noexcept : value_(other.get()) {}
+    CheckFlag& operator=(const CheckFlag& other) noexcept {
+        set(other.get());
+        return *this;
+    }
+    int get() const { return value_.load(std::memory_order_relaxed); }
+    void set(int value) const { value_.store(static_cast<std::int8_t>(value), std::memory_order_relaxed); }
+
+private:
+    mutable std::atomic<std::int8_t> value_{-1};
 };
 
 class Game {
@@ -125,8 +144,12 @@ public:
     // Takes back the last move and returns it; an IndexError when none was played.
     Move pop();
 
-    // The side to move's king is attacked (never without a king).
-    bool is_check() const;
+    // The side to move's king is attacked (never without a king). Found once per position:
+    // legal_moves() finds it too.
+    bool is_check() const {
+        const int known = in_check_.get();
+        return known >= 0 ? known != 0 : find_check();
+    }
     // None while the game goes on. No legal move ends it: checkmate in check, "no_legal_moves"
     // otherwise, the side to move losing either way. The fourth occurrence of a position ends
     // it as a draw, or as a loss for the side that gave check with every one of its moves
@@ -184,6 +207,7 @@ private:
     static void undo(Board& board, Color mover, const Entry& entry);
     // Why the side to move may not play `move`: "leaves the king in check", ...
     std::string refusal(Move move) const;
+    bool find_check() const;
     // The side to move after `i` moves.
     Color turn_at(std::size_t i) const {
         return (entries_.size() - i) % 2 ? opponent(turn_) : turn_;
@@ -200,6 +224,7 @@ private:
     std::uint64_t key_ = 0;
     std::uint64_t stamp_ = 0;
     PositionStamps stamps_;
+    CheckFlag in_check_;
     std::vector<Entry> entries_;
     // How many positions of the history fall in each bucket of keys (the key's low bits): an
     // empty bucket tells at once that the current position has not occurred before. A count

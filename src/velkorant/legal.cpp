@@ -272,15 +272,17 @@ void drops(const Board& board, int us, const Guard& g, Sink& sink, unsigned kind
 }
 
 // The legal moves of `us` in the pseudo-legal order: the board moves of `pieces`, then the drops
-// of `drop_kinds` (a bit per kind).
+// of `drop_kinds` (a bit per kind). Returns whether `us` is in check, found on the way: 1 or 0,
+// or -1 for a side with several kings, whose moves are tried one by one instead.
 template <class Sink>
-void generate(const Board& board, int us, Sink& sink, u128 pieces = kAll, unsigned drop_kinds = ~0u) {
+int generate(const Board& board, int us, Sink& sink, u128 pieces = kAll, unsigned drop_kinds = ~0u) {
     const int them = us ^ 1;
     const u128 own = board.color_boards[us].to_u128();
     const u128 occupied = own | board.color_boards[them].to_u128();
     const u128 zone = Board::promotion_zone[us].to_u128();
     const Guard g = guard_of(board, us);
     const bool double_check = g.evasions == 0;
+    const int checked = g.mode == Guard::kTried ? -1 : g.checkers != 0;
 
     // In double check only the king moves.
     for (u128 movers = (double_check ? bit(g.king) : own) & pieces; movers;) {
@@ -309,11 +311,12 @@ void generate(const Board& board, int us, Sink& sink, u128 pieces = kAll, unsign
         if (plain | promoting) {
             sink.board(s, plain, promoting);
             if constexpr (requires { sink.done(); })
-                if (sink.done()) return;
+                if (sink.done()) return checked;
         }
     }
 
     if (!double_check && drop_kinds) drops(board, us, g, sink, drop_kinds);
+    return checked;
 }
 
 // Every member moved one step along d: index i to i + d.
@@ -519,6 +522,14 @@ void legal_moves(const Board& board, Color side, MoveList& out) {
     out.clear();
     Writer writer{out};
     generate(board, us, writer);
+}
+
+bool legal_moves_in_check(const Board& board, Color side, MoveList& out) {
+    const int us = side_of(side);
+    out.clear();
+    Writer writer{out};
+    const int checked = generate(board, us, writer);
+    return checked < 0 ? in_check(board, us) : checked;
 }
 
 void legal_moves_onto(const Board& board, Color side, MoveList& out, const u128 (&squares)[kKinds], u128 free) {
