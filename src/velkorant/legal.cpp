@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "velkorant/attacks.hpp"
+#include "velkorant/cloned.hpp"
 #include "velkorant/errors.hpp"
 
 namespace velkorant {
@@ -412,15 +413,6 @@ template <int Us>
     return n + dropped.n;
 }
 
-// The generator is mostly bit scans, shifts of 128-bit boards and population counts: where the
-// processor has the newer instructions for them (x86-64-v3: BMI1/2, LZCNT, or at least POPCNT),
-// a copy compiled for them is chosen when the library loads; the build stays portable.
-#if defined(__x86_64__) && !defined(__BMI2__) && defined(__GNUC__) && !defined(__clang__)
-#define VELKORANT_CLONED [[gnu::target_clones("arch=x86-64-v3", "popcnt", "default")]]
-#else
-#define VELKORANT_CLONED
-#endif
-
 VELKORANT_CLONED
 std::uint64_t count_moves(const Board& board, int us) { return us ? count_moves_of<1>(board) : count_moves_of<0>(board); }
 
@@ -490,6 +482,7 @@ int side_of(Color side) {
 
 // Plays a move of legal play on `board`: what execute_move does, without its checks of the hand
 // slots, which such a move cannot miss (a count at 255 is left to execute_move to refuse).
+VELKORANT_CLONED
 void play_legal(Board& board, Move move) {
     const unsigned to = move.to();
     if (move.is_drop()) {
@@ -517,13 +510,9 @@ bool has_king(const Board& board, Color side) {
 
 bool in_check(const Board& board, Color side) { return in_check(board, side_of(side)); }
 
-void legal_moves(const Board& board, Color side, MoveList& out) {
-    const int us = side_of(side);
-    out.clear();
-    Writer writer{out};
-    generate(board, us, writer);
-}
+void legal_moves(const Board& board, Color side, MoveList& out) { legal_moves_in_check(board, side, out); }
 
+VELKORANT_CLONED
 bool legal_moves_in_check(const Board& board, Color side, MoveList& out) {
     const int us = side_of(side);
     out.clear();
@@ -541,6 +530,7 @@ void legal_moves_onto(const Board& board, Color side, MoveList& out, const u128 
 
 std::uint64_t count_legal_moves(const Board& board, Color side) { return count_moves(board, side_of(side)); }
 
+VELKORANT_CLONED
 bool has_legal_move(const Board& board, Color side) {
     const int us = side_of(side);
     const u128 own = board.color_boards[us].to_u128();
@@ -566,6 +556,7 @@ bool has_legal_move(const Board& board, Color side) {
     return any.found;
 }
 
+VELKORANT_CLONED
 bool is_legal(const Board& board, Color side, Move move) {
     const int us = side_of(side);
     const int them = us ^ 1;

@@ -1,0 +1,12 @@
+// Load-time copies of the hot generators. Move generation is mostly bit scans, shifts of 128-bit
+// boards and population counts: where the processor has the newer instructions for them
+// (x86-64-v3: BMI1/2, LZCNT, or at least POPCNT), a copy of a function marked VELKORANT_CLONED,
+// compiled for them with everything it calls inlined, is chosen when the library loads; the
+// build stays portable. A build for the machine's own processor needs no copies.
+#pragma once
+
+#if defined(__x86_64__) && !defined(__BMI2__) && defined(__GNUC__) && !defined(__clang__)
+#define VELKORANT_CLONED [[gnu::target_clones("arch=x86-64-v3", "popcnt", "default"), gnu::flatten]]
+#else
+#define VELKORANT_CLONED
+#endif
