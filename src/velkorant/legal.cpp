@@ -182,8 +182,9 @@ Guard guard_of(const Board& board, int us) {
 }
 
 // The members of `targets` whose move, played on a copy, leaves no king of `us` attacked.
+// Rare (a side with several kings): kept out of the generators' load-time copies.
 template <class Make>
-u128 tried(const Board& board, int us, u128 targets, Make make) {
+[[gnu::noinline]] u128 tried(const Board& board, int us, u128 targets, Make make) {
     u128 safe = 0;
     for (u128 rest = targets; rest;) {
         const unsigned t = pop_lowest(rest);
@@ -222,7 +223,8 @@ struct Counter {
 std::uint64_t count_moves(const Board& board, int us);
 
 // A pawn dropped by `us` on t, which checks a king of the other side, leaves it no legal reply.
-bool pawn_drop_mates(const Board& board, int us, unsigned t) {
+// Rare enough to be kept out of the generators' load-time copies.
+[[gnu::noinline]] bool pawn_drop_mates(const Board& board, int us, unsigned t) {
     Board child = board;
     --child.hand.counts[8 * us + number(Kind::Pawn) - 1];
     child.deploy_unchecked(t, Kind::Pawn, static_cast<Color>(us));
