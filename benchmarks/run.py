@@ -508,7 +508,7 @@ def main() -> int:
     # legal movegen
     vk, cs = timed(reps, legal_velkorant([g.legal_moves for g in vk_games], inner), movegen_peer(cs_boards, inner))
     (py,) = timed(slow_reps, movegen_peer(py_boards, 1))
-    rows.append(("legal movegen", "us/call", per(vk, n * inner), per(cs, n * inner), per(py, ns), "time", 1.5))
+    rows.append(("legal movegen", "us/call", per(vk, n * inner), per(cs, n * inner), per(py, ns), "time", 1.6))
 
     # undo: every legal move of every position, pushed and popped
     vk_pairs = [(g.push, g.pop, g.legal_moves()) for g in vk_games]
@@ -518,7 +518,7 @@ def main() -> int:
     nslow = sum(len(p[2]) for p in py_pairs)
     vk, cs = timed(reps, undo_run(vk_pairs), undo_run(cs_pairs))
     (py,) = timed(slow_reps, undo_run(py_pairs))
-    rows.append(("undo", "us/pair", per(vk, npairs), per(cs, npairs), per(py, nslow), "time", 1.0))
+    rows.append(("undo", "us/pair", per(vk, npairs), per(cs, npairs), per(py, nslow), "time", 1.2))
     for g, b in zip(vk_games, cs_boards):
         assert g.sfen() == b.sfen()  # every push was undone
 
@@ -542,7 +542,7 @@ def main() -> int:
     rows.append((
         "legal self-play", "plies/s",
         self_plies["velkorant"] / median(vk), self_plies["cshogi"] / median(cs),
-        self_plies["python-shogi"] / median(py), "rate", 1.5,
+        self_plies["python-shogi"] / median(py), "rate", 1.6,
     ))
 
     # SFEN
