@@ -60,12 +60,14 @@ struct Caster<ListedMoves> {
         Ref list(PyList_New(n));
         if (!list) return nullptr;
         const std::uint16_t* words = listed.moves.data();
-        for (Py_ssize_t i = 0; i < n; ++i) {
-            PyObject* move = listed_move_object(words[i], listed.listed_for);
-            if (!move) return nullptr;
-            PyList_SET_ITEM(list.get(), i, move);
-        }
-        return list.release();
+        const std::uint64_t listed_for = listed.listed_for;
+        const bool made = make_objects<Move>(PySequence_Fast_ITEMS(list.get()), static_cast<std::size_t>(n),
+                                             [words, listed_for](Object<Move>* o, std::size_t i) {
+                                                 ::new (&o->value) Move{words[i]};
+                                                 o->listed_word = words[i];
+                                                 o->listed_for = listed_for;
+                                             });
+        return made ? list.release() : nullptr;
     }
 };
 
