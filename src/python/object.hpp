@@ -211,10 +211,10 @@ bool make_objects(PyObject** out, std::size_t n, Init&& init) {
     std::size_t i = 0;
     if constexpr (Free::capacity > 0) {
         const std::size_t reused = std::min(n, static_cast<std::size_t>(Free::size));
+        PyObject* const* top = Free::items + Free::size;  // taken from the top down, as one by one
         Free::size -= static_cast<int>(reused);
-        PyObject* const* taken = Free::items + Free::size;
         for (; i < reused; ++i) {
-            PyObject* obj = taken[i];
+            PyObject* obj = *--top;
             revive<Record>(obj);
             auto* o = as_object<Record>(obj);
             o->flag = BorrowFlag{};
