@@ -338,3 +338,23 @@ def test_listed_moves_play_on_copies_and_after_pop():
                 target.push(move)
                 assert target.sfen() == expected.sfen()
                 target.pop()
+
+
+@pytest.mark.parametrize("keep_every", [1, 3, 1000])
+def test_move_lists_while_many_moves_live(keep_every):
+    """Move lists are built from freed Move objects, from new ones, or both, as many or few
+    moves are alive: every list names cshogi's legal moves, and the lists kept alive still name
+    theirs when the others have been made and freed."""
+    kept = []
+    for sfens, _ in random_games(4, seed=17):
+        for i, sfen in enumerate(sfens):
+            game = Game(sfen)
+            legal = game.legal_moves()
+            expected = sorted(cshogi.move_to_usi(m) for m in cshogi.Board(sfen).legal_moves)
+            assert usi_set(legal) == expected
+            assert usi_set(m for m in game.board.search_moves(game.turn) if game.is_legal(m)) == expected
+            if i % keep_every == 0:
+                kept.append((legal, expected))
+            if len(kept) > 150:  # freed in a lump: the free list fills up again
+                del kept[::2]
+    assert kept and all(usi_set(legal) == expected for legal, expected in kept)
