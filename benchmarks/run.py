@@ -17,6 +17,7 @@ peers do their legal job, so velkorant's lists are somewhat longer):
 full-rules rows (velkorant's Game against the same calls of the peers):
   legal movegen    game.legal_moves()        vs list(board.legal_moves)      per call
   undo             game.push(m); game.pop()  vs board.push(m); board.pop()   per pair
+  is_check         game.is_check()           vs board.is_check()             per call
   legal self-play  seeded random legal games: legal_moves(), pick, push, outcome()
                    vs list(legal_moves), pick, push, is_game_over()          plies/s
   sfen parse       Game(sfen)                vs Board(sfen)                  per call
@@ -354,6 +355,15 @@ def undo_run(pairs):
     return run
 
 
+def calls_run(fns, inner):
+    """Each bound method called `inner` times in a row; the same loop for every library."""
+    def run():
+        for fn in fns:
+            for _ in range(inner):
+                fn()
+    return run
+
+
 def self_play_velkorant(seeds, tables):
     def run():
         for seed, table in zip(seeds, tables):
@@ -498,7 +508,7 @@ def main() -> int:
     # legal movegen
     vk, cs = timed(reps, legal_velkorant([g.legal_moves for g in vk_games], inner), movegen_peer(cs_boards, inner))
     (py,) = timed(slow_reps, movegen_peer(py_boards, 1))
-    rows.append(("legal movegen", "us/call", per(vk, n * inner), per(cs, n * inner), per(py, ns), "time", 1.5))
+    rows.append(("legal movegen", "us/call", per(vk, n * inner), per(cs, n * inner), per(py, ns), "time", 1.6))
 
     # undo: every legal move of every position, pushed and popped
     vk_pairs = [(g.push, g.pop, g.legal_moves()) for g in vk_games]
@@ -508,9 +518,19 @@ def main() -> int:
     nslow = sum(len(p[2]) for p in py_pairs)
     vk, cs = timed(reps, undo_run(vk_pairs), undo_run(cs_pairs))
     (py,) = timed(slow_reps, undo_run(py_pairs))
-    rows.append(("undo", "us/pair", per(vk, npairs), per(cs, npairs), per(py, nslow), "time", 1.0))
+    rows.append(("undo", "us/pair", per(vk, npairs), per(cs, npairs), per(py, nslow), "time", 1.2))
     for g, b in zip(vk_games, cs_boards):
         assert g.sfen() == b.sfen()  # every push was undone
+
+    # is_check: the same positions; both libraries agree on every one
+    for g, b, p in zip(vk_games, cs_boards, py_boards + [None] * (n - ns)):
+        assert g.is_check() == b.is_check() and (p is None or p.is_check() == g.is_check())
+    calls = 5 * inner
+    vk, cs = timed(
+        reps, calls_run([g.is_check for g in vk_games], calls), calls_run([b.is_check for b in cs_boards], calls)
+    )
+    (py,) = timed(slow_reps, calls_run([b.is_check for b in py_boards], 1))
+    rows.append(("is_check", "us/call", per(vk, n * calls), per(cs, n * calls), per(py, ns), "time", 1.0))
 
     # legal self-play
     vk, cs = timed(
@@ -522,7 +542,7 @@ def main() -> int:
     rows.append((
         "legal self-play", "plies/s",
         self_plies["velkorant"] / median(vk), self_plies["cshogi"] / median(cs),
-        self_plies["python-shogi"] / median(py), "rate", 1.5,
+        self_plies["python-shogi"] / median(py), "rate", 1.6,
     ))
 
     # SFEN

@@ -54,14 +54,14 @@ class TestAgainstCshogi:
                 assert usi_set(legal) == sorted(cshogi.move_to_usi(m) for m in theirs.legal_moves)
                 generated = ours.board.search_moves(ours.turn)
                 assert [repr(m) for m in legal] == [repr(m) for m in generated if ours.is_legal(m)]
-                assert ours.is_check() == theirs.is_check()
+                assert ours.is_check() == theirs.is_check() == game.is_check()  # game: after a push
                 assert (ours.outcome() is None) == bool(legal)
                 positions += 1
                 if usi is not None:
                     assert game.push_usi(usi).usi() == usi
             for sfen in reversed(sfens[:-1]):
                 game.pop()
-                assert game.sfen() == sfen
+                assert game.sfen() == sfen and game.is_check() == cshogi.Board(sfen).is_check()
             assert game.history == [] and game.repetition_count() == 1
         assert positions > 5000
 
@@ -284,3 +284,77 @@ def test_attributes_copies_and_pickles():
     for bad in [b"", state[:-1], state[:5], b"\x00" * len(state), state + b"\x00"]:
         with pytest.raises((ValueError, TypeError)):
             Game().__setstate__(bad)
+
+
+def listed(game, usi):
+    return next(m for m in game.legal_moves() if m.usi() == usi)
+
+
+def history_of(*usi):
+    game = Game()
+    for u in usi:
+        game.push_usi(u)
+    return game
+
+
+# A move listed by legal_moves() for one position and pushed where it is illegal: push must test it.
+@pytest.mark.parametrize("where", ["after another push", "after pop and another push", "on another game",
+                                   "on a diverged copy", "word changed"])
+def test_listed_moves_are_tested_away_from_their_position(where):
+    game = history_of("7g7f", "3c3d")
+    move = listed(game, "8h2b+")
+    if where == "after another push":
+        game.push(listed(game, "2g2f"))
+    elif where == "after pop and another push":
+        game.push(move)
+        game.pop()
+        game.push_usi("2g2f")
+        game.push_usi("2b3c")
+    elif where == "on another game":
+        game = history_of("7g7f", "8c8d")
+    elif where == "on a diverged copy":
+        # the copy and the game reach different positions by moves of their own
+        game = history_of("7g7f")
+        copied = game.copy()
+        game.push_usi("3c3d")
+        move = listed(game, "8h2b+")
+        copied.push_usi("8c8d")
+        game = copied
+    else:
+        move.__setstate__(Move.from_usi("8h1a", BLACK).__reduce__()[1][0])
+    before = game.sfen()
+    with pytest.raises(ValueError):
+        game.push(move)
+    assert game.sfen() == before
+
+
+def test_listed_moves_play_on_copies_and_after_pop():
+    game = history_of("7g7f", "3c3d")
+    for moves in [game.legal_moves(), game.check_moves(), [game.mate_in_one()] if game.mate_in_one() else []]:
+        for move in moves:
+            expected = game.copy()
+            expected.push(Move.from_usi(move.usi(), game.turn))
+            for target in [game, game.copy(), pickle.loads(pickle.dumps(game))]:
+                target.push(move)
+                assert target.sfen() == expected.sfen()
+                target.pop()
+
+
+@pytest.mark.parametrize("keep_every", [1, 3, 1000])
+def test_move_lists_while_many_moves_live(keep_every):
+    """Move lists are built from freed Move objects, from new ones, or both, as many or few
+    moves are alive: every list names cshogi's legal moves, and the lists kept alive still name
+    theirs when the others have been made and freed."""
+    kept = []
+    for sfens, _ in random_games(4, seed=17):
+        for i, sfen in enumerate(sfens):
+            game = Game(sfen)
+            legal = game.legal_moves()
+            expected = sorted(cshogi.move_to_usi(m) for m in cshogi.Board(sfen).legal_moves)
+            assert usi_set(legal) == expected
+            assert usi_set(m for m in game.board.search_moves(game.turn) if game.is_legal(m)) == expected
+            if i % keep_every == 0:
+                kept.append((legal, expected))
+            if len(kept) > 150:  # freed in a lump: the free list fills up again
+                del kept[::2]
+    assert kept and all(usi_set(legal) == expected for legal, expected in kept)

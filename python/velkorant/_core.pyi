@@ -422,7 +422,11 @@ class Game:
         king never mates."""
     def push(self, move: Move) -> None:
         """Play a legal move. An illegal one raises ``ValueError`` naming it and why, and
-        changes nothing."""
+        changes nothing.
+
+        A move taken from ``legal_moves()``, ``check_moves()`` or ``mate_in_one()`` of this very
+        position (of this game or a copy of it, or again after a ``pop()`` back to it) is played
+        without being tested again; any other move is tested in full."""
     def push_usi(self, usi: str) -> Move:
         """Play a move given in USI text (``"7g7f"``, ``"P*5e"``) and return it."""
     def pop(self) -> Move:

@@ -297,11 +297,22 @@ PyObject* call_method(PyObject* self, PyObject* const* args, size_t nargsf, PyOb
         [&](const auto&... values) { return invoke_member<F>(obj->value, values...); });
 }
 
+// A shared call that returns a number or a truth value keeps the interpreter lock and runs no
+// Python code, its result conversion included: nothing can borrow the record meanwhile, so the
+// call needs only to see that no exclusive borrow is held, not to take a borrow and give it back.
+template <class S>
+constexpr bool brief_shared_call = S::access == Access::shared && std::is_arithmetic_v<typename S::Result> &&
+                                   !takes_checkpoint<typename S::Arguments>;
+
 // The entry point of a method without parameters (METH_NOARGS: CPython refuses any argument).
 template <auto F>
 PyObject* call_noargs(PyObject* self, PyObject*) {
     using S = Callable<decltype(F)>;
     Object<typename S::Record>* obj = as_object<typename S::Record>(self);
+    if constexpr (brief_shared_call<S>) {
+        if (obj->flag.state < 0) return raise_mutably_borrowed();
+        return invoke_member<F>(obj->value);
+    }
     Borrow borrow(obj->flag, S::access);
     if (!borrow) return nullptr;
     return invoke_member<F>(obj->value);

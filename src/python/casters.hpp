@@ -88,7 +88,11 @@ struct Caster<Int> {
 template <>
 struct Caster<bool> {
     static constexpr const char* name = "bool";
-    static PyObject* cast(bool b) { return PyBool_FromLong(b); }
+    static PyObject* cast(bool b) {
+        PyObject* result = b ? Py_True : Py_False;
+        Py_INCREF(result);
+        return result;
+    }
 };
 
 // Text as UTF-8, viewed in the str's own buffer for the length of the call. A str that cannot
@@ -218,12 +222,12 @@ struct Caster<MoveList> {
         Ref list(PyList_New(n));
         if (!list) return nullptr;
         const std::uint16_t* words = moves.data();
-        for (Py_ssize_t i = 0; i < n; ++i) {
-            PyObject* move = make_object<Move>(Move{words[i]});
-            if (!move) return nullptr;
-            PyList_SET_ITEM(list.get(), i, move);
-        }
-        return list.release();
+        const bool made = make_objects<Move>(PySequence_Fast_ITEMS(list.get()), static_cast<std::size_t>(n),
+                                             [words](Object<Move>* o, std::size_t i) {
+                                                 ::new (&o->value) Move{words[i]};
+                                                 o->listed_for = 0;
+                                             });
+        return made ? list.release() : nullptr;
     }
 };
 

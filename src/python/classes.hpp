@@ -36,6 +36,19 @@ VELKORANT_CLASS(Game, "Game", Hold::shared, 0);
 
 #undef VELKORANT_CLASS
 
+// A Move object listed by Game.legal_moves() (or check_moves(), mate_in_one()) carries the number
+// of the position it was listed for (see PositionStamps) and the word it was listed with, and
+// Game.push plays it there without testing it again. 0 for a move made any other way. Neither
+// is part of the move: equality, hashing, pickling and repr read the word alone.
+template <>
+struct Object<Move> {
+    PyObject_HEAD
+    BorrowFlag flag;
+    Move value;
+    std::uint16_t listed_word;
+    std::uint64_t listed_for;
+};
+
 // Each class file defines the creation of its type; the module entry calls them in order.
 template <class Record> PyTypeObject* create_type_of();
 

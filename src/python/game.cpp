@@ -14,7 +14,78 @@ struct Caster<Outcome> {
     static PyObject* cast(const Outcome& o) { return tuple_of(o.winner, o.reason); }
 };
 
+// A move with the number of the position it was listed for (0 for none): as a result, a Move
+// object carrying the number; as an argument, a Move object and the number it carries, kept
+// only while its word is still the one it was listed with.
+struct ListedMove {
+    Move move;
+    std::uint64_t listed_for = 0;
+};
+// Moves listed for one position.
+struct ListedMoves {
+    MoveList moves;
+    std::uint64_t listed_for = 0;
+};
+
+inline PyObject* listed_move_object(std::uint16_t word, std::uint64_t listed_for) {
+    PyObject* obj = make_object<Move>(Move{word});
+    if (obj) {
+        auto* o = as_object<Move>(obj);
+        o->listed_word = word;
+        o->listed_for = listed_for;
+    }
+    return obj;
+}
+
+template <>
+struct Caster<ListedMove> {
+    static constexpr const char* name = ClassOf<Move>::name;
+    ListedMove value;
+    bool load(PyObject* obj) {
+        if (!is_instance<Move>(obj)) return raise_cannot_convert(obj, name);
+        const Object<Move>* o = as_object<Move>(obj);
+        if (!Borrow(as_object<Move>(obj)->flag, Access::shared)) return false;
+        value.move = o->value;
+        value.listed_for = o->listed_word == o->value.word ? o->listed_for : 0;
+        return true;
+    }
+    ListedMove get() const { return value; }
+    static PyObject* cast(const ListedMove& m) { return listed_move_object(m.move.word, m.listed_for); }
+};
+
+template <>
+struct Caster<ListedMoves> {
+    static PyObject* cast(const ListedMoves& listed) {
+        const Py_ssize_t n = static_cast<Py_ssize_t>(listed.moves.size());
+        Ref list(PyList_New(n));
+        if (!list) return nullptr;
+        const std::uint16_t* words = listed.moves.data();
+        const std::uint64_t listed_for = listed.listed_for;
+        const bool made = make_objects<Move>(PySequence_Fast_ITEMS(list.get()), static_cast<std::size_t>(n),
+                                             [words, listed_for](Object<Move>* o, std::size_t i) {
+                                                 ::new (&o->value) Move{words[i]};
+                                                 o->listed_word = words[i];
+                                                 o->listed_for = listed_for;
+                                             });
+        return made ? list.release() : nullptr;
+    }
+};
+
 namespace {
+
+ListedMoves legal_moves(const Game& g) {
+    ListedMoves out;  // not out{}: that would zero the whole inline buffer of the list
+    g.legal_moves(out.moves);
+    out.listed_for = g.stamp();
+    return out;
+}
+ListedMoves check_moves(const Game& g) { return {g.check_moves(), g.stamp()}; }
+std::optional<ListedMove> mate_in_one(const Game& g) {
+    const std::optional<Move> mate = g.mate_in_one();
+    if (!mate) return std::nullopt;
+    return ListedMove{*mate, g.stamp()};
+}
+void push(Game& g, ListedMove move) { g.push(move.move, move.listed_for); }
 
 Game make_game(std::optional<std::string_view> sfen) { return sfen ? Game(*sfen) : Game(); }
 
@@ -56,11 +127,11 @@ PyTypeObject* create_type_of<Game>() {
         method<"to_hcp", &to_hcp>(),
         method<"to_psfen", &to_psfen>(),
         method<"usi", &Game::usi>(),
-        method<"legal_moves", static_cast<MoveList (Game::*)() const>(&Game::legal_moves)>(),
+        method<"legal_moves", &legal_moves>(),
         method<"is_legal", &Game::is_legal, "move">(),
-        method<"check_moves", &Game::check_moves>(),
-        method<"mate_in_one", &Game::mate_in_one>(),
-        method<"push", &Game::push, "move">(),
+        method<"check_moves", &check_moves>(),
+        method<"mate_in_one", &mate_in_one>(),
+        method<"push", &push, "move">(),
         method<"push_usi", &Game::push_usi, "usi">(),
         method<"pop", &Game::pop>(),
         method<"is_check", &Game::is_check>(),

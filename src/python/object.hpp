@@ -62,6 +62,12 @@ struct BorrowFlag {
 
 enum class Access { shared, exclusive };
 
+// Sets the RuntimeError of a shared borrow refused because the object is held exclusively.
+inline PyObject* raise_mutably_borrowed() {
+    PyErr_SetString(PyExc_RuntimeError, "Already mutably borrowed");
+    return nullptr;
+}
+
 // Holds one borrow and releases it on every path. A guard that failed to borrow has set
 // RuntimeError and converts to false.
 class Borrow {
@@ -76,7 +82,7 @@ public:
             flag.state = -1;
         } else {
             if (flag.state < 0) {
-                PyErr_SetString(PyExc_RuntimeError, "Already mutably borrowed");
+                raise_mutably_borrowed();
                 return;
             }
             ++flag.state;
@@ -149,6 +155,22 @@ struct FreeList {
     static inline int size = 0;
 };
 
+// Makes an object taken from the free list a new reference again.
+template <class Record>
+void revive(PyObject* obj) {
+#if PY_VERSION_HEX < 0x030D0000 && (defined(Py_REF_DEBUG) || defined(Py_TRACE_REFS))
+    _Py_NewReference(obj);  // a debug interpreter counts every reference
+#elif PY_VERSION_HEX < 0x030D0000
+    // What a release interpreter's _Py_NewReference does, inline: a call per Move is a tenth of
+    // a move list's cost. It would also tell tracemalloc, while tracing, that the block was
+    // taken again here; the block stays traced from where it was first allocated.
+    Py_SET_REFCNT(obj, 1);
+#else
+    PyObject_Init(obj, ClassOf<Record>::type);
+    Py_DECREF(ClassOf<Record>::type);  // it already held its reference to the type
+#endif
+}
+
 // A freed object of the class, made a new reference again, or nullptr when there is none.
 template <class Record>
 PyObject* reuse_freed() {
@@ -156,18 +178,7 @@ PyObject* reuse_freed() {
     if constexpr (Free::capacity > 0) {
         if (Free::size) {
             PyObject* obj = Free::items[--Free::size];
-#if PY_VERSION_HEX < 0x030D0000 && (defined(Py_REF_DEBUG) || defined(Py_TRACE_REFS))
-            _Py_NewReference(obj);  // a debug interpreter counts every reference
-#elif PY_VERSION_HEX < 0x030D0000
-            // What a release interpreter's _Py_NewReference does, inline: a call per Move is a
-            // tenth of a move list's cost. It would also tell tracemalloc, while tracing, that
-            // the block was taken again here; the block stays traced from where it was first
-            // allocated.
-            Py_SET_REFCNT(obj, 1);
-#else
-            PyObject_Init(obj, ClassOf<Record>::type);
-            Py_DECREF(ClassOf<Record>::type);  // it already held its reference to the type
-#endif
+            revive<Record>(obj);
             return obj;
         }
     }
@@ -185,8 +196,45 @@ PyObject* make_object(Record value) {
     }
     auto* o = as_object<Record>(obj);
     o->flag = BorrowFlag{};
+    if constexpr (requires { o->listed_for; }) o->listed_for = 0;  // a new Move was listed nowhere
     ::new (&o->value) Record(std::move(value));
     return obj;
+}
+
+// `n` new instances into out[0..n), for a list of them: `init(o, i)` constructs the record of
+// the i-th (and whatever else its object holds). Freed objects are taken first, all in one go.
+// False with MemoryError set when one cannot be allocated; the slots from there on are left as
+// they were.
+template <class Record, class Init>
+bool make_objects(PyObject** out, std::size_t n, Init&& init) {
+    using Free = FreeList<Record>;
+    std::size_t i = 0;
+    if constexpr (Free::capacity > 0) {
+        const std::size_t reused = std::min(n, static_cast<std::size_t>(Free::size));
+        PyObject* const* top = Free::items + Free::size;  // taken from the top down, as one by one
+        Free::size -= static_cast<int>(reused);
+        for (; i < reused; ++i) {
+            PyObject* obj = *--top;
+            revive<Record>(obj);
+            auto* o = as_object<Record>(obj);
+            o->flag = BorrowFlag{};
+            init(o, i);
+            out[i] = obj;
+        }
+    }
+    for (; i < n; ++i) {
+        PyObject* obj = static_cast<PyObject*>(PyObject_Malloc(sizeof(Object<Record>)));
+        if (!obj) {
+            PyErr_NoMemory();
+            return false;
+        }
+        PyObject_Init(obj, ClassOf<Record>::type);
+        auto* o = as_object<Record>(obj);
+        o->flag = BorrowFlag{};
+        init(o, i);
+        out[i] = obj;
+    }
+    return true;
 }
 
 template <class Record>

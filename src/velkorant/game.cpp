@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <limits>
 
 #include "velkorant/checks.hpp"
@@ -125,6 +126,13 @@ void check_playable(const Board& board, Color turn) {
                          ") is in check");
 }
 
+void PositionStamps::refill() {
+    constexpr std::uint64_t kBlock = 4096;
+    static std::atomic<std::uint64_t> counter{kBlock};  // 0 is no position's number
+    next_ = counter.fetch_add(kBlock, std::memory_order_relaxed);
+    end_ = next_ + kBlock;
+}
+
 Game::Game(const Board& board, Color turn, std::int64_t ply)
     : board_(board), start_(board), turn_(turn), ply_(ply) {
     if (!is_side(turn))
@@ -133,6 +141,7 @@ Game::Game(const Board& board, Color turn, std::int64_t ply)
     if (ply < 1) throw ValueError("the move number is 1 or more, not " + std::to_string(ply));
     check_playable(board_, turn_);
     key_ = key_of(board_, turn_);
+    stamp_ = stamps_.take();
 }
 
 Game::Game()
@@ -167,7 +176,7 @@ std::vector<Move> Game::history() const {
     return moves;
 }
 
-void Game::legal_moves(MoveList& out) const { velkorant::legal_moves(board_, turn_, out); }
+void Game::legal_moves(MoveList& out) const { in_check_.set(legal_moves_in_check(board_, turn_, out)); }
 
 MoveList Game::legal_moves() const {
     MoveList out;
@@ -264,10 +273,12 @@ void Game::play(Move move) {
         }
     }
     entries_.push_back(
-        Entry{key_, move, board_.occupied.test(to) ? board_.square_kinds[to] : Kind::None});
+        Entry{key_, stamp_, move, board_.occupied.test(to) ? board_.square_kinds[to] : Kind::None});
     if (std::uint16_t& seen = seen_[key_ % kKeyBuckets]; seen != kFull) ++seen;
     play_legal(board_, move);
     key_ = key;
+    stamp_ = stamps_.take();
+    in_check_.set(-1);
     turn_ = opponent(turn_);
     ++ply_;
 }
@@ -311,11 +322,17 @@ Move Game::pop() {
     turn_ = opponent(turn_);
     undo(board_, turn_, last);
     key_ = last.key;
+    stamp_ = last.stamp;
+    in_check_.set(-1);
     --ply_;
     return last.move;
 }
 
-bool Game::is_check() const { return in_check(board_, turn_); }
+bool Game::find_check() const {
+    const bool checked = in_check(board_, turn_);
+    in_check_.set(checked);
+    return checked;
+}
 
 int Game::occurrences(int limit, std::size_t& earliest) const {
     // Positions with the key of the current one, every second one back (the same side to

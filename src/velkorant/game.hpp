@@ -8,10 +8,12 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "velkorant/board.hpp"
@@ -38,6 +40,50 @@ void check_playable(const Board& board, Color turn);
 // The position of an SFEN, read and checked as Game(sfen) reads and checks it (the same
 // ValueError for the same text), without the game around it.
 Position position_of_sfen(std::string_view sfen);
+
+// Numbers that name positions: every position a game reaches, by a move or by being set up,
+// gets a number that no position of any game had before. Numbers come in blocks from one
+// counter of the process (2^52 blocks of 4096, never handed out twice, never 0); each game
+// draws from a block of its own, so games played on several threads at once share nothing
+// but the counter.
+class PositionStamps {
+public:
+    PositionStamps() = default;
+    // A copy holds the same position but draws its own numbers from then on: the rest of the
+    // original's block stays the original's.
+    PositionStamps(const PositionStamps&) noexcept {}
+    PositionStamps& operator=(const PositionStamps&) noexcept { return *this; }
+    PositionStamps(PositionStamps&& other) noexcept
+        : next_(std::exchange(other.next_, 0)), end_(std::exchange(other.end_, 0)) {}
+    PositionStamps& operator=(PositionStamps&&) noexcept { return *this; }
+
+    std::uint64_t take() {
+        if (next_ == end_) refill();
+        return next_++;
+    }
+
+private:
+    void refill();
+    std::uint64_t next_ = 0, end_ = 0;
+};
+
+// Whether the side to move is in check, once some call has found it: -1 while unknown. A game
+// keeps it with its position, and a copy of the game the same. Reading or setting it from
+// several threads at once is no data race (each is one byte, read or written whole).
+class CheckFlag {
+public:
+    CheckFlag() = default;
+    CheckFlag(const CheckFlag& other) noexcept : value_(other.get()) {}
+    CheckFlag& operator=(const CheckFlag& other) noexcept {
+        set(other.get());
+        return *this;
+    }
+    int get() const { return value_.load(std::memory_order_relaxed); }
+    void set(int value) const { value_.store(static_cast<std::int8_t>(value), std::memory_order_relaxed); }
+
+private:
+    mutable std::atomic<std::int8_t> value_{-1};
+};
 
 class Game {
 public:
@@ -84,13 +130,26 @@ public:
     void push(Move move);
     // Plays a move taken from legal_moves() of the current position, without checking it again.
     void push_legal(Move move) { play(move); }
+    // The number of the current position (see PositionStamps): a copy of the game, and the game
+    // after a move is taken back, show the number the position had.
+    std::uint64_t stamp() const { return stamp_; }
+    // Plays `move`: without checking it again when `listed_for` is the current position's
+    // number, i.e. the move was listed as legal here; checked as push checks it otherwise.
+    void push(Move move, std::uint64_t listed_for) {
+        if (listed_for == stamp_) play(move);
+        else push(move);
+    }
     // Reads a USI move for the side to move and pushes it.
     Move push_usi(std::string_view usi);
     // Takes back the last move and returns it; an IndexError when none was played.
     Move pop();
 
-    // The side to move's king is attacked (never without a king).
-    bool is_check() const;
+    // The side to move's king is attacked (never without a king). Found once per position:
+    // legal_moves() finds it too.
+    bool is_check() const {
+        const int known = in_check_.get();
+        return known >= 0 ? known != 0 : find_check();
+    }
     // None while the game goes on. No legal move ends it: checkmate in check, "no_legal_moves"
     // otherwise, the side to move losing either way. The fourth occurrence of a position ends
     // it as a draw, or as a loss for the side that gave check with every one of its moves
@@ -125,10 +184,11 @@ public:
     static Game from_state(std::string_view state);
 
 private:
-    // What a move changed, enough to take it back: the key of the position it was played from
-    // and the kind it captured (None for none).
+    // What a move changed, enough to take it back: the key and the number of the position it
+    // was played from and the kind it captured (None for none).
     struct Entry {
         std::uint64_t key = 0;
+        std::uint64_t stamp = 0;
         Move move;
         Kind captured = Kind::None;
     };
@@ -147,6 +207,7 @@ private:
     static void undo(Board& board, Color mover, const Entry& entry);
     // Why the side to move may not play `move`: "leaves the king in check", ...
     std::string refusal(Move move) const;
+    bool find_check() const;
     // The side to move after `i` moves.
     Color turn_at(std::size_t i) const {
         return (entries_.size() - i) % 2 ? opponent(turn_) : turn_;
@@ -161,6 +222,9 @@ private:
     Color turn_ = Color::Black;
     std::int64_t ply_ = 1;
     std::uint64_t key_ = 0;
+    std::uint64_t stamp_ = 0;
+    PositionStamps stamps_;
+    CheckFlag in_check_;
     std::vector<Entry> entries_;
     // How many positions of the history fall in each bucket of keys (the key's low bits): an
     // empty bucket tells at once that the current position has not occurred before. A count

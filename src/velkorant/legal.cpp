@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "velkorant/attacks.hpp"
+#include "velkorant/cloned.hpp"
 #include "velkorant/errors.hpp"
 
 namespace velkorant {
@@ -181,8 +182,9 @@ Guard guard_of(const Board& board, int us) {
 }
 
 // The members of `targets` whose move, played on a copy, leaves no king of `us` attacked.
+// Rare (a side with several kings): kept out of the generators' load-time copies.
 template <class Make>
-u128 tried(const Board& board, int us, u128 targets, Make make) {
+[[gnu::noinline]] u128 tried(const Board& board, int us, u128 targets, Make make) {
     u128 safe = 0;
     for (u128 rest = targets; rest;) {
         const unsigned t = pop_lowest(rest);
@@ -221,7 +223,8 @@ struct Counter {
 std::uint64_t count_moves(const Board& board, int us);
 
 // A pawn dropped by `us` on t, which checks a king of the other side, leaves it no legal reply.
-bool pawn_drop_mates(const Board& board, int us, unsigned t) {
+// Rare enough to be kept out of the generators' load-time copies.
+[[gnu::noinline]] bool pawn_drop_mates(const Board& board, int us, unsigned t) {
     Board child = board;
     --child.hand.counts[8 * us + number(Kind::Pawn) - 1];
     child.deploy_unchecked(t, Kind::Pawn, static_cast<Color>(us));
@@ -272,15 +275,17 @@ void drops(const Board& board, int us, const Guard& g, Sink& sink, unsigned kind
 }
 
 // The legal moves of `us` in the pseudo-legal order: the board moves of `pieces`, then the drops
-// of `drop_kinds` (a bit per kind).
+// of `drop_kinds` (a bit per kind). Returns whether `us` is in check, found on the way: 1 or 0,
+// or -1 for a side with several kings, whose moves are tried one by one instead.
 template <class Sink>
-void generate(const Board& board, int us, Sink& sink, u128 pieces = kAll, unsigned drop_kinds = ~0u) {
+int generate(const Board& board, int us, Sink& sink, u128 pieces = kAll, unsigned drop_kinds = ~0u) {
     const int them = us ^ 1;
     const u128 own = board.color_boards[us].to_u128();
     const u128 occupied = own | board.color_boards[them].to_u128();
     const u128 zone = Board::promotion_zone[us].to_u128();
     const Guard g = guard_of(board, us);
     const bool double_check = g.evasions == 0;
+    const int checked = g.mode == Guard::kTried ? -1 : g.checkers != 0;
 
     // In double check only the king moves.
     for (u128 movers = (double_check ? bit(g.king) : own) & pieces; movers;) {
@@ -309,11 +314,12 @@ void generate(const Board& board, int us, Sink& sink, u128 pieces = kAll, unsign
         if (plain | promoting) {
             sink.board(s, plain, promoting);
             if constexpr (requires { sink.done(); })
-                if (sink.done()) return;
+                if (sink.done()) return checked;
         }
     }
 
     if (!double_check && drop_kinds) drops(board, us, g, sink, drop_kinds);
+    return checked;
 }
 
 // Every member moved one step along d: index i to i + d.
@@ -409,15 +415,6 @@ template <int Us>
     return n + dropped.n;
 }
 
-// The generator is mostly bit scans, shifts of 128-bit boards and population counts: where the
-// processor has the newer instructions for them (x86-64-v3: BMI1/2, LZCNT, or at least POPCNT),
-// a copy compiled for them is chosen when the library loads; the build stays portable.
-#if defined(__x86_64__) && !defined(__BMI2__) && defined(__GNUC__) && !defined(__clang__)
-#define VELKORANT_CLONED [[gnu::target_clones("arch=x86-64-v3", "popcnt", "default")]]
-#else
-#define VELKORANT_CLONED
-#endif
-
 VELKORANT_CLONED
 std::uint64_t count_moves(const Board& board, int us) { return us ? count_moves_of<1>(board) : count_moves_of<0>(board); }
 
@@ -487,6 +484,7 @@ int side_of(Color side) {
 
 // Plays a move of legal play on `board`: what execute_move does, without its checks of the hand
 // slots, which such a move cannot miss (a count at 255 is left to execute_move to refuse).
+VELKORANT_CLONED
 void play_legal(Board& board, Move move) {
     const unsigned to = move.to();
     if (move.is_drop()) {
@@ -514,11 +512,15 @@ bool has_king(const Board& board, Color side) {
 
 bool in_check(const Board& board, Color side) { return in_check(board, side_of(side)); }
 
-void legal_moves(const Board& board, Color side, MoveList& out) {
+void legal_moves(const Board& board, Color side, MoveList& out) { legal_moves_in_check(board, side, out); }
+
+VELKORANT_CLONED
+bool legal_moves_in_check(const Board& board, Color side, MoveList& out) {
     const int us = side_of(side);
     out.clear();
     Writer writer{out};
-    generate(board, us, writer);
+    const int checked = generate(board, us, writer);
+    return checked < 0 ? in_check(board, us) : checked;
 }
 
 void legal_moves_onto(const Board& board, Color side, MoveList& out, const u128 (&squares)[kKinds], u128 free) {
@@ -530,6 +532,7 @@ void legal_moves_onto(const Board& board, Color side, MoveList& out, const u128 
 
 std::uint64_t count_legal_moves(const Board& board, Color side) { return count_moves(board, side_of(side)); }
 
+VELKORANT_CLONED
 bool has_legal_move(const Board& board, Color side) {
     const int us = side_of(side);
     const u128 own = board.color_boards[us].to_u128();
@@ -555,6 +558,7 @@ bool has_legal_move(const Board& board, Color side) {
     return any.found;
 }
 
+VELKORANT_CLONED
 bool is_legal(const Board& board, Color side, Move move) {
     const int us = side_of(side);
     const int them = us ^ 1;

@@ -25,6 +25,8 @@ bool in_check(const Board& board, Color side);
 // its last row or a knight on its last two rows, no pawn drop that gives check and leaves the
 // defender without a legal reply (a pawn drop that checks but does not mate is legal).
 void legal_moves(const Board& board, Color side, MoveList& out);
+// legal_moves, and whether `side` is in check (as in_check tells), which the generation finds.
+bool legal_moves_in_check(const Board& board, Color side, MoveList& out);
 
 // legal_moves cut to the moves that end on a member of `squares` for the kind the piece has
 // there (by kind number): each drop, and each board move but those of the pieces in `free`,

@@ -10,6 +10,7 @@
 
 #include "velkorant/attacks.hpp"
 #include "velkorant/board.hpp"
+#include "velkorant/cloned.hpp"
 #include "velkorant/errors.hpp"
 
 namespace velkorant {
@@ -95,6 +96,7 @@ void search_drops(const Board& board, Color color, MoveList& out) {
 
 }  // namespace
 
+VELKORANT_CLONED
 void search_moves(const Board& board, Color color, MoveList& out) {
     out.clear();
     // Only White moves as White; every other value moves Black's pieces.
