@@ -90,31 +90,79 @@ Hands hands_of(const Board& board) {
     return h;
 }
 
-// Every count of `a` at least that of `b`: the counts taken in 16-bit lanes, each lane of `a`
-// lifted by 256 so that a count short of its partner shows as a missing carry bit.
-bool covers(std::uint64_t a, std::uint64_t b) {
-    constexpr std::uint64_t kLow = 0x00ff00ff00ff00ff, kCarry = 0x0100010001000100;
-    const std::uint64_t even = ((a & kLow) | kCarry) - (b & kLow);
-    const std::uint64_t odd = (((a >> 8) & kLow) | kCarry) - ((b >> 8) & kLow);
-    return (even & odd & kCarry) == kCarry;
-}
+// The hands as one number for the table. When each kind's pieces, on the board and in both
+// hands, fit its field, each side's counts are packed into 32 bits, a field a kind (king 2 bits,
+// gold 3, rook 2, bishop 2, silver 3, knight 3, lance 3, pawn 5) with a spare bit above it, so that
+// comparing two hands count by count is one subtraction a side; pieces are never made or lost, so
+// a search from such a position stays within the fields. Otherwise (a position with more pieces
+// of a kind than a set holds) the number is a hash that only tells hands apart.
+class HandCode {
+public:
+    explicit HandCode(const Board& root) {
+        std::array<unsigned, 8> total{};
+        root.occupied.for_each_square([&](std::uint8_t s) { ++total[number(unpromoted(root.square_kinds[s])) - 1]; });
+        for (std::size_t slot = 0; slot < kHandSlots; ++slot) total[slot % 8] += root.hand.counts[slot];
+        for (std::size_t kind = 0; kind < 8; ++kind)
+            if (total[kind] >= (1u << kWidth[kind])) packed_ = false;
+    }
 
-// `a` is at least as good for the attacker (side `attacker`) as `b`: the attacker holds at least
-// as many of every kind, the defender at most as many. A mate with the hands of `b` is a mate with
-// those of `a` (the attacker need not use its extra pieces, the defender has no reply it lacked),
-// and a failure with the hands of `a` is one with those of `b`.
-bool better_for_attacker(const Hands& a, const Hands& b, int attacker) {
-    return covers(a.of[attacker], b.of[attacker]) && covers(b.of[attacker ^ 1], a.of[attacker ^ 1]);
-}
+    bool packed() const { return packed_; }
 
-// A position of the search: the key of its placement and side to move, and both hands.
+    std::uint64_t of(const Hands& hands) const {
+        if (!packed_) return mix(hands.of[0] ^ mix(hands.of[1] + 0x51ed27));
+        std::uint64_t code = 0;
+        for (std::size_t slot = 0; slot < kHandSlots; ++slot) code += std::uint64_t{hands.count(slot)} << shift(slot);
+        return code;
+    }
+
+    // The number of `after`, which has one piece more (`by` 1) or less (-1) in hand slot `slot`
+    // than the hands of `code`.
+    std::uint64_t changed(std::uint64_t code, const Hands& after, std::size_t slot, int by) const {
+        if (!packed_) return of(after);
+        return by > 0 ? code + (std::uint64_t{1} << shift(slot)) : code - (std::uint64_t{1} << shift(slot));
+    }
+
+    // `a` is at least as good for the attacker (side `attacker`) as `b`: the attacker holds at
+    // least as many of every kind, the defender at most as many. A mate with the hands of `b` is
+    // a mate with those of `a` (the attacker need not use its extra pieces, the defender has no
+    // reply it lacked), and a failure with the hands of `a` is one with those of `b`. Only packed
+    // hands are compared; hashed ones are never taken as better.
+    bool better_for_attacker(std::uint64_t a, std::uint64_t b, int attacker) const {
+        if (!packed_) return false;
+        const unsigned mine = 32 * static_cast<unsigned>(attacker), theirs = 32 - mine;
+        return covers(static_cast<std::uint32_t>(a >> mine), static_cast<std::uint32_t>(b >> mine)) &&
+               covers(static_cast<std::uint32_t>(b >> theirs), static_cast<std::uint32_t>(a >> theirs));
+    }
+
+private:
+    static constexpr unsigned kShift[8] = {0, 3, 7, 10, 13, 17, 21, 25};
+    static constexpr unsigned kWidth[8] = {2, 3, 2, 2, 3, 3, 3, 5};
+    static constexpr std::uint32_t kSpare = [] {
+        std::uint32_t bits = 0;
+        for (int i = 0; i < 8; ++i) bits |= std::uint32_t{1} << (kShift[i] + kWidth[i]);
+        return bits;
+    }();
+    static_assert(kShift[7] + kWidth[7] < 32);
+
+    static unsigned shift(std::size_t slot) { return 32 * static_cast<unsigned>(slot / 8) + kShift[slot % 8]; }
+
+    // Every count of `a` at least that of `b`: each field of `a` lifted by its spare bit, which a
+    // count of `b` larger than `a`'s borrows.
+    static bool covers(std::uint32_t a, std::uint32_t b) { return (((a | kSpare) - b) & kSpare) == kSpare; }
+
+    bool packed_ = true;
+};
+
+// A position of the search: the key of its placement and side to move, both hands, and their
+// number (HandCode).
 struct Position {
     std::uint64_t key = 0;
     Hands hands;
+    std::uint64_t code = 0;
 
     // One number for the whole position, hands included, for the line's repetitions. Never 0.
     std::uint64_t full() const {
-        const std::uint64_t z = key ^ mix(hands.of[0] + 0x51ed27) ^ mix(hands.of[1] ^ 0xa4d1c3b5e17f2d63);
+        const std::uint64_t z = key ^ mix(code ^ 0xa4d1c3b5e17f2d63);
         return z ? z : 1;
     }
 };
@@ -129,15 +177,18 @@ std::uint64_t key_of(const Board& board, Color turn) {
     return key ? key : 1;
 }
 
-Position position_of(const Board& board, Color turn) { return Position{key_of(board, turn), hands_of(board)}; }
+Position position_of(const Board& board, Color turn, const HandCode& code) {
+    const Hands hands = hands_of(board);
+    return Position{key_of(board, turn), hands, code.of(hands)};
+}
 
 // The position `move` leads to from `board` (position `at`, the side to move changing), found
 // from the squares and the hand slot the move changes: what position_of gives for it.
-Position position_after(const Board& board, const Position& at, Move move, Color turn) {
+Position position_after(const Board& board, const Position& at, Move move, Color turn, const HandCode& code) {
     const auto played = [&] {
         Board after = board;
         play_legal(after, move);
-        return position_of(after, turn);
+        return position_of(after, turn, code);
     };
     if (at.key == 1) return played();  // perhaps a 0 made 1: no changes to apply
     const Keys& k = keys();
@@ -147,7 +198,9 @@ Position position_after(const Board& board, const Position& at, Move move, Color
     if (move.is_drop()) {
         const Piece piece = move.get_piece();
         const int side = byte_of(piece.owner);
-        next.hands.change(8 * static_cast<std::size_t>(side) + number(piece.piece_type) - 1, -1);
+        const std::size_t slot = 8 * static_cast<std::size_t>(side) + number(piece.piece_type) - 1;
+        next.hands.change(slot, -1);
+        next.code = code.changed(at.code, next.hands, slot, -1);
         key ^= k.squares[to][side][number(piece.piece_type)];
     } else {
         const unsigned from = move.from();
@@ -160,6 +213,7 @@ Position position_after(const Board& board, const Position& at, Move move, Color
             if (at.hands.count(slot) == 255) return played();
             key ^= k.squares[to][side ^ 1][number(taken)];
             next.hands.change(slot, 1);
+            next.code = code.changed(at.code, next.hands, slot, 1);
         }
     }
     next.key = key ? key : 1;
@@ -180,11 +234,11 @@ void attacker_checks(const Board& board, Color side, MoveList& out) {
 // are found by the placement's key (`key`) and the hands; a settled entry of the same placement
 // also answers for hands it settles (see better_for_attacker).
 struct Entry {
-    Hands hands;
+    std::uint64_t hands = 0;  // their HandCode number
     std::uint64_t line = 0;
     std::uint32_t pn = 1, dn = 1;
-    std::uint32_t length = 0;
     std::uint32_t work = 0;
+    std::uint16_t length = 0;
 };
 
 // Memory that reads as zeros, owned. The system hands it out page by page as it is first
@@ -238,7 +292,8 @@ static_assert(std::is_trivially_copyable_v<Entry> && std::is_trivially_destructi
 // holds more than its size, not even while it doubles.
 class Table {
 public:
-    explicit Table(std::size_t memory_mb) {
+    // `code` numbers the hands, `attacker` is the attacker's side.
+    Table(std::size_t memory_mb, const HandCode& code, int attacker) : code_(code), attacker_(attacker) {
         const std::size_t bytes = std::max<std::size_t>(memory_mb, 1) << 20;
         while (most_ * 2 * sizeof(Bucket) <= bytes) most_ *= 2;
         memory_ = ZeroedMemory(most_ * sizeof(Bucket));
@@ -246,24 +301,25 @@ public:
         mask_ = std::min(most_, kFirstBuckets) - 1;
     }
 
-    // The entry of the position (placement key `key`, hands `hands`), else one of the same
-    // placement that settles it for any line: a mate with hands no better for the attacker
-    // (`attacker`), or a failure with hands no worse.
-    const Entry* find(std::uint64_t key, const Hands& hands, int attacker) const {
+    // The entry of the position (placement key `key`, hands numbered `hands`), else one of the
+    // same placement that settles it for any line: a mate with hands no better for the attacker,
+    // or a failure with hands no worse.
+    const Entry* find(std::uint64_t key, std::uint64_t hands) const {
         const Bucket& bucket = buckets_[key & mask_];
         const Entry* exact = nullptr;
         for (std::size_t i = 0; i < kWays; ++i) {
             if (bucket.keys[i] != key) continue;
             const Entry& e = bucket.entries[i];
-            if (!e.line && ((e.pn == 0 && better_for_attacker(hands, e.hands, attacker)) ||
-                            (e.dn == 0 && better_for_attacker(e.hands, hands, attacker))))
+            if (!e.line && ((e.pn == 0 && code_.better_for_attacker(hands, e.hands, attacker_)) ||
+                            (e.dn == 0 && code_.better_for_attacker(e.hands, hands, attacker_))))
                 return &e;
             if (e.hands == hands) exact = &e;
         }
         return exact;
     }
 
-    void store(std::uint64_t key, const Hands& hands, std::uint32_t pn, std::uint32_t dn, std::uint32_t length,
+    // `length` is at most a line's plies, within 16 bits.
+    void store(std::uint64_t key, std::uint64_t hands, std::uint32_t pn, std::uint32_t dn, std::uint32_t length,
                std::uint64_t work, std::uint64_t line = 0) {
         std::size_t way = open_way(key, hands);
         // Growing separates positions of different placements only: a bucket full of this one's
@@ -280,18 +336,19 @@ public:
                 if (bucket.entries[i].work < bucket.entries[way].work) way = i;
         }
         bucket.keys[way] = key;
-        bucket.entries[way] =
-            Entry{hands, line, pn, dn, length, static_cast<std::uint32_t>(std::min<std::uint64_t>(work, UINT32_MAX))};
+        bucket.entries[way] = Entry{hands, line, pn, dn, static_cast<std::uint32_t>(std::min<std::uint64_t>(work, UINT32_MAX)),
+                                    static_cast<std::uint16_t>(std::min<std::uint32_t>(length, UINT16_MAX))};
     }
 
 private:
     static constexpr std::size_t kWays = 8;
-    // A bucket's keys share one cache line, so that a look-up that finds nothing reads only it.
+    // A bucket's keys share one cache line, so that a look-up that finds nothing reads only it,
+    // and each entry lies within a line of its own, which a look-up that finds it reads besides.
     struct Bucket {
         std::uint64_t keys[kWays];  // 0: an empty way
         Entry entries[kWays];
     };
-    static_assert(std::is_trivially_copyable_v<Bucket>);
+    static_assert(std::is_trivially_copyable_v<Bucket> && sizeof(Entry) == 32 && sizeof(Bucket) % 64 == 0);
     static constexpr std::size_t kFirstBuckets = std::bit_floor((std::size_t{1} << 20) / sizeof(Bucket));  // 1 MB at most
 
     bool only_placement_in_bucket(std::uint64_t key) const {
@@ -302,7 +359,7 @@ private:
     }
 
     // The way of the position in its bucket, else an empty one; kWays when the bucket is full.
-    std::size_t open_way(std::uint64_t key, const Hands& hands) const {
+    std::size_t open_way(std::uint64_t key, std::uint64_t hands) const {
         const Bucket& bucket = buckets_[key & mask_];
         for (std::size_t i = 0; i < kWays; ++i)
             if ((bucket.keys[i] == key && bucket.entries[i].hands == hands) || bucket.keys[i] == 0) return i;
@@ -334,6 +391,8 @@ private:
         mask_ = 2 * old - 1;
     }
 
+    const HandCode& code_;
+    int attacker_;
     std::size_t most_ = 1;  // buckets at most
     ZeroedMemory memory_;
     Bucket* buckets_ = nullptr;
@@ -362,7 +421,7 @@ class Solver {
 public:
     Solver(const Board& board, Color attacker, const MateLimits& limits, Checkpoint& checkpoint)
         : start_(std::chrono::steady_clock::now()), attacker_(attacker), limits_(limits), checkpoint_(checkpoint),
-          table_(limits.memory_mb), moves_(std::make_unique<MoveList>()) {
+          code_(board), table_(limits.memory_mb, code_, byte_of(attacker)), moves_(std::make_unique<MoveList>()) {
         board_at(0) = board;
     }
 
@@ -404,7 +463,7 @@ private:
         limited_ = false;
         on_line_.clear();
         line_classes_.fill(0);
-        const Value v = mid(0, attacker_, position_of(boards_[0], attacker_), kInf, kInf);
+        const Value v = mid(0, attacker_, position_of(boards_[0], attacker_, code_), kInf, kInf);
         if (v.pn == 0) {
             std::vector<Move> line;
             if (extract(line) && is_mating_line(boards_.front(), attacker_, line) &&
@@ -463,7 +522,7 @@ private:
             // A check that leaves no reply proves the node at once; without one, no reply to
             // any check needs looking for below.
             if (mate_or_checks(board, side, *moves_)) {
-                table_.store(slot(at.key, ply), at.hands, 0, kInf, 1, 1);
+                table_.store(slot(at.key, ply), at.code, 0, kInf, 1, 1);
                 return Value{0, kInf, 1, kAnyLine};
             }
         } else {
@@ -472,7 +531,7 @@ private:
         if (moves_->size() == 0) {
             // No check: the attacker fails whatever the line. No reply to a check: mate.
             const Value v = or_node ? Value{kInf, 0, 0, kAnyLine} : Value{0, kInf, 0, kAnyLine};
-            table_.store(slot(at.key, ply), at.hands, v.pn, v.dn, 0, 1);
+            table_.store(slot(at.key, ply), at.code, v.pn, v.dn, 0, 1);
             return v;
         }
         // The children live on one stack shared by every ply: [base, base + count).
@@ -482,7 +541,7 @@ private:
         for (std::size_t i = 0; i < count; ++i) {
             Child& c = children()[i];
             c.move = (*moves_)[i];
-            c.pos = position_after(board, at, c.move, other);
+            c.pos = position_after(board, at, c.move, other, code_);
             const std::uint64_t full = c.pos.full();
             const auto seen = line_classes_[full & (kLineClasses - 1)] ? on_line_.find(full) : on_line_.end();
             if (seen != on_line_.end()) {
@@ -567,12 +626,12 @@ private:
         if (dn == 0 && pn != 0) {
             if (v.line != kAnyLine) {
                 // Holds on this line only: kept for this line.
-                table_.store(slot(at.key, ply), at.hands, v.pn, v.dn, static_cast<std::uint32_t>(v.line + 1),
+                table_.store(slot(at.key, ply), at.code, v.pn, v.dn, static_cast<std::uint32_t>(v.line + 1),
                              nodes_ - work_before + 1, line_through(ply - 1, 0));
                 return v;
             }
         }
-        table_.store(slot(at.key, ply), at.hands, v.pn, v.dn, v.length, nodes_ - work_before + 1);
+        table_.store(slot(at.key, ply), at.code, v.pn, v.dn, v.length, nodes_ - work_before + 1);
         return v;
     }
 
@@ -583,12 +642,12 @@ private:
         Color side = attacker_;
         for (int ply = 0; ply <= depth_; ++ply) {
             const std::size_t at = static_cast<std::size_t>(ply);
-            lines_[at] = line_through(ply, position_of(boards_[at], side).full());
+            lines_[at] = line_through(ply, position_of(boards_[at], side, code_).full());
             bool found = false;
             Move chosen;
             for (int attempt = 0; attempt < 2 && !found; ++attempt) {
                 if (attempt) {
-                    if (mid(ply, side, position_of(boards_[at], side), kInf, kInf).pn != 0) return false;
+                    if (mid(ply, side, position_of(boards_[at], side, code_), kInf, kInf).pn != 0) return false;
                 }
                 const Board& board = boards_[at];
                 if (side == attacker_)
@@ -601,8 +660,8 @@ private:
                 for (std::size_t i = 0; i < moves_->size(); ++i) {
                     Board next = board;
                     play_legal(next, (*moves_)[i]);
-                    const Position after = position_of(next, opponent(side));
-                    const Entry* e = table_.find(slot(after.key, ply + 1), after.hands, byte_of(attacker_));
+                    const Position after = position_of(next, opponent(side), code_);
+                    const Entry* e = table_.find(slot(after.key, ply + 1), after.code);
                     std::uint32_t length = 0;
                     bool proved = e && e->pn == 0 && std::int64_t{ply} + 1 + e->length <= depth_;
                     if (proved) length = e->length;
@@ -660,7 +719,7 @@ private:
     // The table's entry of a child of the position at `ply`, unless it is a disproof that holds on
     // another line than this one, or a mate too long for the depth limit.
     const Entry* known(const Position& pos, int ply) const {
-        const Entry* e = table_.find(slot(pos.key, ply + 1), pos.hands, byte_of(attacker_));
+        const Entry* e = table_.find(slot(pos.key, ply + 1), pos.code);
         if (e && e->line && e->line != lines_[static_cast<std::size_t>(ply)]) return nullptr;
         if (e && e->pn == 0 && std::int64_t{ply} + 1 + e->length > depth_) return nullptr;
         return e;
@@ -676,6 +735,7 @@ private:
     Color attacker_;
     const MateLimits& limits_;
     Checkpoint& checkpoint_;
+    HandCode code_;
     Table table_;
     std::unique_ptr<MoveList> moves_;
     std::vector<Child> pool_;                       // the children of every node of the current line
