@@ -25,6 +25,7 @@
 
 #include "velkorant/attacks.hpp"
 #include "velkorant/checks.hpp"
+#include "velkorant/cloned.hpp"
 #include "velkorant/legal.hpp"
 
 namespace velkorant {
@@ -684,18 +685,10 @@ auto dispatch(const Board& board, Color side, Fast fast, Slow slow, None none) {
     return fast(walk);
 }
 
-// The walk is mostly bit scans and shifts of 128-bit boards: each entry has the walk inlined
-// into it and, where the processor has the newer instructions for them (x86-64-v3: BMI1/2,
-// LZCNT), a copy compiled for them is chosen when the library loads; the build stays portable.
-#if defined(__x86_64__) && !defined(__BMI2__) && defined(__GNUC__) && !defined(__clang__)
-#define VELKORANT_WALK_ENTRY [[gnu::target_clones("arch=x86-64-v3", "default"), gnu::flatten]]
-#else
-#define VELKORANT_WALK_ENTRY [[gnu::flatten]]
-#endif
 
 }  // namespace
 
-VELKORANT_WALK_ENTRY
+VELKORANT_CLONED  // the walk inlined, with a copy for newer processors
 std::optional<Move> mate_in_one(const Board& board, Color side) {
     return dispatch<false>(
         board, side,
@@ -703,7 +696,7 @@ std::optional<Move> mate_in_one(const Board& board, Color side) {
         [&] { return mate_in_one_played(board, side); }, [] { return std::optional<Move>(); });
 }
 
-VELKORANT_WALK_ENTRY
+VELKORANT_CLONED  // the walk inlined, with a copy for newer processors
 void check_moves(const Board& board, Color side, MoveList& out) {
     const auto listed = [&] { check_moves_listed(board, side, out); };
     dispatch<true>(
@@ -718,7 +711,7 @@ void check_moves(const Board& board, Color side, MoveList& out) {
         listed, [&] { out.clear(); });
 }
 
-VELKORANT_WALK_ENTRY
+VELKORANT_CLONED  // the walk inlined, with a copy for newer processors
 std::optional<Move> mate_or_checks(const Board& board, Color side, MoveList& out) {
     return dispatch<true>(
         board, side,
