@@ -104,7 +104,7 @@ def test_declaration_ends_a_game_only_when_asked():
 
 
 def test_threads_give_the_results_of_one_thread():
-    envs = [env.VecEnv(150, max_plies=30, threads=t) for t in (1, 2, 5)]
+    envs = [env.VecEnv(650, max_plies=30, threads=t) for t in (1, 2, 5)]  # 5 threads take 650 games
     outs = [e.reset()[0] for e in envs]
     rng = np.random.default_rng(1)
     for _ in range(60):
@@ -115,7 +115,7 @@ def test_threads_give_the_results_of_one_thread():
                 assert np.array_equal(r[0][key], results[0][0][key])
             for k in (1, 2, 3):
                 assert np.array_equal(r[k], results[0][k])
-    assert [e.games(149).usi() for e in envs] == [envs[0].games(149).usi()] * 3
+    assert [e.games(649).usi() for e in envs] == [envs[0].games(649).usi()] * 3
 
 
 @pytest.mark.parametrize("bad,message", [(3000, "game 2: 3000 is no move label"), (-1, "game 2: -1 is no move label"),

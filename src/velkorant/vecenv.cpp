@@ -16,7 +16,7 @@ namespace {
 // Games a thread takes at a time (a step of one game is a few microseconds), and the fewest a
 // thread more is woken for.
 constexpr std::size_t kChunk = 16;
-constexpr std::size_t kGamesPerThread = 32;
+constexpr std::size_t kGamesPerThread = 128;
 
 }  // namespace
 
