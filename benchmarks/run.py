@@ -337,14 +337,6 @@ def playout_peer(library, seeds, plies):
 # --------------------------------------------------------------------------- full rules
 
 
-def legal_velkorant(games, inner):
-    def run():
-        for legal in games:
-            for _ in range(inner):
-                legal()
-    return run
-
-
 def undo_run(pairs):
     """pairs: (push, pop, moves) per position; the same loop for every library."""
     def run():
@@ -506,7 +498,7 @@ def main() -> int:
     rows.append(("playout", "plies/s", *rate, "rate", 2.0))
 
     # legal movegen
-    vk, cs = timed(reps, legal_velkorant([g.legal_moves for g in vk_games], inner), movegen_peer(cs_boards, inner))
+    vk, cs = timed(reps, calls_run([g.legal_moves for g in vk_games], inner), movegen_peer(cs_boards, inner))
     (py,) = timed(slow_reps, movegen_peer(py_boards, 1))
     rows.append(("legal movegen", "us/call", per(vk, n * inner), per(cs, n * inner), per(py, ns), "time", 1.6))
 

@@ -75,7 +75,6 @@ const Keys& keys() {
 // The pieces in hand of both sides, a byte a kind: Black's eight slots in of[0], White's in of[1].
 struct Hands {
     std::uint64_t of[2] = {0, 0};
-    friend bool operator==(const Hands&, const Hands&) = default;
 
     std::uint8_t count(std::size_t slot) const { return static_cast<std::uint8_t>(of[slot / 8] >> (8 * (slot % 8))); }
     void change(std::size_t slot, int by) {
