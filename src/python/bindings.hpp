@@ -360,11 +360,24 @@ struct MethodDoc {
 // ---------------------------------------------------------------------------------------------
 // Declarations
 
+// A method without parameters is declared METH_FASTCALL and refuses arguments itself, the message
+// CPython gives for METH_NOARGS: the interpreter calls such a bound method straight from its
+// loop, where it would call a METH_NOARGS one through the generic vectorcall path.
+template <Name N, auto F>
+PyObject* call_fast_noargs(PyObject* self, PyObject* const*, Py_ssize_t nargs) {
+    if (nargs != 0) [[unlikely]] {
+        PyErr_Format(PyExc_TypeError, "%s.%s() takes no arguments (%zd given)", ClassOf<typename Callable<decltype(F)>::Record>::name,
+                     N.text, nargs);
+        return nullptr;
+    }
+    return call_noargs<F>(self, nullptr);
+}
+
 template <Name N, auto F, Name... P>
 PyMethodDef method() {
     using Doc = MethodDoc<typename Callable<decltype(F)>::Record, N, TextSignature<N, true, P...>>;
     if constexpr (sizeof...(P) == 0) {
-        return {N.text, &call_noargs<F>, METH_NOARGS, Doc::value};
+        return {N.text, as_cfunction(&call_fast_noargs<N, F>), METH_FASTCALL, Doc::value};
     } else {
         return {N.text, as_cfunction(&call_method<N, F, P...>), METH_FASTCALL | METH_KEYWORDS, Doc::value};
     }
