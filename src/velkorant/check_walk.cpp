@@ -241,6 +241,10 @@ inline std::uint16_t held_kinds(const std::uint8_t* counts) {
     return static_cast<std::uint16_t>((word * 0x0102040810204080u) >> 56 << 1);
 }
 
+// The stepping kinds by the way they arrive next to a king: 0 pawn, 1 silver, 2 as a gold,
+// 3 the rest (a king, and a dragon's or horse's steps).
+constexpr std::uint8_t kStepClass[kKinds] = {3, 3, 2, 3, 3, 1, 3, 3, 0, 3, 3, 2, 2, 2, 2};
+
 // The kinds whose drop might mate (a pawn drop never does).
 constexpr std::uint16_t kDropKinds = kinds_bit(Kind::Gold) | kinds_bit(Kind::Rook) | kinds_bit(Kind::Bichop) |
                                      kinds_bit(Kind::Silver) | kinds_bit(Kind::Knight) | kinds_bit(Kind::Lance);
@@ -303,7 +307,6 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
     // here, one too few would).
     const u128 rooks = m.rooks & own, bichops = m.bichops & own, lances = m.lances & own;
     const u128 near = own & kNear.of[0][king];
-    const u128 pawns = m.pawns & near, silvers = m.silvers & near, golds = m.golds & near, kings = m.kinglike & near;
     const u128 knights = m.knights & own & kNear.of[1][king];
     u128 attacked = 0, twice = 0;
     const auto add = [&](u128 reach) {
@@ -312,11 +315,17 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
         return reach;
     };
     const auto steps = [&](u128 pieces, auto... offsets) { return (add(shifted(pieces, offsets)) | ...); };
-    const u128 pawn_reach = steps(pawns, f);
+    // The stepping pieces near the king one by one (there are few), each by its kind's steps,
+    // gathered by the way they arrive: pawns, silvers, golds (and the kinds that move as one),
+    // kings (and a dragon's or horse's steps).
+    u128 reach_of[4] = {};
+    for (u128 rest = (m.pawns | m.silvers | m.golds | m.kinglike) & near; rest;) {
+        const unsigned s = pop_lowest(rest);
+        const Kind kind = board.square_kinds[s];
+        reach_of[kStepClass[number(kind)]] |= add(step_attacks(us, kind, s));
+    }
+    const u128 pawn_reach = reach_of[0], silver_reach = reach_of[1], gold_reach = reach_of[2];
     const u128 knight_reach = steps(knights, 2 * f - 1, 2 * f + 1);
-    const u128 silver_reach = steps(silvers, f, f - 1, f + 1, -f - 1, -f + 1);
-    const u128 gold_reach = steps(golds, f, f - 1, f + 1, -1, 1, -f);
-    steps(kings, f, f - 1, f + 1, -1, 1, -f, -f - 1, -f + 1);
     // Each slider's reach: a dragon or a horse (the sliders that also step as a king) adds its
     // steps. Where it lands: as it is and promoting, or, promoted already, as it is.
     const u128 zone = Board::promotion_zone[us].to_u128();
