@@ -267,9 +267,13 @@ struct ScreenStatsPrinter {
 
 // What the screen below learnt, for the walk: the king's flights that nothing attacks now (none
 // until worked out), the squares our sliders see past our own pieces (all until worked out).
+// Once the screen has ruled the drops out, `drops` is false and `landing` holds the squares a
+// mating board move might come to (every square until worked out).
 struct Screened {
     u128 free = 0;
     u128 seen_past = ~u128{0};
+    u128 landing = ~u128{0};
+    bool drops = true;
 };
 
 // Where the sliders of a kind go: as they are, promoting, and the already promoted ones (with
@@ -446,11 +450,17 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
                                                    pawn_reach,
                                                    straight.promoted | straight.promoting,
                                                    diagonal.promoted | diagonal.promoting};
+    // Where some piece arrives as a kind that would take the flights, guarded: the only squares
+    // a mating move can come to.
+    u128 landing = 0;
     for (; fit; fit &= fit - 1) {
         const int kind = std::countr_zero(fit);
-        if (arrives[kind] && (places(kind, seen) & guarded & arrives[kind])) SCREEN_ENDS(5, Screen::open);
+        if (arrives[kind]) landing |= places(kind, seen) & guarded & arrives[kind];
     }
-    SCREEN_ENDS(7, Screen::no_mate);
+    if (!landing) SCREEN_ENDS(7, Screen::no_mate);
+    out.landing = landing;
+    out.drops = false;
+    SCREEN_ENDS(5, Screen::open);
 }
 
 // A check about to be looked at: the piece (of kind `kind` on arrival) comes to `to` from the
@@ -652,6 +662,7 @@ struct Walk {
                 plain &= checking(kind);
                 if (promoting) promoting &= checking(promoted(kind));
             }
+            if constexpr (!Listing) plain &= screened.landing, promoting &= screened.landing;
             for (int promote = 0; promote < 2; ++promote) {
                 const Kind arrives = promote ? promoted(kind) : kind;
                 for (u128 rest = promote ? promoting : plain; rest;) {
@@ -668,6 +679,7 @@ struct Walk {
         std::uint8_t counts[8];  // King (never held), Gold, ..., Pawn
         std::memcpy(counts, hand, sizeof counts);
         if (!Listing) counts[number(Kind::Pawn) - 1] = 0;  // a pawn drop never mates
+        if (!Listing && !screened.drops) return std::nullopt;
         std::uint64_t held;
         std::memcpy(&held, counts, sizeof held);
         if (!held) return std::nullopt;
