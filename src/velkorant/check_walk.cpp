@@ -639,16 +639,24 @@ struct Walk {
         // Board moves, by ascending source: a stepping piece near the king, a slider whose lines
         // reach a square it might check from, any piece that uncovers a slider. A king never
         // checks by itself.
-        const u128 knights = m.knights & own;
-        u128 sources = (own & kNear.of[0][king] & ~our_kings & ~knights) | (knights & kNear.of[1][king]) | discoverers;
-        const u128 near = step_attacks(them, Kind::King, king);
-        for (u128 rest = (rooks | bichops | lances) & ~sources; rest;) {
-            const unsigned from = pop_lowest(rest);
-            const Kind kind = board.square_kinds[from];
-            u128 lines = kind == Kind::Lance ? kTables.rays[ray_of(forward(us))][from]
-                                             : kTables.lines[slides_diagonal(kind) ? 1 : 0][from];
-            if (kind == Kind::Dragon || kind == Kind::Horse) lines |= step_attacks(us, Kind::King, from);
-            if (lines & (checking(kind) | near)) sources |= bit(from);
+        u128 sources = discoverers;
+        if (!Listing && screened.landing != ~u128{0}) {
+            // The screen has named the squares a mating move might come to: only the pieces
+            // that reach one of them.
+            for (u128 rest = screened.landing; rest;) sources |= attackers_onto(m, us, own, pop_lowest(rest), occupied);
+            sources &= ~our_kings;
+        } else {
+            const u128 knights = m.knights & own;
+            sources |= (own & kNear.of[0][king] & ~our_kings & ~knights) | (knights & kNear.of[1][king]);
+            const u128 near = step_attacks(them, Kind::King, king);
+            for (u128 rest = (rooks | bichops | lances) & ~sources; rest;) {
+                const unsigned from = pop_lowest(rest);
+                const Kind kind = board.square_kinds[from];
+                u128 lines = kind == Kind::Lance ? kTables.rays[ray_of(forward(us))][from]
+                                                 : kTables.lines[slides_diagonal(kind) ? 1 : 0][from];
+                if (kind == Kind::Dragon || kind == Kind::Horse) lines |= step_attacks(us, Kind::King, from);
+                if (lines & (checking(kind) | near)) sources |= bit(from);
+            }
         }
         for (; sources;) {
             const unsigned from = pop_lowest(sources);
