@@ -241,9 +241,8 @@ inline std::uint16_t held_kinds(const std::uint8_t* counts) {
     return static_cast<std::uint16_t>((word * 0x0102040810204080u) >> 56 << 1);
 }
 
-// The stepping kinds by the way they arrive next to a king: 0 pawn, 1 silver, 2 as a gold,
-// 3 the rest (a king, and a dragon's or horse's steps).
-constexpr std::uint8_t kStepClass[kKinds] = {3, 3, 2, 3, 3, 1, 3, 3, 0, 3, 3, 2, 2, 2, 2};
+// The ways a piece steps: as a pawn, a silver, a gold, a king.
+constexpr Kind kStepKinds[4] = {Kind::Pawn, Kind::Silver, Kind::Gold, Kind::King};
 
 // The kinds whose drop might mate (a pawn drop never does).
 constexpr std::uint16_t kDropKinds = kinds_bit(Kind::Gold) | kinds_bit(Kind::Rook) | kinds_bit(Kind::Bichop) |
@@ -319,14 +318,16 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
         return reach;
     };
     const auto steps = [&](u128 pieces, auto... offsets) { return (add(shifted(pieces, offsets)) | ...); };
-    // The stepping pieces near the king one by one (there are few), each by its kind's steps,
-    // gathered by the way they arrive: pawns, silvers, golds (and the kinds that move as one),
-    // kings (and a dragon's or horse's steps).
+    // The stepping pieces near the king one by one (there are few), gathered by the way they
+    // move: pawns, silvers, golds (and the kinds that move as one), kings (a dragon or horse
+    // too: a king's steps are what it attacks next to it). The sets tell the way, so the kinds
+    // of the squares are not read at all.
     u128 reach_of[4] = {};
     for (u128 rest = (m.pawns | m.silvers | m.golds | m.kinglike) & near; rest;) {
         const unsigned s = pop_lowest(rest);
-        const Kind kind = board.square_kinds[s];
-        reach_of[kStepClass[number(kind)]] |= add(step_attacks(us, kind, s));
+        const u128 at = bit(s);
+        const int way = m.pawns & at ? 0 : m.silvers & at ? 1 : m.golds & at ? 2 : 3;
+        reach_of[way] |= add(step_attacks(us, kStepKinds[way], s));
     }
     const u128 pawn_reach = reach_of[0], silver_reach = reach_of[1], gold_reach = reach_of[2];
     const u128 knight_reach = steps(knights, 2 * f - 1, 2 * f + 1);

@@ -217,10 +217,10 @@ private:
     // `earliest` gets the index of the earliest one counted.
     int occurrences(int limit, std::size_t& earliest) const;
 
-    // The board first and the side to move right after it: mate_in_one and the move generators
-    // read little else, so a call touches few cache lines of a game not read for a while.
-    Board board_;
+    // The side to move and the board first: mate_in_one and the move generators read little
+    // else, so a call touches few cache lines of a game not read for a while.
     Color turn_ = Color::Black;
+    Board board_;
     std::int64_t ply_ = 1;
     std::uint64_t key_ = 0;
     std::uint64_t stamp_ = 0;
