@@ -380,8 +380,8 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
     const auto places = [&](int kind, unsigned cover) {
         const std::uint32_t slots = kPlaces.of[us][kind][cover];
         u128 found = 0;
-        for (unsigned j = 0; j < 8; ++j) {
-            if (!(slots >> j & 0x40101u)) continue;
+        for (unsigned ways = (slots | slots >> 8 | slots >> 18) & 0xff; ways; ways &= ways - 1) {
+            const unsigned j = static_cast<unsigned>(std::countr_zero(ways));
             const u128 next = bit(square(kDirections[j]));
             if (slots >> j & 1) found |= next;
             if (!(empty & next)) continue;
