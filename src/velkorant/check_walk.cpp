@@ -228,6 +228,26 @@ constexpr int kKnightOffsets[2][2] = {{knight_offset(0, 0), knight_offset(0, 1)}
 
 constexpr std::uint16_t kinds_bit(Kind k) { return static_cast<std::uint16_t>(1u << number(k)); }
 
+// The kinds a side holds, as kinds_bit bits, from its eight hand counts (King..Pawn) read as
+// one word: each byte's bits folded onto its lowest, then the eight gathered into one byte.
+inline std::uint16_t held_kinds(const std::uint8_t* counts) {
+    std::uint64_t word;
+    std::memcpy(&word, counts, sizeof word);
+    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+    word |= word >> 4;
+    word |= word >> 2;
+    word |= word >> 1;
+    word &= 0x0101010101010101u;
+    return static_cast<std::uint16_t>((word * 0x0102040810204080u) >> 56 << 1);
+}
+
+// The ways a piece steps: as a pawn, a silver, a gold, a king.
+constexpr Kind kStepKinds[4] = {Kind::Pawn, Kind::Silver, Kind::Gold, Kind::King};
+
+// The kinds whose drop might mate (a pawn drop never does).
+constexpr std::uint16_t kDropKinds = kinds_bit(Kind::Gold) | kinds_bit(Kind::Rook) | kinds_bit(Kind::Bichop) |
+                                     kinds_bit(Kind::Silver) | kinds_bit(Kind::Knight) | kinds_bit(Kind::Lance);
+
 #ifdef VELKORANT_MATE_SCREEN_STATS
 // How often each step of the screen below ends it, printed at exit (a build for measuring).
 long screen_stats[9];
@@ -246,9 +266,13 @@ struct ScreenStatsPrinter {
 
 // What the screen below learnt, for the walk: the king's flights that nothing attacks now (none
 // until worked out), the squares our sliders see past our own pieces (all until worked out).
+// Once the screen has ruled the drops out, `drops` is false and `landing` holds the squares a
+// mating board move might come to (every square until worked out).
 struct Screened {
     u128 free = 0;
     u128 seen_past = ~u128{0};
+    u128 landing = ~u128{0};
+    bool drops = true;
 };
 
 // Where the sliders of a kind go: as they are, promoting, and the already promoted ones (with
@@ -286,7 +310,6 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
     // here, one too few would).
     const u128 rooks = m.rooks & own, bichops = m.bichops & own, lances = m.lances & own;
     const u128 near = own & kNear.of[0][king];
-    const u128 pawns = m.pawns & near, silvers = m.silvers & near, golds = m.golds & near, kings = m.kinglike & near;
     const u128 knights = m.knights & own & kNear.of[1][king];
     u128 attacked = 0, twice = 0;
     const auto add = [&](u128 reach) {
@@ -295,29 +318,53 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
         return reach;
     };
     const auto steps = [&](u128 pieces, auto... offsets) { return (add(shifted(pieces, offsets)) | ...); };
-    const u128 pawn_reach = steps(pawns, f);
+    // The stepping pieces near the king one by one (there are few), gathered by the way they
+    // move: pawns, silvers, golds (and the kinds that move as one), kings (a dragon or horse
+    // too: a king's steps are what it attacks next to it). The sets tell the way, so the kinds
+    // of the squares are not read at all.
+    u128 reach_of[4] = {};
+    for (u128 rest = (m.pawns | m.silvers | m.golds | m.kinglike) & near; rest;) {
+        const unsigned s = pop_lowest(rest);
+        const u128 at = bit(s);
+        const int way = m.pawns & at ? 0 : m.silvers & at ? 1 : m.golds & at ? 2 : 3;
+        reach_of[way] |= add(step_attacks(us, kStepKinds[way], s));
+    }
+    const u128 pawn_reach = reach_of[0], silver_reach = reach_of[1], gold_reach = reach_of[2];
     const u128 knight_reach = steps(knights, 2 * f - 1, 2 * f + 1);
-    const u128 silver_reach = steps(silvers, f, f - 1, f + 1, -f - 1, -f + 1);
-    const u128 gold_reach = steps(golds, f, f - 1, f + 1, -1, 1, -f);
-    steps(kings, f, f - 1, f + 1, -1, 1, -f, -f - 1, -f + 1);
+    // Each slider's reach: a dragon or a horse (the sliders that also step as a king) adds its
+    // steps. Where it lands: as it is and promoting, or, promoted already, as it is.
+    const u128 zone = Board::promotion_zone[us].to_u128();
+    const auto promoted_mask = [&](unsigned s) { return (m.kinglike & bit(s)) ? ~u128{0} : u128{0}; };
+    const auto slider_steps = [&](unsigned s) { return step_attacks(us, Kind::King, s) & promoted_mask(s); };
     Landing straight, diagonal, lance;
     const auto land = [&](Landing& l, unsigned from, u128 reach) {
-        if (is_promotable(board.square_kinds[from])) {
-            l.plain |= reach;
-            l.promoting |= kTables.in_zone[us][from] ? reach : reach & Board::promotion_zone[us].to_u128();
-        } else {
-            l.promoted |= reach;
-        }
+        const u128 promoted = promoted_mask(from);
+        const u128 into = kTables.in_zone[us][from] ? ~u128{0} : zone;
+        l.plain |= reach & ~promoted;
+        l.promoting |= reach & into & ~promoted;
+        l.promoted |= reach & promoted;
     };
-    const u128 lined = (rooks | lances) & kRingLines.of[0][king], crossed = bichops & kRingLines.of[1][king];
-    for (u128 rest = lined; rest;) {
+    // The sliders on a line through the king or a neighbour, and what they see past our own
+    // pieces (the flights a piece leaving the line might uncover).
+    u128 seen_past = 0;
+    const u128 ring_straight = kRingLines.of[0][king];
+    const u128 lined = (rooks | lances) & ring_straight, crossed = bichops & kRingLines.of[1][king];
+    for (u128 rest = rooks & ring_straight; rest;) {
         const unsigned s = pop_lowest(rest);
-        const Kind kind = board.square_kinds[s];
-        land(kind == Kind::Lance ? lance : straight, s, add(attacks(us, kind, s, occupied)));
+        const u128 steps = slider_steps(s);
+        land(straight, s, add(rook_attacks(s, occupied) | steps));
+        seen_past |= rook_attacks(s, theirs) | steps;
+    }
+    for (u128 rest = lances & ring_straight; rest;) {
+        const unsigned s = pop_lowest(rest);
+        land(lance, s, add(lance_attacks(us, s, occupied)));
+        seen_past |= lance_attacks(us, s, theirs);
     }
     for (u128 rest = crossed; rest;) {
         const unsigned s = pop_lowest(rest);
-        land(diagonal, s, add(attacks(us, board.square_kinds[s], s, occupied)));
+        const u128 steps = slider_steps(s);
+        land(diagonal, s, add(bichop_attacks(s, occupied) | steps));
+        seen_past |= bichop_attacks(s, theirs) | steps;
     }
     if (attacked & bit(king)) return Screen::in_check;
     out.free = ring & ~attacked;
@@ -333,8 +380,8 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
     const auto places = [&](int kind, unsigned cover) {
         const std::uint32_t slots = kPlaces.of[us][kind][cover];
         u128 found = 0;
-        for (unsigned j = 0; j < 8; ++j) {
-            if (!(slots >> j & 0x40101u)) continue;
+        for (unsigned ways = (slots | slots >> 8 | slots >> 18) & 0xff; ways; ways &= ways - 1) {
+            const unsigned j = static_cast<unsigned>(std::countr_zero(ways));
             const u128 next = bit(square(kDirections[j]));
             if (slots >> j & 1) found |= next;
             if (!(empty & next)) continue;
@@ -353,18 +400,11 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
 
     // Drops (a pawn drop never mates).
     const std::uint8_t* hand = board.hand.counts.data() + 8 * us;
-    std::uint16_t held = 0;
-    for (const Kind k : {Kind::Gold, Kind::Rook, Kind::Bichop, Kind::Silver, Kind::Knight, Kind::Lance})
-        if (hand[number(k) - 1]) held |= kinds_bit(k);
+    const std::uint16_t held = held_kinds(hand) & kDropKinds;
     for (std::uint16_t fit = held & kPlaces.kinds[us][flights]; fit; fit &= fit - 1)
         if (places(std::countr_zero(fit), flights) & empty) SCREEN_ENDS(3, Screen::open);
 
     // Moves: the flights one of our sliders sees past our own pieces might be uncovered.
-    u128 seen_past = 0;
-    for (u128 rest = lined | crossed; rest;) {
-        const unsigned s = pop_lowest(rest);
-        seen_past |= attacks(us, board.square_kinds[s], s, theirs);
-    }
     out.seen_past = seen_past;
     const unsigned seen = flights & ~flights_of(seen_past, king);
     if (!seen) SCREEN_ENDS(4, Screen::open);
@@ -378,12 +418,12 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
     if (fit & (kinds_bit(Kind::Rook) | kinds_bit(Kind::Dragon)))
         for (u128 rest = rooks & ~lined; rest;) {
             const unsigned s = pop_lowest(rest);
-            land(straight, s, attacks(us, board.square_kinds[s], s, occupied));
+            land(straight, s, rook_attacks(s, occupied) | slider_steps(s));
         }
     if (fit & (kinds_bit(Kind::Bichop) | kinds_bit(Kind::Horse)))
         for (u128 rest = bichops & ~crossed; rest;) {
             const unsigned s = pop_lowest(rest);
-            land(diagonal, s, attacks(us, board.square_kinds[s], s, occupied));
+            land(diagonal, s, bichop_attacks(s, occupied) | slider_steps(s));
         }
     if (fit & (kinds_bit(Kind::Lance) | kinds_bit(Kind::Gold)))
         for (u128 rest = lances & ~lined; rest;) {
@@ -393,28 +433,35 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
     // A stepping piece promotes coming into the zone or leaving it: a silver may step back out
     // of it, a pawn or knight only forward. (A square one row short of the zone for every
     // promoting silver: a way too many does no harm here.)
-    const u128 zone = Board::promotion_zone[us].to_u128();
     const u128 zone_and_before = zone | shifted(zone, -f);
     const u128 arrives_gold = gold_reach | ((pawn_reach | knight_reach) & zone) | (silver_reach & zone_and_before) |
                               lance.promoting;
     // A piece that comes next to the king is taken unless another guards it: one that attacks
     // the square already, or a slider behind it.
     const u128 guarded = ~step_attacks(them, Kind::King, king) | twice | seen_past;
-    u128 arrives[kKinds] = {};
-    arrives[number(Kind::Gold)] = arrives_gold;
-    arrives[number(Kind::Silver)] = silver_reach;
-    arrives[number(Kind::Knight)] = knight_reach;
-    arrives[number(Kind::Pawn)] = pawn_reach;
-    arrives[number(Kind::Lance)] = lance.plain;
-    arrives[number(Kind::Rook)] = straight.plain;
-    arrives[number(Kind::Bichop)] = diagonal.plain;
-    arrives[number(Kind::Dragon)] = straight.promoted | straight.promoting;
-    arrives[number(Kind::Horse)] = diagonal.promoted | diagonal.promoting;
+    // By kind number, Gold to Horse: the squares a piece of ours reaches arriving as that kind.
+    const u128 arrives[number(Kind::Horse) + 1] = {0,
+                                                   0,
+                                                   arrives_gold,
+                                                   straight.plain,
+                                                   diagonal.plain,
+                                                   silver_reach,
+                                                   knight_reach,
+                                                   lance.plain,
+                                                   pawn_reach,
+                                                   straight.promoted | straight.promoting,
+                                                   diagonal.promoted | diagonal.promoting};
+    // Where some piece arrives as a kind that would take the flights, guarded: the only squares
+    // a mating move can come to.
+    u128 landing = 0;
     for (; fit; fit &= fit - 1) {
         const int kind = std::countr_zero(fit);
-        if (arrives[kind] && (places(kind, seen) & guarded & arrives[kind])) SCREEN_ENDS(5, Screen::open);
+        if (arrives[kind]) landing |= places(kind, seen) & guarded & arrives[kind];
     }
-    SCREEN_ENDS(7, Screen::no_mate);
+    if (!landing) SCREEN_ENDS(7, Screen::no_mate);
+    out.landing = landing;
+    out.drops = false;
+    SCREEN_ENDS(5, Screen::open);
 }
 
 // A check about to be looked at: the piece (of kind `kind` on arrival) comes to `to` from the
@@ -593,16 +640,24 @@ struct Walk {
         // Board moves, by ascending source: a stepping piece near the king, a slider whose lines
         // reach a square it might check from, any piece that uncovers a slider. A king never
         // checks by itself.
-        const u128 knights = m.knights & own;
-        u128 sources = (own & kNear.of[0][king] & ~our_kings & ~knights) | (knights & kNear.of[1][king]) | discoverers;
-        const u128 near = step_attacks(them, Kind::King, king);
-        for (u128 rest = (rooks | bichops | lances) & ~sources; rest;) {
-            const unsigned from = pop_lowest(rest);
-            const Kind kind = board.square_kinds[from];
-            u128 lines = kind == Kind::Lance ? kTables.rays[ray_of(forward(us))][from]
-                                             : kTables.lines[slides_diagonal(kind) ? 1 : 0][from];
-            if (kind == Kind::Dragon || kind == Kind::Horse) lines |= step_attacks(us, Kind::King, from);
-            if (lines & (checking(kind) | near)) sources |= bit(from);
+        u128 sources = discoverers;
+        if (!Listing && screened.landing != ~u128{0}) {
+            // The screen has named the squares a mating move might come to: only the pieces
+            // that reach one of them.
+            for (u128 rest = screened.landing; rest;) sources |= attackers_onto(m, us, own, pop_lowest(rest), occupied);
+            sources &= ~our_kings;
+        } else {
+            const u128 knights = m.knights & own;
+            sources |= (own & kNear.of[0][king] & ~our_kings & ~knights) | (knights & kNear.of[1][king]);
+            const u128 near = step_attacks(them, Kind::King, king);
+            for (u128 rest = (rooks | bichops | lances) & ~sources; rest;) {
+                const unsigned from = pop_lowest(rest);
+                const Kind kind = board.square_kinds[from];
+                u128 lines = kind == Kind::Lance ? kTables.rays[ray_of(forward(us))][from]
+                                                 : kTables.lines[slides_diagonal(kind) ? 1 : 0][from];
+                if (kind == Kind::Dragon || kind == Kind::Horse) lines |= step_attacks(us, Kind::King, from);
+                if (lines & (checking(kind) | near)) sources |= bit(from);
+            }
         }
         for (; sources;) {
             const unsigned from = pop_lowest(sources);
@@ -616,6 +671,7 @@ struct Walk {
                 plain &= checking(kind);
                 if (promoting) promoting &= checking(promoted(kind));
             }
+            if constexpr (!Listing) plain &= screened.landing, promoting &= screened.landing;
             for (int promote = 0; promote < 2; ++promote) {
                 const Kind arrives = promote ? promoted(kind) : kind;
                 for (u128 rest = promote ? promoting : plain; rest;) {
@@ -632,6 +688,7 @@ struct Walk {
         std::uint8_t counts[8];  // King (never held), Gold, ..., Pawn
         std::memcpy(counts, hand, sizeof counts);
         if (!Listing) counts[number(Kind::Pawn) - 1] = 0;  // a pawn drop never mates
+        if (!Listing && !screened.drops) return std::nullopt;
         std::uint64_t held;
         std::memcpy(&held, counts, sizeof held);
         if (!held) return std::nullopt;

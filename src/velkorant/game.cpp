@@ -134,7 +134,7 @@ void PositionStamps::refill() {
 }
 
 Game::Game(const Board& board, Color turn, std::int64_t ply)
-    : board_(board), start_(board), turn_(turn), ply_(ply) {
+    : turn_(turn), board_(board), ply_(ply), start_(board) {
     if (!is_side(turn))
         throw ValueError("the side to move is Black or White, not " +
                          std::string(debug_name(turn)));

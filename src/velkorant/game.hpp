@@ -217,9 +217,10 @@ private:
     // `earliest` gets the index of the earliest one counted.
     int occurrences(int limit, std::size_t& earliest) const;
 
-    Board board_;
-    Board start_;  // the position the game was set up from
+    // The side to move and the board first: mate_in_one and the move generators read little
+    // else, so a call touches few cache lines of a game not read for a while.
     Color turn_ = Color::Black;
+    Board board_;
     std::int64_t ply_ = 1;
     std::uint64_t key_ = 0;
     std::uint64_t stamp_ = 0;
@@ -232,6 +233,7 @@ private:
     static constexpr std::size_t kKeyBuckets = 512;
     static constexpr std::uint16_t kFull = 0xffff;
     std::array<std::uint16_t, kKeyBuckets> seen_{};
+    Board start_;  // the position the game was set up from
 };
 
 }  // namespace velkorant
