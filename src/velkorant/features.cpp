@@ -5,9 +5,9 @@
 #include <bit>
 #include <cstring>
 #include <string>
-#include <type_traits>
 
 #include "velkorant/attacks.hpp"
+#include "velkorant/cloned.hpp"
 #include "velkorant/legal.hpp"
 #include "velkorant/parallel.hpp"
 
@@ -144,56 +144,127 @@ inline void for_each_member(u128 set, F&& f) {
         f(127u - static_cast<unsigned>(std::countr_zero(word)));
 }
 
-template <class T>
-void fill_plane(T* plane) { std::fill_n(plane, kPlaneSquares, T(1)); }
+// What the 62 board planes of a position show, as sets of squares in the board's layout: for
+// the side to move ([0]) and the other side ([1]), where each kind stands, the squares each kind
+// attacks, and those with at least one, two and three attackers; and whether the side to move is
+// in check.
+struct BoardSets {
+    u128 of[2][kPlanesPerSide];
+    bool in_check;
+};
 
-// Both plane sets as values of type T (1 where a plane is set, 0 elsewhere).
-template <class T>
-void write_planes(const Board& board, Color turn, T* planes1, T* planes2) {
-    std::fill_n(planes1, kFeatures1Floats, T(0));
-    std::fill_n(planes2, kFeatures2Floats, T(0));
-    const bool white = turn == Color::White;
-    const std::uint8_t* const seen = kSeen[white ? 1 : 0].data();
+[[gnu::always_inline]] inline BoardSets board_sets(const Board& board, Color turn) {
+    BoardSets sets;
+    const int us = turn == Color::White ? 1 : 0;
     const u128 occupied = (board.color_boards[0] | board.color_boards[1]).to_u128();
-    u128 attacked_by[2] = {0, 0};
+    u128 attacked_by_them = 0;
     for (int side = 0; side < 2; ++side) {
-        const bool mover = side == (white ? 1 : 0);
-        T* const planes = planes1 + (mover ? 0 : kPlanesPerSide) * kPlaneSquares;
-        // The squares each kind attacks, and those with at least one, two and three attackers.
-        std::array<u128, kKindPlanes> kind_attacks{};
+        u128* const planes = sets.of[side == us ? 0 : 1];
+        const u128 own = board.color_boards[side].to_u128() & kPlaying;
+        for (int kind = 1; kind < kKinds; ++kind) {
+            planes[kKindPlane[static_cast<std::size_t>(kind)]] = board.piece_boards[static_cast<std::size_t>(kind)].to_u128() & own;
+            planes[kKindPlanes + kKindPlane[static_cast<std::size_t>(kind)]] = 0;
+        }
         u128 one = 0, two = 0, three = 0;
-        for_each_member(board.color_boards[side].to_u128() & kPlaying, [&](unsigned from) {
+        for_each_member(own, [&](unsigned from) {
             const Kind kind = board.square_kinds[from];
-            const std::size_t plane = kKindPlane[number(kind)];
-            planes[plane * kPlaneSquares + seen[from]] = T(1);
             const u128 targets = attacks(side, kind, from, occupied);
-            kind_attacks[plane] |= targets;
+            planes[kKindPlanes + kKindPlane[number(kind)]] |= targets;
             three |= two & targets;
             two |= one & targets;
             one |= targets;
         });
-        attacked_by[side] = one;
-        const auto mark = [&](u128 squares, T* plane) {  // over a plane of zeros
-            if (!squares) return;
-            if constexpr (std::is_same_v<T, std::uint8_t>) write_plane_bytes(squares, white, plane);
-            else for_each_member(squares, [&](unsigned to) { plane[seen[to]] = T(1); });
-        };
-        for (std::size_t plane = 0; plane < kKindPlanes; ++plane)
-            mark(kind_attacks[plane], planes + (kKindPlanes + plane) * kPlaneSquares);
-        T* const counts = planes + 2 * kKindPlanes * kPlaneSquares;
-        mark(one, counts);
-        mark(two, counts + kPlaneSquares);
-        mark(three, counts + 2 * kPlaneSquares);
-        T* const hand = planes2 + (mover ? 0 : kHandPlanesPerSide) * kPlaneSquares;
-        for (const HandPlanes& h : kHandPlanes) {
-            const unsigned held = std::min<unsigned>(board.hand.counts[Hand::raw_slot(static_cast<Color>(side), h.kind)], h.most);
-            for (unsigned k = 0; k < held; ++k) fill_plane(hand + (h.first + k) * kPlaneSquares);
-        }
+        planes[2 * kKindPlanes] = one;
+        planes[2 * kKindPlanes + 1] = two;
+        planes[2 * kKindPlanes + 2] = three;
+        if (side != us) attacked_by_them = one;
     }
     // In check: a king of the side to move stands on a square the other side attacks.
-    const int us = white ? 1 : 0;
-    const u128 kings = (board.piece_boards[number(Kind::King)] & board.color_boards[us]).to_u128();
-    if (kings & attacked_by[us ^ 1]) fill_plane(planes2 + kCheckPlane * kPlaneSquares);
+    sets.in_check = sets.of[0][kKindPlane[number(Kind::King)]] & attacked_by_them;
+    return sets;
+}
+
+// How many planes of a hand set are filled: as many as the pieces held, up to the most it has.
+inline unsigned held_planes(const Board& board, Color side, const HandPlanes& h) {
+    return std::min<unsigned>(board.hand.counts[Hand::raw_slot(side, h.kind)], h.most);
+}
+
+// The hand planes of the side to move then of the other, and the check plane: all 0 or all 1.
+template <class T>
+[[gnu::always_inline]] inline void write_hand_planes(const Board& board, Color turn, bool in_check, T* planes2) {
+    for (int seat = 0; seat < 2; ++seat) {
+        const Color side = seat == 0 ? turn : opponent(turn);
+        T* const hand = planes2 + seat * kHandPlanesPerSide * kPlaneSquares;
+        for (const HandPlanes& h : kHandPlanes) {
+            const unsigned held = held_planes(board, side, h);
+            for (unsigned k = 0; k < h.most; ++k) std::fill_n(hand + (h.first + k) * kPlaneSquares, kPlaneSquares, T(k < held));
+        }
+    }
+    std::fill_n(planes2 + kCheckPlane * kPlaneSquares, kPlaneSquares, T(in_check));
+}
+
+// Both plane sets as bytes, each board plane written whole by write(set, white, plane).
+template <class Write>
+[[gnu::always_inline]] inline void write_bytes_with(const Board& board, Color turn, std::uint8_t* planes, Write&& write) {
+    const BoardSets sets = board_sets(board, turn);
+    const bool white = turn == Color::White;
+    for (std::size_t seat = 0; seat < 2; ++seat)
+        for (std::size_t plane = 0; plane < kPlanesPerSide; ++plane)
+            write(sets.of[seat][plane], white, planes + (seat * kPlanesPerSide + plane) * kPlaneSquares);
+    write_hand_planes(board, turn, sets.in_check, planes + kFeatures1Floats);
+}
+
+void write_bytes_portable(const Board& board, Color turn, std::uint8_t* planes) {
+    write_bytes_with(board, turn, planes, [](u128 set, bool white, std::uint8_t* plane) {
+        if (set) write_plane_bytes(set, white, plane);
+        else std::memset(plane, 0, kPlaneSquares);
+    });
+}
+
+#if VELKORANT_WIDE_BYTES
+// The plane square's bit of the set, for each plane square from the mover's view: [0] Black,
+// [1] White (the board turned), 128 bytes each for two 64-byte lookups (the rest unused).
+constexpr auto kPlaneBits = [] {
+    std::array<std::array<std::uint8_t, 128>, 2> table{};
+    for (unsigned i = 0; i < kSquares; ++i) {
+        if (kPlaneSquare[i] == kNoSquare) continue;
+        table[0][static_cast<std::size_t>(kPlaneSquare[i])] = static_cast<std::uint8_t>(127 - i);
+        table[1][static_cast<std::size_t>(80 - kPlaneSquare[i])] = static_cast<std::uint8_t>(127 - i);
+    }
+    return table;
+}();
+
+// Each bit of the set becomes a byte (0 or 1), in the set's order; two byte permutes over those
+// 128 bytes put them in the plane's order.
+struct WidePlane {
+    __m512i first, rest, ones;
+    VELKORANT_WIDE_BYTES_TARGET void operator()(u128 set, bool, std::uint8_t* plane) const {
+        const __m512i low = _mm512_maskz_mov_epi8(static_cast<std::uint64_t>(set), ones);
+        const __m512i high = _mm512_maskz_mov_epi8(static_cast<std::uint64_t>(set >> 64), ones);
+        _mm512_storeu_si512(plane, _mm512_permutex2var_epi8(low, first, high));
+        _mm512_mask_storeu_epi8(plane + 64, (std::uint64_t{1} << (kPlaneSquares - 64)) - 1,
+                                _mm512_permutex2var_epi8(low, rest, high));
+    }
+};
+
+VELKORANT_WIDE_BYTES_TARGET void write_bytes_wide(const Board& board, Color turn, std::uint8_t* planes) {
+    const std::uint8_t* const order = kPlaneBits[turn == Color::White ? 1 : 0].data();
+    const WidePlane write{_mm512_loadu_si512(order), _mm512_loadu_si512(order + 64), _mm512_set1_epi8(1)};
+    write_bytes_with(board, turn, planes, write);
+}
+#endif
+
+// Both plane sets as floats (1 where a plane is set, 0 elsewhere).
+void write_planes(const Board& board, Color turn, float* planes1, float* planes2) {
+    const BoardSets sets = board_sets(board, turn);
+    const std::uint8_t* const seen = kSeen[turn == Color::White ? 1 : 0].data();
+    std::fill_n(planes1, kFeatures1Floats, 0.0f);
+    for (std::size_t seat = 0; seat < 2; ++seat)
+        for (std::size_t plane = 0; plane < kPlanesPerSide; ++plane) {
+            float* const out = planes1 + (seat * kPlanesPerSide + plane) * kPlaneSquares;
+            for_each_member(sets.of[seat][plane], [&](unsigned square) { out[seen[square]] = 1.0f; });
+        }
+    write_hand_planes(board, turn, sets.in_check, planes2);
 }
 
 }  // namespace
@@ -203,7 +274,14 @@ void write_features(const Board& board, Color turn, float* planes1, float* plane
 }
 
 void write_features_bytes(const Board& board, Color turn, std::uint8_t* planes) {
-    write_planes(board, turn, planes, planes + kFeatures1Floats);
+#if VELKORANT_WIDE_BYTES
+    if (wide_bytes()) return write_bytes_wide(board, turn, planes);
+#endif
+    write_bytes_portable(board, turn, planes);
+}
+
+void write_features_bytes_portable(const Board& board, Color turn, std::uint8_t* planes) {
+    write_bytes_portable(board, turn, planes);
 }
 
 int move_label(Move move, Color turn) {

@@ -76,10 +76,7 @@ void VecEnv::observe(Slot& slot, Observations out, std::size_t i) const {
 void VecEnv::observe(Slot& slot, const MoveList& moves, Observations out, std::size_t i) const {
     const Game& game = slot.game;
     const Color turn = game.turn();
-    // The planes are made where they stay in the cache, then copied out in one stream.
-    alignas(64) std::uint8_t planes[kFeaturesBytes];
-    write_features_bytes(game.board(), turn, planes);
-    std::memcpy(out.features + i * kFeaturesBytes, planes, kFeaturesBytes);
+    write_features_bytes(game.board(), turn, out.features + i * kFeaturesBytes);
     slot.labels.resize(moves.size());
     slot.moves.resize(moves.size());
     bool* const mask = out.legal_mask + i * kMoveLabels;
