@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstring>
 #include <string>
+#include <type_traits>
 
 #include "velkorant/attacks.hpp"
 #include "velkorant/cloned.hpp"
@@ -153,13 +154,17 @@ struct BoardSets {
     bool in_check;
 };
 
-[[gnu::always_inline]] inline BoardSets board_sets(const Board& board, Color turn) {
+// on_piece(seat, plane, square) is called for every piece of the playing area, `plane` its kind
+// plane among the first kKindPlanes of its side's (seat 0: the side to move).
+template <class OnPiece>
+[[gnu::always_inline]] inline BoardSets board_sets(const Board& board, Color turn, OnPiece&& on_piece) {
     BoardSets sets;
     const int us = turn == Color::White ? 1 : 0;
     const u128 occupied = (board.color_boards[0] | board.color_boards[1]).to_u128();
     u128 attacked_by_them = 0;
     for (int side = 0; side < 2; ++side) {
-        u128* const planes = sets.of[side == us ? 0 : 1];
+        const std::size_t seat = side == us ? 0 : 1;
+        u128* const planes = sets.of[seat];
         const u128 own = board.color_boards[side].to_u128() & kPlaying;
         for (int kind = 1; kind < kKinds; ++kind) {
             planes[kKindPlane[static_cast<std::size_t>(kind)]] = board.piece_boards[static_cast<std::size_t>(kind)].to_u128() & own;
@@ -168,8 +173,10 @@ struct BoardSets {
         u128 one = 0, two = 0, three = 0;
         for_each_member(own, [&](unsigned from) {
             const Kind kind = board.square_kinds[from];
+            const std::size_t plane = kKindPlane[number(kind)];
+            on_piece(seat, plane, from);
             const u128 targets = attacks(side, kind, from, occupied);
-            planes[kKindPlanes + kKindPlane[number(kind)]] |= targets;
+            planes[kKindPlanes + plane] |= targets;
             three |= two & targets;
             two |= one & targets;
             one |= targets;
@@ -190,35 +197,21 @@ inline unsigned held_planes(const Board& board, Color side, const HandPlanes& h)
 }
 
 // The hand planes of the side to move then of the other, and the check plane: all 0 or all 1.
-template <class T>
+// Over planes of zeros (`zeroed`) only the ones are written.
+template <bool zeroed, class T>
 [[gnu::always_inline]] inline void write_hand_planes(const Board& board, Color turn, bool in_check, T* planes2) {
+    const auto fill = [](T* plane, bool one) {
+        if (!zeroed || one) std::fill_n(plane, kPlaneSquares, T(one));
+    };
     for (int seat = 0; seat < 2; ++seat) {
         const Color side = seat == 0 ? turn : opponent(turn);
         T* const hand = planes2 + seat * kHandPlanesPerSide * kPlaneSquares;
         for (const HandPlanes& h : kHandPlanes) {
             const unsigned held = held_planes(board, side, h);
-            for (unsigned k = 0; k < h.most; ++k) std::fill_n(hand + (h.first + k) * kPlaneSquares, kPlaneSquares, T(k < held));
+            for (unsigned k = 0; k < (zeroed ? held : h.most); ++k) fill(hand + (h.first + k) * kPlaneSquares, k < held);
         }
     }
-    std::fill_n(planes2 + kCheckPlane * kPlaneSquares, kPlaneSquares, T(in_check));
-}
-
-// Both plane sets as bytes, each board plane written whole by write(set, white, plane).
-template <class Write>
-[[gnu::always_inline]] inline void write_bytes_with(const Board& board, Color turn, std::uint8_t* planes, Write&& write) {
-    const BoardSets sets = board_sets(board, turn);
-    const bool white = turn == Color::White;
-    for (std::size_t seat = 0; seat < 2; ++seat)
-        for (std::size_t plane = 0; plane < kPlanesPerSide; ++plane)
-            write(sets.of[seat][plane], white, planes + (seat * kPlanesPerSide + plane) * kPlaneSquares);
-    write_hand_planes(board, turn, sets.in_check, planes + kFeatures1Floats);
-}
-
-void write_bytes_portable(const Board& board, Color turn, std::uint8_t* planes) {
-    write_bytes_with(board, turn, planes, [](u128 set, bool white, std::uint8_t* plane) {
-        if (set) write_plane_bytes(set, white, plane);
-        else std::memset(plane, 0, kPlaneSquares);
-    });
+    fill(planes2 + kCheckPlane * kPlaneSquares, in_check);
 }
 
 #if VELKORANT_WIDE_BYTES
@@ -238,7 +231,7 @@ constexpr auto kPlaneBits = [] {
 // 128 bytes put them in the plane's order.
 struct WidePlane {
     __m512i first, rest, ones;
-    VELKORANT_WIDE_BYTES_TARGET void operator()(u128 set, bool, std::uint8_t* plane) const {
+    VELKORANT_WIDE_BYTES_TARGET void operator()(u128 set, std::uint8_t* plane) const {
         const __m512i low = _mm512_maskz_mov_epi8(static_cast<std::uint64_t>(set), ones);
         const __m512i high = _mm512_maskz_mov_epi8(static_cast<std::uint64_t>(set >> 64), ones);
         _mm512_storeu_si512(plane, _mm512_permutex2var_epi8(low, first, high));
@@ -247,24 +240,38 @@ struct WidePlane {
     }
 };
 
+// Every byte of both plane sets, each board plane written whole.
 VELKORANT_WIDE_BYTES_TARGET void write_bytes_wide(const Board& board, Color turn, std::uint8_t* planes) {
     const std::uint8_t* const order = kPlaneBits[turn == Color::White ? 1 : 0].data();
     const WidePlane write{_mm512_loadu_si512(order), _mm512_loadu_si512(order + 64), _mm512_set1_epi8(1)};
-    write_bytes_with(board, turn, planes, write);
+    const BoardSets sets = board_sets(board, turn, [](std::size_t, std::size_t, unsigned) {});
+    for (std::size_t seat = 0; seat < 2; ++seat)
+        for (std::size_t plane = 0; plane < kPlanesPerSide; ++plane)
+            write(sets.of[seat][plane], planes + (seat * kPlanesPerSide + plane) * kPlaneSquares);
+    write_hand_planes<false>(board, turn, sets.in_check, planes + kFeatures1Floats);
 }
 #endif
 
-// Both plane sets as floats (1 where a plane is set, 0 elsewhere).
-void write_planes(const Board& board, Color turn, float* planes1, float* planes2) {
-    const BoardSets sets = board_sets(board, turn);
-    const std::uint8_t* const seen = kSeen[turn == Color::White ? 1 : 0].data();
-    std::fill_n(planes1, kFeatures1Floats, 0.0f);
+// Both plane sets as values of type T (1 where a plane is set, 0 elsewhere): over planes of
+// zeros, the squares of the pieces marked as they are met, then those of the other sets.
+template <class T>
+void write_planes(const Board& board, Color turn, T* planes1, T* planes2) {
+    std::fill_n(planes1, kFeatures1Floats, T(0));
+    std::fill_n(planes2, kFeatures2Floats, T(0));
+    const bool white = turn == Color::White;
+    const std::uint8_t* const seen = kSeen[white ? 1 : 0].data();
+    const BoardSets sets = board_sets(board, turn, [&](std::size_t seat, std::size_t plane, unsigned square) {
+        planes1[(seat * kPlanesPerSide + plane) * kPlaneSquares + seen[square]] = T(1);
+    });
     for (std::size_t seat = 0; seat < 2; ++seat)
-        for (std::size_t plane = 0; plane < kPlanesPerSide; ++plane) {
-            float* const out = planes1 + (seat * kPlanesPerSide + plane) * kPlaneSquares;
-            for_each_member(sets.of[seat][plane], [&](unsigned square) { out[seen[square]] = 1.0f; });
+        for (std::size_t plane = kKindPlanes; plane < kPlanesPerSide; ++plane) {
+            const u128 set = sets.of[seat][plane];
+            if (!set) continue;
+            T* const out = planes1 + (seat * kPlanesPerSide + plane) * kPlaneSquares;
+            if constexpr (std::is_same_v<T, std::uint8_t>) write_plane_bytes(set, white, out);
+            else for_each_member(set, [&](unsigned square) { out[seen[square]] = T(1); });
         }
-    write_hand_planes(board, turn, sets.in_check, planes2);
+    write_hand_planes<true>(board, turn, sets.in_check, planes2);
 }
 
 }  // namespace
@@ -277,11 +284,11 @@ void write_features_bytes(const Board& board, Color turn, std::uint8_t* planes) 
 #if VELKORANT_WIDE_BYTES
     if (wide_bytes()) return write_bytes_wide(board, turn, planes);
 #endif
-    write_bytes_portable(board, turn, planes);
+    write_features_bytes_portable(board, turn, planes);
 }
 
 void write_features_bytes_portable(const Board& board, Color turn, std::uint8_t* planes) {
-    write_bytes_portable(board, turn, planes);
+    write_planes(board, turn, planes, planes + kFeatures1Floats);
 }
 
 int move_label(Move move, Color turn) {
