@@ -170,11 +170,18 @@ template <class OnPiece>
             planes[kKindPlane[static_cast<std::size_t>(kind)]] = board.piece_boards[static_cast<std::size_t>(kind)].to_u128() & own;
             planes[kKindPlanes + kKindPlane[static_cast<std::size_t>(kind)]] = 0;
         }
-        u128 one = 0, two = 0, three = 0;
+        // The pawns' attacks at once: each attacks the square in front of it, a different one for
+        // each (a step North, towards the higher indices and the lower bits, for Black). Their
+        // squares are still met in the loop: a loop of their own cost the float planes 10%.
+        const u128 pawns = board.piece_boards[number(Kind::Pawn)].to_u128() & own;
+        const std::size_t pawn_plane = kKindPlane[number(Kind::Pawn)];
+        u128 one = (side == 0 ? pawns >> North : pawns << North) & kPlaying, two = 0, three = 0;
+        planes[kKindPlanes + pawn_plane] = one;
         for_each_member(own, [&](unsigned from) {
             const Kind kind = board.square_kinds[from];
             const std::size_t plane = kKindPlane[number(kind)];
             on_piece(seat, plane, from);
+            if (kind == Kind::Pawn) return;
             const u128 targets = attacks(side, kind, from, occupied);
             planes[kKindPlanes + plane] |= targets;
             three |= two & targets;
