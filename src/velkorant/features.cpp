@@ -171,23 +171,41 @@ template <class OnPiece>
             planes[kKindPlanes + kKindPlane[static_cast<std::size_t>(kind)]] = 0;
         }
         // The pawns' attacks at once: each attacks the square in front of it, a different one for
-        // each (a step North, towards the higher indices and the lower bits, for Black). Their
-        // squares are still met in the loop: a loop of their own cost the float planes 10%.
+        // each (a step North, towards the higher indices and the lower bits, for Black).
         const u128 pawns = board.piece_boards[number(Kind::Pawn)].to_u128() & own;
-        const std::size_t pawn_plane = kKindPlane[number(Kind::Pawn)];
         u128 one = (side == 0 ? pawns >> North : pawns << North) & kPlaying, two = 0, three = 0;
-        planes[kKindPlanes + pawn_plane] = one;
-        for_each_member(own, [&](unsigned from) {
-            const Kind kind = board.square_kinds[from];
+        planes[kKindPlanes + kKindPlane[number(Kind::Pawn)]] = one;
+        for_each_member(pawns, [&](unsigned from) { on_piece(seat, kKindPlane[number(Kind::Pawn)], from); });
+        // The other kinds one at a time, each loop knowing its kind's attacks (one loop over all
+        // the squares, choosing them piece by piece, mispredicted that choice).
+        const auto each_of = [&]<Kind kind>() {
             const std::size_t plane = kKindPlane[number(kind)];
-            on_piece(seat, plane, from);
-            if (kind == Kind::Pawn) return;
-            const u128 targets = attacks(side, kind, from, occupied);
-            planes[kKindPlanes + plane] |= targets;
-            three |= two & targets;
-            two |= one & targets;
-            one |= targets;
-        });
+            const u128 pieces = board.piece_boards[number(kind)].to_u128() & own;
+            if (!pieces) return;
+            u128 all = 0;
+            for_each_member(pieces, [&](unsigned from) {
+                on_piece(seat, plane, from);
+                const u128 targets = attacks(side, kind, from, occupied);
+                all |= targets;
+                three |= two & targets;
+                two |= one & targets;
+                one |= targets;
+            });
+            planes[kKindPlanes + plane] = all;
+        };
+        each_of.template operator()<Kind::King>();
+        each_of.template operator()<Kind::Gold>();
+        each_of.template operator()<Kind::Silver>();
+        each_of.template operator()<Kind::Knight>();
+        each_of.template operator()<Kind::Lance>();
+        each_of.template operator()<Kind::Bichop>();
+        each_of.template operator()<Kind::Rook>();
+        each_of.template operator()<Kind::ProPawn>();
+        each_of.template operator()<Kind::ProLance>();
+        each_of.template operator()<Kind::ProKnight>();
+        each_of.template operator()<Kind::ProSilver>();
+        each_of.template operator()<Kind::Horse>();
+        each_of.template operator()<Kind::Dragon>();
         planes[2 * kKindPlanes] = one;
         planes[2 * kKindPlanes + 1] = two;
         planes[2 * kKindPlanes + 2] = three;
