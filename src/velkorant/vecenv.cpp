@@ -15,9 +15,11 @@ namespace velkorant {
 namespace {
 
 // Games a thread takes at a time (a step of one game is a few microseconds), and the fewest a
-// thread more is woken for.
+// thread more is woken for: on two cores a second thread stepped 64 games slower than one
+// (680,000 against 850,000 game-steps/s), 80 and 96 about as fast, 112 faster (900,000
+// against 750,000).
 constexpr std::size_t kChunk = 16;
-constexpr std::size_t kGamesPerThread = 128;
+constexpr std::size_t kGamesPerThread = 96;
 
 }  // namespace
 
