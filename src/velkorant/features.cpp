@@ -154,6 +154,12 @@ struct BoardSets {
     bool in_check;
 };
 
+// Calls f(std::integral_constant<Kind, k>) for each kind k, in order.
+template <Kind... kinds, class F>
+[[gnu::always_inline]] inline void for_kinds(F&& f) {
+    (f(std::integral_constant<Kind, kinds>{}), ...);
+}
+
 // on_piece(seat, plane, square) is called for every piece of the playing area, `plane` its kind
 // plane among the first kKindPlanes of its side's (seat 0: the side to move).
 template <class OnPiece>
@@ -178,7 +184,8 @@ template <class OnPiece>
         for_each_member(pawns, [&](unsigned from) { on_piece(seat, kKindPlane[number(Kind::Pawn)], from); });
         // The other kinds one at a time, each loop knowing its kind's attacks (one loop over all
         // the squares, choosing them piece by piece, mispredicted that choice).
-        const auto each_of = [&]<Kind kind>() {
+        const auto each_of = [&](auto kind_constant) {
+            constexpr Kind kind = decltype(kind_constant)::value;
             const std::size_t plane = kKindPlane[number(kind)];
             const u128 pieces = board.piece_boards[number(kind)].to_u128() & own;
             if (!pieces) return;
@@ -193,19 +200,8 @@ template <class OnPiece>
             });
             planes[kKindPlanes + plane] = all;
         };
-        each_of.template operator()<Kind::King>();
-        each_of.template operator()<Kind::Gold>();
-        each_of.template operator()<Kind::Silver>();
-        each_of.template operator()<Kind::Knight>();
-        each_of.template operator()<Kind::Lance>();
-        each_of.template operator()<Kind::Bichop>();
-        each_of.template operator()<Kind::Rook>();
-        each_of.template operator()<Kind::ProPawn>();
-        each_of.template operator()<Kind::ProLance>();
-        each_of.template operator()<Kind::ProKnight>();
-        each_of.template operator()<Kind::ProSilver>();
-        each_of.template operator()<Kind::Horse>();
-        each_of.template operator()<Kind::Dragon>();
+        for_kinds<Kind::King, Kind::Gold, Kind::Silver, Kind::Knight, Kind::Lance, Kind::Bichop, Kind::Rook, Kind::ProPawn,
+                  Kind::ProLance, Kind::ProKnight, Kind::ProSilver, Kind::Horse, Kind::Dragon>(each_of);
         planes[2 * kKindPlanes] = one;
         planes[2 * kKindPlanes + 1] = two;
         planes[2 * kKindPlanes + 2] = three;
