@@ -15,3 +15,25 @@
 #else
 #define VELKORANT_CLONED
 #endif
+
+// The feature planes as bytes and the scan of a legal mask go a byte a square: where the
+// processor has AVX-512 with its byte permutes (VBMI), a hand-written copy, compiled for those
+// instructions (VELKORANT_WIDE_BYTES_TARGET), turns 64 bits into 64 bytes, or 64 bytes into 64
+// bits, at a time. wide_bytes() tells, once the library has loaded, whether to call it.
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define VELKORANT_WIDE_BYTES 1
+#define VELKORANT_WIDE_BYTES_TARGET [[gnu::target("avx512f,avx512bw,avx512vbmi,bmi,bmi2,popcnt")]]
+namespace velkorant {
+inline bool wide_bytes() {
+    static const bool available = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+               __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
+    }();
+    return available;
+}
+}  // namespace velkorant
+#else
+#define VELKORANT_WIDE_BYTES 0
+#endif

@@ -8,6 +8,7 @@
 #include <type_traits>
 
 #include "velkorant/attacks.hpp"
+#include "velkorant/cloned.hpp"
 #include "velkorant/legal.hpp"
 #include "velkorant/parallel.hpp"
 
@@ -144,56 +145,154 @@ inline void for_each_member(u128 set, F&& f) {
         f(127u - static_cast<unsigned>(std::countr_zero(word)));
 }
 
-template <class T>
-void fill_plane(T* plane) { std::fill_n(plane, kPlaneSquares, T(1)); }
+// What the 62 board planes of a position show, as sets of squares in the board's layout: for
+// the side to move ([0]) and the other side ([1]), where each kind stands, the squares each kind
+// attacks, and those with at least one, two and three attackers; and whether the side to move is
+// in check.
+struct BoardSets {
+    u128 of[2][kPlanesPerSide];
+    bool in_check;
+};
 
-// Both plane sets as values of type T (1 where a plane is set, 0 elsewhere).
+// Calls f(std::integral_constant<Kind, k>) for each kind k, in order.
+template <Kind... kinds, class F>
+[[gnu::always_inline]] inline void for_kinds(F&& f) {
+    (f(std::integral_constant<Kind, kinds>{}), ...);
+}
+
+// on_piece(seat, plane, square) is called for every piece of the playing area, `plane` its kind
+// plane among the first kKindPlanes of its side's (seat 0: the side to move).
+template <class OnPiece>
+[[gnu::always_inline]] inline BoardSets board_sets(const Board& board, Color turn, OnPiece&& on_piece) {
+    BoardSets sets;
+    const int us = turn == Color::White ? 1 : 0;
+    const u128 occupied = (board.color_boards[0] | board.color_boards[1]).to_u128();
+    u128 attacked_by_them = 0;
+    for (int side = 0; side < 2; ++side) {
+        const std::size_t seat = side == us ? 0 : 1;
+        u128* const planes = sets.of[seat];
+        const u128 own = board.color_boards[side].to_u128() & kPlaying;
+        for (int kind = 1; kind < kKinds; ++kind) {
+            planes[kKindPlane[static_cast<std::size_t>(kind)]] = board.piece_boards[static_cast<std::size_t>(kind)].to_u128() & own;
+            planes[kKindPlanes + kKindPlane[static_cast<std::size_t>(kind)]] = 0;
+        }
+        // The pawns' attacks at once: each attacks the square in front of it, a different one for
+        // each (a step North, towards the higher indices and the lower bits, for Black).
+        const u128 pawns = board.piece_boards[number(Kind::Pawn)].to_u128() & own;
+        u128 one = (side == 0 ? pawns >> North : pawns << North) & kPlaying, two = 0, three = 0;
+        planes[kKindPlanes + kKindPlane[number(Kind::Pawn)]] = one;
+        for_each_member(pawns, [&](unsigned from) { on_piece(seat, kKindPlane[number(Kind::Pawn)], from); });
+        // The other kinds one at a time, each loop knowing its kind's attacks (one loop over all
+        // the squares, choosing them piece by piece, mispredicted that choice).
+        const auto each_of = [&](auto kind_constant) {
+            constexpr Kind kind = decltype(kind_constant)::value;
+            const std::size_t plane = kKindPlane[number(kind)];
+            const u128 pieces = board.piece_boards[number(kind)].to_u128() & own;
+            if (!pieces) return;
+            u128 all = 0;
+            for_each_member(pieces, [&](unsigned from) {
+                on_piece(seat, plane, from);
+                const u128 targets = attacks(side, kind, from, occupied);
+                all |= targets;
+                three |= two & targets;
+                two |= one & targets;
+                one |= targets;
+            });
+            planes[kKindPlanes + plane] = all;
+        };
+        for_kinds<Kind::King, Kind::Gold, Kind::Silver, Kind::Knight, Kind::Lance, Kind::Bichop, Kind::Rook, Kind::ProPawn,
+                  Kind::ProLance, Kind::ProKnight, Kind::ProSilver, Kind::Horse, Kind::Dragon>(each_of);
+        planes[2 * kKindPlanes] = one;
+        planes[2 * kKindPlanes + 1] = two;
+        planes[2 * kKindPlanes + 2] = three;
+        if (side != us) attacked_by_them = one;
+    }
+    // In check: a king of the side to move stands on a square the other side attacks.
+    sets.in_check = sets.of[0][kKindPlane[number(Kind::King)]] & attacked_by_them;
+    return sets;
+}
+
+// How many planes of a hand set are filled: as many as the pieces held, up to the most it has.
+inline unsigned held_planes(const Board& board, Color side, const HandPlanes& h) {
+    return std::min<unsigned>(board.hand.counts[Hand::raw_slot(side, h.kind)], h.most);
+}
+
+// The hand planes of the side to move then of the other, and the check plane: all 0 or all 1.
+// Over planes of zeros (`zeroed`) only the ones are written.
+template <bool zeroed, class T>
+[[gnu::always_inline]] inline void write_hand_planes(const Board& board, Color turn, bool in_check, T* planes2) {
+    const auto fill = [](T* plane, bool one) {
+        if (!zeroed || one) std::fill_n(plane, kPlaneSquares, T(one));
+    };
+    for (int seat = 0; seat < 2; ++seat) {
+        const Color side = seat == 0 ? turn : opponent(turn);
+        T* const hand = planes2 + seat * kHandPlanesPerSide * kPlaneSquares;
+        for (const HandPlanes& h : kHandPlanes) {
+            const unsigned held = held_planes(board, side, h);
+            for (unsigned k = 0; k < (zeroed ? held : h.most); ++k) fill(hand + (h.first + k) * kPlaneSquares, k < held);
+        }
+    }
+    fill(planes2 + kCheckPlane * kPlaneSquares, in_check);
+}
+
+#if VELKORANT_WIDE_BYTES
+// The plane square's bit of the set, for each plane square from the mover's view: [0] Black,
+// [1] White (the board turned), 128 bytes each for two 64-byte lookups (the rest unused).
+constexpr auto kPlaneBits = [] {
+    std::array<std::array<std::uint8_t, 128>, 2> table{};
+    for (unsigned i = 0; i < kSquares; ++i) {
+        if (kPlaneSquare[i] == kNoSquare) continue;
+        table[0][static_cast<std::size_t>(kPlaneSquare[i])] = static_cast<std::uint8_t>(127 - i);
+        table[1][static_cast<std::size_t>(80 - kPlaneSquare[i])] = static_cast<std::uint8_t>(127 - i);
+    }
+    return table;
+}();
+
+// Each bit of the set becomes a byte (0 or 1), in the set's order; two byte permutes over those
+// 128 bytes put them in the plane's order.
+struct WidePlane {
+    __m512i first, rest, ones;
+    VELKORANT_WIDE_BYTES_TARGET void operator()(u128 set, std::uint8_t* plane) const {
+        const __m512i low = _mm512_maskz_mov_epi8(static_cast<std::uint64_t>(set), ones);
+        const __m512i high = _mm512_maskz_mov_epi8(static_cast<std::uint64_t>(set >> 64), ones);
+        _mm512_storeu_si512(plane, _mm512_permutex2var_epi8(low, first, high));
+        _mm512_mask_storeu_epi8(plane + 64, (std::uint64_t{1} << (kPlaneSquares - 64)) - 1,
+                                _mm512_permutex2var_epi8(low, rest, high));
+    }
+};
+
+// Every byte of both plane sets, each board plane written whole.
+VELKORANT_WIDE_BYTES_TARGET void write_bytes_wide(const Board& board, Color turn, std::uint8_t* planes) {
+    const std::uint8_t* const order = kPlaneBits[turn == Color::White ? 1 : 0].data();
+    const WidePlane write{_mm512_loadu_si512(order), _mm512_loadu_si512(order + 64), _mm512_set1_epi8(1)};
+    const BoardSets sets = board_sets(board, turn, [](std::size_t, std::size_t, unsigned) {});
+    for (std::size_t seat = 0; seat < 2; ++seat)
+        for (std::size_t plane = 0; plane < kPlanesPerSide; ++plane)
+            write(sets.of[seat][plane], planes + (seat * kPlanesPerSide + plane) * kPlaneSquares);
+    write_hand_planes<false>(board, turn, sets.in_check, planes + kFeatures1Floats);
+}
+#endif
+
+// Both plane sets as values of type T (1 where a plane is set, 0 elsewhere): over planes of
+// zeros, the squares of the pieces marked as they are met, then those of the other sets.
 template <class T>
 void write_planes(const Board& board, Color turn, T* planes1, T* planes2) {
     std::fill_n(planes1, kFeatures1Floats, T(0));
     std::fill_n(planes2, kFeatures2Floats, T(0));
     const bool white = turn == Color::White;
     const std::uint8_t* const seen = kSeen[white ? 1 : 0].data();
-    const u128 occupied = (board.color_boards[0] | board.color_boards[1]).to_u128();
-    u128 attacked_by[2] = {0, 0};
-    for (int side = 0; side < 2; ++side) {
-        const bool mover = side == (white ? 1 : 0);
-        T* const planes = planes1 + (mover ? 0 : kPlanesPerSide) * kPlaneSquares;
-        // The squares each kind attacks, and those with at least one, two and three attackers.
-        std::array<u128, kKindPlanes> kind_attacks{};
-        u128 one = 0, two = 0, three = 0;
-        for_each_member(board.color_boards[side].to_u128() & kPlaying, [&](unsigned from) {
-            const Kind kind = board.square_kinds[from];
-            const std::size_t plane = kKindPlane[number(kind)];
-            planes[plane * kPlaneSquares + seen[from]] = T(1);
-            const u128 targets = attacks(side, kind, from, occupied);
-            kind_attacks[plane] |= targets;
-            three |= two & targets;
-            two |= one & targets;
-            one |= targets;
-        });
-        attacked_by[side] = one;
-        const auto mark = [&](u128 squares, T* plane) {  // over a plane of zeros
-            if (!squares) return;
-            if constexpr (std::is_same_v<T, std::uint8_t>) write_plane_bytes(squares, white, plane);
-            else for_each_member(squares, [&](unsigned to) { plane[seen[to]] = T(1); });
-        };
-        for (std::size_t plane = 0; plane < kKindPlanes; ++plane)
-            mark(kind_attacks[plane], planes + (kKindPlanes + plane) * kPlaneSquares);
-        T* const counts = planes + 2 * kKindPlanes * kPlaneSquares;
-        mark(one, counts);
-        mark(two, counts + kPlaneSquares);
-        mark(three, counts + 2 * kPlaneSquares);
-        T* const hand = planes2 + (mover ? 0 : kHandPlanesPerSide) * kPlaneSquares;
-        for (const HandPlanes& h : kHandPlanes) {
-            const unsigned held = std::min<unsigned>(board.hand.counts[Hand::raw_slot(static_cast<Color>(side), h.kind)], h.most);
-            for (unsigned k = 0; k < held; ++k) fill_plane(hand + (h.first + k) * kPlaneSquares);
+    const BoardSets sets = board_sets(board, turn, [&](std::size_t seat, std::size_t plane, unsigned square) {
+        planes1[(seat * kPlanesPerSide + plane) * kPlaneSquares + seen[square]] = T(1);
+    });
+    for (std::size_t seat = 0; seat < 2; ++seat)
+        for (std::size_t plane = kKindPlanes; plane < kPlanesPerSide; ++plane) {
+            const u128 set = sets.of[seat][plane];
+            if (!set) continue;
+            T* const out = planes1 + (seat * kPlanesPerSide + plane) * kPlaneSquares;
+            if constexpr (std::is_same_v<T, std::uint8_t>) write_plane_bytes(set, white, out);
+            else for_each_member(set, [&](unsigned square) { out[seen[square]] = T(1); });
         }
-    }
-    // In check: a king of the side to move stands on a square the other side attacks.
-    const int us = white ? 1 : 0;
-    const u128 kings = (board.piece_boards[number(Kind::King)] & board.color_boards[us]).to_u128();
-    if (kings & attacked_by[us ^ 1]) fill_plane(planes2 + kCheckPlane * kPlaneSquares);
+    write_hand_planes<true>(board, turn, sets.in_check, planes2);
 }
 
 }  // namespace
@@ -203,6 +302,13 @@ void write_features(const Board& board, Color turn, float* planes1, float* plane
 }
 
 void write_features_bytes(const Board& board, Color turn, std::uint8_t* planes) {
+#if VELKORANT_WIDE_BYTES
+    if (wide_bytes()) return write_bytes_wide(board, turn, planes);
+#endif
+    write_features_bytes_portable(board, turn, planes);
+}
+
+void write_features_bytes_portable(const Board& board, Color turn, std::uint8_t* planes) {
     write_planes(board, turn, planes, planes + kFeatures1Floats);
 }
 

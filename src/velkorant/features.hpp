@@ -39,6 +39,8 @@ void write_features(const Board& board, Color turn, float* planes1, float* plane
 // The same values as bytes (0 or 1), both sets one after the other: kFeaturesBytes bytes.
 inline constexpr std::size_t kFeaturesBytes = kFeatures1Floats + kFeatures2Floats;
 void write_features_bytes(const Board& board, Color turn, std::uint8_t* planes);
+// The same without the processor's widest instructions, whatever it has (for tests).
+void write_features_bytes_portable(const Board& board, Color turn, std::uint8_t* planes);
 
 // The label of a move of `turn` (a board move between playing squares, or a drop of Gold or
 // Rook..Pawn); anything else is a ValueError.

@@ -48,6 +48,8 @@ struct StepResults {
 // uniforms[i] in [0, 1): the k-th set label for k = uniforms[i] times their number, rounded
 // down. A row with none set is a ValueError naming it (the lowest such row).
 void choose_labels(const bool* masks, std::size_t rows, const double* uniforms, std::int64_t* out);
+// The same without the processor's widest instructions, whatever it has (for tests).
+void choose_labels_portable(const bool* masks, std::size_t rows, const double* uniforms, std::int64_t* out);
 
 class VecEnv {
 public:
