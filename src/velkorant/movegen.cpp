@@ -59,6 +59,13 @@ void search_board_moves(const Board& board, int side, MoveList& out) {
     out.commit(cursor);
 }
 
+// Rows 1..9 of every column, walls included: where a pawn closes its column to a second one.
+constexpr u128 kMiddleRows = [] {
+    u128 rows = 0;
+    for (const u128 column : kTables.columns) rows |= column;
+    return rows;
+}();
+
 // Drops from `color`'s hand: kind by kind (King..Pawn), ascending destination.
 void search_drops(const Board& board, Color color, MoveList& out) {
     if (is_side(color)) {
@@ -69,6 +76,11 @@ void search_drops(const Board& board, Color color, MoveList& out) {
     // Refuses None and ColorNumber with a panic.
     const PlayerPieces entries = board.hand.get_player_pieces(color);
     const u128 empty = board.piece_boards[0].to_u128() & ~static_cast<u128>(0x7f);
+    // The kind before's squares and where its moves stand (none at first: no kind drops on
+    // index 127, off the grid).
+    u128 last_allowed = 1;
+    unsigned last_code = 0;
+    std::size_t last_start = 0, last_count = 0;
     for (const Piece& entry : entries) {
         u128 allowed;
         switch (entry.piece_type) {
@@ -81,16 +93,29 @@ void search_drops(const Board& board, Color color, MoveList& out) {
             case Kind::Pawn: {
                 // No second unpromoted pawn of the same side in a column.
                 const unsigned e = side_index(entry.owner);
-                u128 pawns = (board.piece_boards[number(Kind::Pawn)] & board.color_boards[e]).to_u128() & ~static_cast<u128>(0x7f);
-                u128 pawn_columns = 0;
-                while (pawns) pawn_columns |= kTables.columns[pop_lowest(pawns) % 11];
-                allowed = empty & ~Board::last_row[e].to_u128() & ~pawn_columns;
+                // Each pawn spread up and down its column, 1, 2, 4 and 8 rows (a column is every
+                // eleventh index: the spread never leaves it), then kept to rows 1..9.
+                u128 pawn_columns = (board.piece_boards[number(Kind::Pawn)] & board.color_boards[e]).to_u128() & ~static_cast<u128>(0x7f);
+                for (const unsigned rows : {11u, 22u, 44u, 88u}) pawn_columns |= pawn_columns >> rows | pawn_columns << rows;
+                allowed = empty & ~Board::last_row[e].to_u128() & ~(pawn_columns & kMiddleRows);
                 break;
             }
             default: continue;
         }
         const unsigned code = entry.code();
-        out.commit(emit(out.append_space(kSquares), allowed, [code](unsigned t) { return Move::drop_of(code, t); }));
+        std::uint16_t* begin = out.append_space(kSquares);
+        if (allowed == last_allowed) {
+            // The same squares as the kind before (gold, silver, rook and bishop drop on every
+            // empty square): its moves with the piece code changed.
+            const auto change = static_cast<std::uint16_t>(code ^ last_code);
+            const std::uint16_t* last = out.data() + last_start;
+            for (std::size_t i = 0; i < last_count; ++i) begin[i] = last[i] ^ change;
+            out.commit(begin + last_count);
+        } else {
+            out.commit(emit(begin, allowed, [code](unsigned t) { return Move::drop_of(code, t); }));
+        }
+        last_allowed = allowed, last_code = code;
+        last_start = static_cast<std::size_t>(begin - out.data()), last_count = out.size() - last_start;
     }
 }
 
