@@ -104,9 +104,10 @@ void search_drops(const Board& board, Color color, MoveList& out) {
         }
         const unsigned code = entry.code();
         std::uint16_t* begin = out.append_space(kSquares);
-        if (allowed == last_allowed) {
+        if (allowed == last_allowed && (code | last_code) < 128) {
             // The same squares as the kind before (gold, silver, rook and bishop drop on every
-            // empty square): its moves with the piece code changed.
+            // empty square): its moves with the piece code changed. (The code of an owner that
+            // is neither side runs into the destination's bits, where its moves are made apart.)
             const auto change = static_cast<std::uint16_t>(code ^ last_code);
             const std::uint16_t* last = out.data() + last_start;
             for (std::size_t i = 0; i < last_count; ++i) begin[i] = last[i] ^ change;
