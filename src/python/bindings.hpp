@@ -366,8 +366,8 @@ struct MethodDoc {
 template <Name N, auto F>
 PyObject* call_fast_noargs(PyObject* self, PyObject* const*, Py_ssize_t nargs) {
     if (nargs != 0) [[unlikely]] {
-        PyErr_Format(PyExc_TypeError, "%s.%s() takes no arguments (%zd given)", ClassOf<typename Callable<decltype(F)>::Record>::name,
-                     N.text, nargs);
+        using Record = typename Callable<decltype(F)>::Record;
+        PyErr_Format(PyExc_TypeError, "%s.%s() takes no arguments (%zd given)", ClassOf<Record>::name, N.text, nargs);
         return nullptr;
     }
     return call_noargs<F>(self, nullptr);

@@ -684,11 +684,11 @@ struct Walk {
         }
         // Drops in legal_moves order. A pawn is dropped only in front of the king, in a column
         // without another of the attacker's unpromoted pawns, and never to mate.
+        if (!Listing && !screened.drops) return std::nullopt;
         const std::uint8_t* hand = board.hand.counts.data() + 8 * us;
         std::uint8_t counts[8];  // King (never held), Gold, ..., Pawn
         std::memcpy(counts, hand, sizeof counts);
         if (!Listing) counts[number(Kind::Pawn) - 1] = 0;  // a pawn drop never mates
-        if (!Listing && !screened.drops) return std::nullopt;
         std::uint64_t held;
         std::memcpy(&held, counts, sizeof held);
         if (!held) return std::nullopt;

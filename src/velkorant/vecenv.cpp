@@ -21,9 +21,12 @@ namespace {
 constexpr std::size_t kChunk = 16;
 constexpr std::size_t kGamesPerThread = 96;
 
-}  // namespace
-
-namespace {
+// The rank among a row's `count` set labels that uniform picks; none set is a ValueError naming
+// row i.
+std::size_t rank_of(double uniform, std::size_t count, std::size_t i) {
+    if (!count) throw ValueError("row " + std::to_string(i) + " has no legal move");
+    return std::min(static_cast<std::size_t>(uniform * static_cast<double>(count)), count - 1);
+}
 
 // The label of row `i` of `masks` chosen by uniforms[i] (as choose_labels): a word a time.
 std::int64_t choose_label(const bool* row, double uniform, std::size_t i) {
@@ -45,8 +48,7 @@ std::int64_t choose_label(const bool* row, double uniform, std::size_t i) {
         const std::uint64_t pairs = (lanes & 0x00ff00ff00ff00ffull) + (lanes >> 8 & 0x00ff00ff00ff00ffull);
         count += static_cast<std::size_t>((pairs * 0x0001000100010001ull) >> 48);
     }
-    if (!count) throw ValueError("row " + std::to_string(i) + " has no legal move");
-    std::size_t k = std::min(static_cast<std::size_t>(uniform * static_cast<double>(count)), count - 1);
+    std::size_t k = rank_of(uniform, count, i);
     std::size_t label = 0;
     for (std::size_t w = 0; w < kWords; ++w, label += 8) {
         const std::size_t ones = ones_at(row + label);
@@ -72,8 +74,7 @@ VELKORANT_WIDE_BYTES_TARGET std::int64_t choose_label_wide(const bool* row, doub
         blocks[b] = _mm512_test_epi8_mask(bytes, bytes);
         count += static_cast<std::size_t>(_mm_popcnt_u64(blocks[b]));
     }
-    if (!count) throw ValueError("row " + std::to_string(i) + " has no legal move");
-    std::size_t k = std::min(static_cast<std::size_t>(uniform * static_cast<double>(count)), count - 1);
+    std::size_t k = rank_of(uniform, count, i);
     std::size_t b = 0;
     for (;; ++b) {
         const auto ones = static_cast<std::size_t>(_mm_popcnt_u64(blocks[b]));
