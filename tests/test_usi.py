@@ -1,6 +1,7 @@
 """velkorant.usi against a stand-in engine (tests/support/fake_engine.py) with faults on cue:
 the handshake and options, what go reads, and how play ends a game when an engine fails."""
 import random
+import time
 
 import pytest
 
@@ -34,6 +35,10 @@ def test_handshake_reads_the_options_and_applies_those_given():
             "Book File": usi.Option("Book File", "string", ""),
             "Clear Hash": usi.Option("Clear Hash", "button"),
         }
+        # The engine's error stream is read by a thread of its own, which may lag behind readyok.
+        deadline = time.monotonic() + 5
+        while len([line for line in engine.stderr if line.startswith("set ")]) < 5 and time.monotonic() < deadline:
+            time.sleep(0.01)
         assert [line for line in engine.stderr if line.startswith("set ")] == [
             "set Threads value 2", "set Style value Risky Play", "set Ponder value true",
             "set Book File value a b.bin", "set Clear Hash"]
