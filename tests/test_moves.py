@@ -96,3 +96,16 @@ def test_move_accessors_and_forms():
     assert drop.is_drop() and not drop.is_promote()
     assert (drop.get_from().column, drop.get_from().row) == (72 % 11, 72 // 11)
     assert repr(drop.get_piece()) == "velkorant.Piece(p)"
+
+
+@needs_module
+def test_a_listed_move_rewritten_in_place_is_not_listed_again():
+    # Generated lists share one Move object per word; __setstate__ (kept for old pickles) can
+    # still rewrite one, and later lists must not show the rewritten word.
+    board = velkorant.Board()
+    board.startpos()
+    white = velkorant.ColorType.White
+    listed = board.search_moves(white)
+    texts = [repr(m) for m in listed]
+    listed[0].__setstate__(0)
+    assert [repr(m) for m in board.search_moves(white)] == texts

@@ -214,20 +214,42 @@ struct Caster<std::vector<T>> {
     static PyObject* cast(const std::vector<T>& items) { return list_from(items.begin(), items.end()); }
 };
 
-// A generated move list becomes a list of new Move objects, built straight from the words.
+// A generated move list becomes a list of Move objects. A move is a value that never changes, so
+// the objects are shared: one per word, made the first time the word is listed and kept, so that
+// listing a move takes a reference and freeing the list gives it back, with no object made or
+// freed. (Moves compare and hash by their word, so only identity tells them apart.) An object
+// whose word was rewritten through __setstate__ is replaced, never listed again.
+struct SharedMoves {
+    static inline PyObject* objects[1 << 16];  // zero until a word is first listed
+
+    static PyObject* get(std::uint16_t word) {
+        PyObject*& slot = objects[word];
+        if (slot && as_object<Move>(slot)->value.word == word) [[likely]] {
+            Py_INCREF(slot);
+            return slot;
+        }
+        PyObject* made = make_object<Move>(Move{word});
+        if (!made) return nullptr;
+        PyObject* replaced = slot;
+        slot = made;
+        Py_INCREF(made);
+        Py_XDECREF(replaced);
+        return made;
+    }
+};
+
 template <>
 struct Caster<MoveList> {
     static PyObject* cast(const MoveList& moves) {
         const Py_ssize_t n = static_cast<Py_ssize_t>(moves.size());
         Ref list(PyList_New(n));
         if (!list) return nullptr;
+        PyObject** items = PySequence_Fast_ITEMS(list.get());
         const std::uint16_t* words = moves.data();
-        const bool made = make_objects<Move>(PySequence_Fast_ITEMS(list.get()), static_cast<std::size_t>(n),
-                                             [words](Object<Move>* o, std::size_t i) {
-                                                 ::new (&o->value) Move{words[i]};
-                                                 o->listed_for = 0;
-                                             });
-        return made ? list.release() : nullptr;
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            if (!(items[i] = SharedMoves::get(words[i]))) return nullptr;
+        }
+        return list.release();
     }
 };
 
