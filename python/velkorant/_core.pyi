@@ -308,7 +308,8 @@ class Board:
 
         Board moves by ascending source square, each source's plain moves before its promoting
         ones, then drops from the hand. ``ColorType.None`` and ``ColorNumber`` raise
-        ``PanicException``.
+        ``PanicException``. The list is new; its moves are shared: every list holds the same
+        ``Move`` object for the same move (moves compare and hash by their word).
         """
     def execute_move(self, moves: Move) -> None:
         """Play one move (the parameter takes a single ``Move``); nothing about it is checked.
