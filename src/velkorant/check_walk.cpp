@@ -226,6 +226,37 @@ constexpr Places kPlaces = make_places();
 
 constexpr int kKnightOffsets[2][2] = {{knight_offset(0, 0), knight_offset(0, 1)}, {knight_offset(1, 0), knight_offset(1, 1)}};
 
+// The squares of the slots next to the king and two off (bit j: along kDirections[j]) and of the
+// two knight's slots of each side, around a king on kMiddle: shifted to the real king, a set of
+// slots becomes its squares in three loads, without a branch per direction.
+struct SlotSquares {
+    u128 next[256], two[256], knight[2][4];
+    // The king's neighbours as kDirections bits, from a set of flights (bits in kRing order).
+    std::uint8_t ways_of_flights[256];
+};
+
+constexpr SlotSquares make_slot_squares() {
+    SlotSquares t{};
+    for (unsigned set = 0; set < 256; ++set)
+        for (unsigned j = 0; j < 8; ++j) {
+            if (!(set >> j & 1)) continue;
+            t.next[set] |= bit(static_cast<unsigned>(static_cast<int>(kMiddle) + kDirections[j]));
+            t.two[set] |= bit(static_cast<unsigned>(static_cast<int>(kMiddle) + 2 * kDirections[j]));
+        }
+    for (unsigned set = 0; set < 256; ++set)
+        for (unsigned i = 0; i < 8; ++i)
+            if (set >> i & 1)
+                for (unsigned j = 0; j < 8; ++j)
+                    if (kDirections[j] == kRing[i]) t.ways_of_flights[set] |= static_cast<std::uint8_t>(1u << j);
+    for (int us = 0; us < 2; ++us)
+        for (unsigned set = 0; set < 4; ++set)
+            for (int i = 0; i < 2; ++i)
+                if (set >> i & 1) t.knight[us][set] |= bit(static_cast<unsigned>(static_cast<int>(kMiddle) + kKnightOffsets[us][i]));
+    return t;
+}
+
+constexpr SlotSquares kSlotSquares = make_slot_squares();
+
 constexpr std::uint16_t kinds_bit(Kind k) { return static_cast<std::uint16_t>(1u << number(k)); }
 
 // The kinds a side holds, as kinds_bit bits, from its eight hand counts (King..Pawn) read as
@@ -377,24 +408,22 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
     const u128 empty = ~occupied & kPlaying;
     // The squares, on the board and not ours, whence a piece of `kind` standing there attacks
     // all of `cover`: up to the first piece for a slot further along a line.
+    // A slot two off or further counts only past an empty neighbour (open_ways, by direction).
+    const unsigned open_ways = kSlotSquares.ways_of_flights[flights_of(empty, king)];
+    const int from_middle = static_cast<int>(king) - static_cast<int>(kMiddle);
     const auto places = [&](int kind, unsigned cover) {
         const std::uint32_t slots = kPlaces.of[us][kind][cover];
-        u128 found = 0;
-        for (unsigned ways = (slots | slots >> 8 | slots >> 18) & 0xff; ways; ways &= ways - 1) {
+        u128 found = shifted(kSlotSquares.next[slots & 0xff] | kSlotSquares.two[slots >> 8 & open_ways] |
+                                 kSlotSquares.knight[us][slots >> 16 & 3],
+                             from_middle);
+        for (unsigned ways = slots >> 18 & open_ways; ways; ways &= ways - 1) {
             const unsigned j = static_cast<unsigned>(std::countr_zero(ways));
-            const u128 next = bit(square(kDirections[j]));
-            if (slots >> j & 1) found |= next;
-            if (!(empty & next)) continue;
             const unsigned two = square(2 * kDirections[j]);
-            if (slots >> (8 + j) & 1) found |= bit(two);
-            if ((slots >> (18 + j) & 1) && (empty & bit(two))) {
-                const u128 ray = kTables.rays[j][two];
-                const u128 hit = ray & occupied;
-                found |= hit ? ray & ~kTables.rays[j][kDirections[j] > 0 ? lowest_index(hit) : highest_index(hit)] : ray;
-            }
+            if (!(empty & bit(two))) continue;
+            const u128 ray = kTables.rays[j][two];
+            const u128 hit = ray & occupied;
+            found |= hit ? ray & ~kTables.rays[j][kDirections[j] > 0 ? lowest_index(hit) : highest_index(hit)] : ray;
         }
-        if (slots >> 16 & 1) found |= bit(square(kKnightOffsets[us][0]));
-        if (slots >> 17 & 1) found |= bit(square(kKnightOffsets[us][1]));
         return found & kPlaying & ~own;
     };
 
