@@ -272,9 +272,6 @@ inline std::uint16_t held_kinds(const std::uint8_t* counts) {
     return static_cast<std::uint16_t>((word * 0x0102040810204080u) >> 56 << 1);
 }
 
-// The ways a piece steps: as a pawn, a silver, a gold, a king.
-constexpr Kind kStepKinds[4] = {Kind::Pawn, Kind::Silver, Kind::Gold, Kind::King};
-
 // The kinds whose drop might mate (a pawn drop never does).
 constexpr std::uint16_t kDropKinds = kinds_bit(Kind::Gold) | kinds_bit(Kind::Rook) | kinds_bit(Kind::Bichop) |
                                      kinds_bit(Kind::Silver) | kinds_bit(Kind::Knight) | kinds_bit(Kind::Lance);
@@ -340,7 +337,6 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
     // (a dragon's or horse's step along its slide counted twice: a guard too many does no harm
     // here, one too few would).
     const u128 rooks = m.rooks & own, bichops = m.bichops & own, lances = m.lances & own;
-    const u128 near = own & kNear.of[0][king];
     const u128 knights = m.knights & own & kNear.of[1][king];
     u128 attacked = 0, twice = 0;
     const auto add = [&](u128 reach) {
@@ -349,18 +345,34 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
         return reach;
     };
     const auto steps = [&](u128 pieces, auto... offsets) { return (add(shifted(pieces, offsets)) | ...); };
-    // The stepping pieces near the king one by one (there are few), gathered by the way they
-    // move: pawns, silvers, golds (and the kinds that move as one), kings (a dragon or horse
-    // too: a king's steps are what it attacks next to it). The sets tell the way, so the kinds
-    // of the squares are not read at all.
-    u128 reach_of[4] = {};
-    for (u128 rest = (m.pawns | m.silvers | m.golds | m.kinglike) & near; rest;) {
-        const unsigned s = pop_lowest(rest);
-        const u128 at = bit(s);
-        const int way = m.pawns & at ? 0 : m.silvers & at ? 1 : m.golds & at ? 2 : 3;
-        reach_of[way] |= add(step_attacks(us, kStepKinds[way], s));
-    }
-    const u128 pawn_reach = reach_of[0], silver_reach = reach_of[1], gold_reach = reach_of[2];
+    // The stepping pieces near the king, each way of moving a step at a time for all of them:
+    // pawns, silvers, golds (and the kinds that move as one), kings (a dragon or horse too: a
+    // king's steps are what it attacks next to it). Which of them stand there is as good as
+    // random, so no branch asks. The steps are Black's turned around for White; a step off the
+    // side lands on the wall, never on a square of the board.
+    //
+    // They are stepped in a 64-bit window of the board around the king (bit b: index king + 24
+    // - b, two rows and two columns each way and more), where a step is one shift.
+    constexpr int g = us ? -1 : 1;
+    const unsigned window_shift = 111 - king;  // the lowest eight indices are wall: shifted out
+    const auto window = [&](u128 set) { return static_cast<std::uint64_t>((set << 8) >> window_shift); };
+    const auto unwindow = [&](std::uint64_t w) { return (static_cast<u128>(w) << window_shift) >> 8; };
+    std::uint64_t attacked_near = 0, twice_near = 0;
+    const auto steps_near = [&](u128 pieces, auto... offsets) {
+        const std::uint64_t w = window(pieces & own);
+        const auto add_near = [&](std::uint64_t reach) {
+            twice_near |= attacked_near & reach;
+            attacked_near |= reach;
+            return reach;
+        };
+        return unwindow((add_near(offsets >= 0 ? w >> offsets : w << -offsets) | ...));
+    };
+    const u128 pawn_reach = steps_near(m.pawns, g * North);
+    const u128 silver_reach = steps_near(m.silvers, g * North, g * NorthWest, g * SouthWest, g * SouthEast, g * NorthEast);
+    const u128 gold_reach = steps_near(m.golds, g * North, g * NorthWest, g * West, g * South, g * East, g * NorthEast);
+    steps_near(m.kinglike, North, NorthWest, West, SouthWest, South, SouthEast, East, NorthEast);
+    attacked = unwindow(attacked_near);
+    twice = unwindow(twice_near);
     const u128 knight_reach = steps(knights, 2 * f - 1, 2 * f + 1);
     // Each slider's reach: a dragon or a horse (the sliders that also step as a king) adds its
     // steps. Where it lands: as it is and promoting, or, promoted already, as it is.
