@@ -345,10 +345,11 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
         return reach;
     };
     const auto steps = [&](u128 pieces, auto... offsets) { return (add(shifted(pieces, offsets)) | ...); };
-    // The stepping pieces near the king, each way of moving a step at a time for all of them:
+    // The stepping pieces near the king, a direction at a time for all that step that way:
     // pawns, silvers, golds (and the kinds that move as one), kings (a dragon or horse too: a
     // king's steps are what it attacks next to it). Which of them stand there is as good as
-    // random, so no branch asks. The steps are Black's turned around for White; a step off the
+    // random, so no branch asks; and two pieces stepping the same way never meet on a square,
+    // so `twice` comes out right. The steps are Black's turned around for White; a step off the
     // side lands on the wall, never on a square of the board.
     //
     // They are stepped in a 64-bit window of the board around the king (bit b: index king + 24
@@ -357,22 +358,35 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
     const unsigned window_shift = 111 - king;  // the lowest eight indices are wall: shifted out
     const auto window = [&](u128 set) { return static_cast<std::uint64_t>((set << 8) >> window_shift); };
     const auto unwindow = [&](std::uint64_t w) { return (static_cast<u128>(w) << window_shift) >> 8; };
-    std::uint64_t attacked_near = 0, twice_near = 0;
-    const auto steps_near = [&](u128 pieces, auto... offsets) {
-        const std::uint64_t w = window(pieces & own);
-        const auto add_near = [&](std::uint64_t reach) {
+    const auto step = [](std::uint64_t w, int offset) { return offset >= 0 ? w >> offset : w << -offset; };
+    const std::uint64_t pawns_near = window(m.pawns & own), silvers_near = window(m.silvers & own),
+                        golds_near = window(m.golds & own), kings_near = window(m.kinglike & own);
+    {
+        const std::uint64_t gold_ways = golds_near | kings_near, silver_ways = silvers_near | kings_near;
+        const std::uint64_t forward_ways = gold_ways | silvers_near;
+        std::uint64_t attacked_near = 0, twice_near = 0;
+        for (const std::uint64_t reach :
+             {step(forward_ways | pawns_near, g * North), step(forward_ways, g * NorthWest), step(forward_ways, g * NorthEast),
+              step(gold_ways, g * West), step(gold_ways, g * East), step(gold_ways, g * South),
+              step(silver_ways, g * SouthWest), step(silver_ways, g * SouthEast)}) {
             twice_near |= attacked_near & reach;
             attacked_near |= reach;
-            return reach;
-        };
-        return unwindow((add_near(offsets >= 0 ? w >> offsets : w << -offsets) | ...));
+        }
+        attacked = unwindow(attacked_near);
+        twice = unwindow(twice_near);
+    }
+    // What each way of stepping reaches, for where a piece may arrive: only wanted once the
+    // flights leave a kind that might mate.
+    const auto pawn_reach = [&] { return unwindow(step(pawns_near, g * North)); };
+    const auto silver_reach = [&] {
+        return unwindow(step(silvers_near, g * North) | step(silvers_near, g * NorthWest) |
+                        step(silvers_near, g * NorthEast) | step(silvers_near, g * SouthWest) |
+                        step(silvers_near, g * SouthEast));
     };
-    const u128 pawn_reach = steps_near(m.pawns, g * North);
-    const u128 silver_reach = steps_near(m.silvers, g * North, g * NorthWest, g * SouthWest, g * SouthEast, g * NorthEast);
-    const u128 gold_reach = steps_near(m.golds, g * North, g * NorthWest, g * West, g * South, g * East, g * NorthEast);
-    steps_near(m.kinglike, North, NorthWest, West, SouthWest, South, SouthEast, East, NorthEast);
-    attacked = unwindow(attacked_near);
-    twice = unwindow(twice_near);
+    const auto gold_reach = [&] {
+        return unwindow(step(golds_near, g * North) | step(golds_near, g * NorthWest) | step(golds_near, g * NorthEast) |
+                        step(golds_near, g * West) | step(golds_near, g * East) | step(golds_near, g * South));
+    };
     const u128 knight_reach = steps(knights, 2 * f - 1, 2 * f + 1);
     // Each slider's reach: a dragon or a horse (the sliders that also step as a king) adds its
     // steps. Where it lands: as it is and promoting, or, promoted already, as it is.
@@ -475,7 +489,8 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
     // of it, a pawn or knight only forward. (A square one row short of the zone for every
     // promoting silver: a way too many does no harm here.)
     const u128 zone_and_before = zone | shifted(zone, -f);
-    const u128 arrives_gold = gold_reach | ((pawn_reach | knight_reach) & zone) | (silver_reach & zone_and_before) |
+    const u128 pawns_arrive = pawn_reach(), silvers_arrive = silver_reach();
+    const u128 arrives_gold = gold_reach() | ((pawns_arrive | knight_reach) & zone) | (silvers_arrive & zone_and_before) |
                               lance.promoting;
     // A piece that comes next to the king is taken unless another guards it: one that attacks
     // the square already, or a slider behind it.
@@ -486,10 +501,10 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
                                                    arrives_gold,
                                                    straight.plain,
                                                    diagonal.plain,
-                                                   silver_reach,
+                                                   silvers_arrive,
                                                    knight_reach,
                                                    lance.plain,
-                                                   pawn_reach,
+                                                   pawns_arrive,
                                                    straight.promoted | straight.promoting,
                                                    diagonal.promoted | diagonal.promoting};
     // Where some piece arrives as a kind that would take the flights, guarded: the only squares
