@@ -427,9 +427,9 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
     out.free = ring & ~attacked;
     const unsigned flights = flights_of(out.free, king);
     if (!flights) SCREEN_ENDS(1, Screen::open);
-    if (((kTables.lines[0][king] & (rooks | lances)) | (kTables.lines[1][king] & bichops)) &&
-        alone_between(king, occupied, own, rooks, bichops, lances, forward(them)))
-        SCREEN_ENDS(2, Screen::open);
+    // A slider that sees the king past our own pieces (not in check, so past one at least)
+    // might give a discovered check: nothing sure then.
+    if (seen_past & bit(king)) SCREEN_ENDS(2, Screen::open);
 
     const u128 empty = ~occupied & kPlaying;
     // The squares, on the board and not ours, whence a piece of `kind` standing there attacks
