@@ -431,6 +431,18 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
     // might give a discovered check: nothing sure then.
     if (seen_past & bit(king)) SCREEN_ENDS(2, Screen::open);
 
+    // Moves: the flights one of our sliders sees past our own pieces might be uncovered. When
+    // no kind can take the others, no drop can take them all either (a drop uncovers nothing).
+    out.seen_past = seen_past;
+    const unsigned seen = flights & ~flights_of(seen_past, king);
+    // Gold stands for every kind that moves as a gold.
+    constexpr std::uint16_t kClasses = kinds_bit(Kind::Gold) | kinds_bit(Kind::Rook) | kinds_bit(Kind::Bichop) |
+                                       kinds_bit(Kind::Silver) | kinds_bit(Kind::Knight) | kinds_bit(Kind::Lance) |
+                                       kinds_bit(Kind::Pawn) | kinds_bit(Kind::Dragon) | kinds_bit(Kind::Horse);
+    static_assert((kDropKinds & ~kClasses) == 0);
+    std::uint16_t fit = kPlaces.kinds[us][seen] & kClasses;
+    if (!fit) SCREEN_ENDS(6, Screen::no_mate);
+
     const u128 empty = ~occupied & kPlaying;
     // The squares, on the board and not ours, whence a piece of `kind` standing there attacks
     // all of `cover`: up to the first piece for a slot further along a line.
@@ -459,16 +471,7 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
     for (std::uint16_t fit = held & kPlaces.kinds[us][flights]; fit; fit &= fit - 1)
         if (places(std::countr_zero(fit), flights) & empty) SCREEN_ENDS(3, Screen::open);
 
-    // Moves: the flights one of our sliders sees past our own pieces might be uncovered.
-    out.seen_past = seen_past;
-    const unsigned seen = flights & ~flights_of(seen_past, king);
     if (!seen) SCREEN_ENDS(4, Screen::open);
-    // Gold stands for every kind that moves as a gold.
-    constexpr std::uint16_t kClasses = kinds_bit(Kind::Gold) | kinds_bit(Kind::Rook) | kinds_bit(Kind::Bichop) |
-                                       kinds_bit(Kind::Silver) | kinds_bit(Kind::Knight) | kinds_bit(Kind::Lance) |
-                                       kinds_bit(Kind::Pawn) | kinds_bit(Kind::Dragon) | kinds_bit(Kind::Horse);
-    std::uint16_t fit = kPlaces.kinds[us][seen] & kClasses;
-    if (!fit) SCREEN_ENDS(6, Screen::no_mate);
     // The sliders off the king's lines, only now needed.
     if (fit & (kinds_bit(Kind::Rook) | kinds_bit(Kind::Dragon)))
         for (u128 rest = rooks & ~lined; rest;) {
