@@ -515,7 +515,7 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
     u128 landing = 0;
     for (; fit; fit &= fit - 1) {
         const int kind = std::countr_zero(fit);
-        if (arrives[kind]) landing |= places(kind, seen) & guarded & arrives[kind];
+        landing |= places(kind, seen) & guarded & arrives[kind];
     }
     if (!landing) SCREEN_ENDS(7, Screen::no_mate);
     out.landing = landing;
