@@ -144,3 +144,27 @@ def test_corners(sfen, mates):
     assert (mate in mates) if mates else mate is None
     if "S" in sfen:
         assert {c[:2] for c in checks} == {"5e"} and len(checks) >= 4
+
+
+@pytest.mark.parametrize(
+    "sfen, mate",
+    [
+        # A gold dropped next to a king in a corner of the far side, guarded by a pawn; and
+        # without the pawn, where the king takes the gold.
+        ("8k/9/8P/9/9/9/9/9/4K4 b G 1", "G*1b"),
+        ("k8/9/P8/9/9/9/9/9/4K4 b G 1", "G*9b"),
+        ("k8/9/1P7/9/9/9/9/9/4K4 b G 1", "G*8b"),
+        ("k8/9/9/9/9/9/9/9/4K4 b G 1", None),
+        # The knight uncovers the lance and checks as well: mate. With a silver on the file
+        # too, the lance stays covered and the knight's check alone leaves 5b free.
+        ("3gkg3/3s1s3/9/9/4N4/9/9/9/K3L4 b - 1", "5e6c"),
+        ("3gkg3/3s1s3/9/9/4N4/9/9/4S4/K3L4 b - 1", None),
+    ],
+)
+def test_mates_by_the_edge_and_behind_own_pieces(sfen, mate):
+    found = Game(sfen).mate_in_one()
+    assert (found and found.usi()) == mate
+    for position in (sfen, turned(sfen)):  # White's the same, turned around
+        game = Game(position)
+        found = game.mate_in_one()
+        assert (found and found.usi()) == reference(game)[1], position

@@ -7,6 +7,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <type_traits>
 
 #include "velkorant/board.hpp"
 
@@ -39,19 +40,40 @@ constexpr unsigned ray_of(Direction d) {
 // The forward direction of a side (0 Black, 1 White).
 constexpr Direction forward(int side) { return side ? South : North; }
 
-constexpr u128 bit(unsigned s) { return static_cast<u128>(1) << (127 - s); }
+namespace detail {
+// The set of each index on its own, read from a table at run time: a 128-bit shift by a
+// variable count takes several instructions, a load one.
+struct Bits {
+    u128 of[kBits];
+};
+constexpr Bits make_bits() {
+    Bits b{};
+    for (unsigned s = 0; s < kBits; ++s) b.of[s] = static_cast<u128>(1) << (127 - s);
+    return b;
+}
+inline constexpr Bits kBitOf = make_bits();
+}  // namespace detail
+
+constexpr u128 bit(unsigned s) {
+    if (std::is_constant_evaluated()) return static_cast<u128>(1) << (127 - s);
+    return detail::kBitOf.of[s];
+}
 
 // The playing squares: every index 0..120 off the wall.
 inline constexpr u128 kPlaying = ~Board::wall.to_u128() & ~static_cast<u128>(0x7f);
 
 // Lowest and highest index of a non-empty set.
+// Both words are scanned and the answer picked without a branch: which word holds the piece
+// sought is as good as random, and a wrong guess costs more than the second scan.
 constexpr unsigned lowest_index(u128 set) {
-    const auto high = static_cast<std::uint64_t>(set >> 64);
-    return high ? std::countl_zero(high) : 64 + std::countl_zero(static_cast<std::uint64_t>(set));
+    const auto high = static_cast<unsigned>(std::countl_zero(static_cast<std::uint64_t>(set >> 64)));  // 64: empty
+    const auto low = static_cast<unsigned>(std::countl_zero(static_cast<std::uint64_t>(set)));
+    return high + (low & (0u - (high >> 6)));
 }
 constexpr unsigned highest_index(u128 set) {
-    const auto low = static_cast<std::uint64_t>(set);
-    return low ? 127 - std::countr_zero(low) : 63 - std::countr_zero(static_cast<std::uint64_t>(set >> 64));
+    const auto low = static_cast<unsigned>(std::countr_zero(static_cast<std::uint64_t>(set)));  // 64: empty
+    const auto high = static_cast<unsigned>(std::countr_zero(static_cast<std::uint64_t>(set >> 64)));
+    return 127 - (low + (high & (0u - (low >> 6))));
 }
 
 namespace detail {

@@ -226,6 +226,37 @@ constexpr Places kPlaces = make_places();
 
 constexpr int kKnightOffsets[2][2] = {{knight_offset(0, 0), knight_offset(0, 1)}, {knight_offset(1, 0), knight_offset(1, 1)}};
 
+// The squares of the slots next to the king and two off (bit j: along kDirections[j]) and of the
+// two knight's slots of each side, around a king on kMiddle: shifted to the real king, a set of
+// slots becomes its squares in three loads, without a branch per direction.
+struct SlotSquares {
+    u128 next[256], two[256], knight[2][4];
+    // The king's neighbours as kDirections bits, from a set of flights (bits in kRing order).
+    std::uint8_t ways_of_flights[256];
+};
+
+constexpr SlotSquares make_slot_squares() {
+    SlotSquares t{};
+    for (unsigned set = 0; set < 256; ++set)
+        for (unsigned j = 0; j < 8; ++j) {
+            if (!(set >> j & 1)) continue;
+            t.next[set] |= bit(static_cast<unsigned>(static_cast<int>(kMiddle) + kDirections[j]));
+            t.two[set] |= bit(static_cast<unsigned>(static_cast<int>(kMiddle) + 2 * kDirections[j]));
+        }
+    for (unsigned set = 0; set < 256; ++set)
+        for (unsigned i = 0; i < 8; ++i)
+            if (set >> i & 1)
+                for (unsigned j = 0; j < 8; ++j)
+                    if (kDirections[j] == kRing[i]) t.ways_of_flights[set] |= static_cast<std::uint8_t>(1u << j);
+    for (int us = 0; us < 2; ++us)
+        for (unsigned set = 0; set < 4; ++set)
+            for (int i = 0; i < 2; ++i)
+                if (set >> i & 1) t.knight[us][set] |= bit(static_cast<unsigned>(static_cast<int>(kMiddle) + kKnightOffsets[us][i]));
+    return t;
+}
+
+constexpr SlotSquares kSlotSquares = make_slot_squares();
+
 constexpr std::uint16_t kinds_bit(Kind k) { return static_cast<std::uint16_t>(1u << number(k)); }
 
 // The kinds a side holds, as kinds_bit bits, from its eight hand counts (King..Pawn) read as
@@ -240,9 +271,6 @@ inline std::uint16_t held_kinds(const std::uint8_t* counts) {
     word &= 0x0101010101010101u;
     return static_cast<std::uint16_t>((word * 0x0102040810204080u) >> 56 << 1);
 }
-
-// The ways a piece steps: as a pawn, a silver, a gold, a king.
-constexpr Kind kStepKinds[4] = {Kind::Pawn, Kind::Silver, Kind::Gold, Kind::King};
 
 // The kinds whose drop might mate (a pawn drop never does).
 constexpr std::uint16_t kDropKinds = kinds_bit(Kind::Gold) | kinds_bit(Kind::Rook) | kinds_bit(Kind::Bichop) |
@@ -309,7 +337,6 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
     // (a dragon's or horse's step along its slide counted twice: a guard too many does no harm
     // here, one too few would).
     const u128 rooks = m.rooks & own, bichops = m.bichops & own, lances = m.lances & own;
-    const u128 near = own & kNear.of[0][king];
     const u128 knights = m.knights & own & kNear.of[1][king];
     u128 attacked = 0, twice = 0;
     const auto add = [&](u128 reach) {
@@ -318,18 +345,48 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
         return reach;
     };
     const auto steps = [&](u128 pieces, auto... offsets) { return (add(shifted(pieces, offsets)) | ...); };
-    // The stepping pieces near the king one by one (there are few), gathered by the way they
-    // move: pawns, silvers, golds (and the kinds that move as one), kings (a dragon or horse
-    // too: a king's steps are what it attacks next to it). The sets tell the way, so the kinds
-    // of the squares are not read at all.
-    u128 reach_of[4] = {};
-    for (u128 rest = (m.pawns | m.silvers | m.golds | m.kinglike) & near; rest;) {
-        const unsigned s = pop_lowest(rest);
-        const u128 at = bit(s);
-        const int way = m.pawns & at ? 0 : m.silvers & at ? 1 : m.golds & at ? 2 : 3;
-        reach_of[way] |= add(step_attacks(us, kStepKinds[way], s));
+    // The stepping pieces near the king, a direction at a time for all that step that way:
+    // pawns, silvers, golds (and the kinds that move as one), kings (a dragon or horse too: a
+    // king's steps are what it attacks next to it). Which of them stand there is as good as
+    // random, so no branch asks; and two pieces stepping the same way never meet on a square,
+    // so `twice` comes out right. The steps are Black's turned around for White; a step off the
+    // side lands on the wall, never on a square of the board.
+    //
+    // They are stepped in a 64-bit window of the board around the king (bit b: index king + 24
+    // - b, two rows and two columns each way and more), where a step is one shift.
+    constexpr int g = us ? -1 : 1;
+    const unsigned window_shift = 111 - king;  // the lowest eight indices are wall: shifted out
+    const auto window = [&](u128 set) { return static_cast<std::uint64_t>((set << 8) >> window_shift); };
+    const auto unwindow = [&](std::uint64_t w) { return (static_cast<u128>(w) << window_shift) >> 8; };
+    const auto step = [](std::uint64_t w, int offset) { return offset >= 0 ? w >> offset : w << -offset; };
+    const std::uint64_t pawns_near = window(m.pawns & own), silvers_near = window(m.silvers & own),
+                        golds_near = window(m.golds & own), kings_near = window(m.kinglike & own);
+    {
+        const std::uint64_t gold_ways = golds_near | kings_near, silver_ways = silvers_near | kings_near;
+        const std::uint64_t forward_ways = gold_ways | silvers_near;
+        std::uint64_t attacked_near = 0, twice_near = 0;
+        for (const std::uint64_t reach :
+             {step(forward_ways | pawns_near, g * North), step(forward_ways, g * NorthWest), step(forward_ways, g * NorthEast),
+              step(gold_ways, g * West), step(gold_ways, g * East), step(gold_ways, g * South),
+              step(silver_ways, g * SouthWest), step(silver_ways, g * SouthEast)}) {
+            twice_near |= attacked_near & reach;
+            attacked_near |= reach;
+        }
+        attacked = unwindow(attacked_near);
+        twice = unwindow(twice_near);
     }
-    const u128 pawn_reach = reach_of[0], silver_reach = reach_of[1], gold_reach = reach_of[2];
+    // What each way of stepping reaches, for where a piece may arrive: only wanted once the
+    // flights leave a kind that might mate.
+    const auto pawn_reach = [&] { return unwindow(step(pawns_near, g * North)); };
+    const auto silver_reach = [&] {
+        return unwindow(step(silvers_near, g * North) | step(silvers_near, g * NorthWest) |
+                        step(silvers_near, g * NorthEast) | step(silvers_near, g * SouthWest) |
+                        step(silvers_near, g * SouthEast));
+    };
+    const auto gold_reach = [&] {
+        return unwindow(step(golds_near, g * North) | step(golds_near, g * NorthWest) | step(golds_near, g * NorthEast) |
+                        step(golds_near, g * West) | step(golds_near, g * East) | step(golds_near, g * South));
+    };
     const u128 knight_reach = steps(knights, 2 * f - 1, 2 * f + 1);
     // Each slider's reach: a dragon or a horse (the sliders that also step as a king) adds its
     // steps. Where it lands: as it is and promoting, or, promoted already, as it is.
@@ -370,31 +427,41 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
     out.free = ring & ~attacked;
     const unsigned flights = flights_of(out.free, king);
     if (!flights) SCREEN_ENDS(1, Screen::open);
-    if (((kTables.lines[0][king] & (rooks | lances)) | (kTables.lines[1][king] & bichops)) &&
-        alone_between(king, occupied, own, rooks, bichops, lances, forward(them)))
-        SCREEN_ENDS(2, Screen::open);
+    // A slider that sees the king past our own pieces (not in check, so past one at least)
+    // might give a discovered check: nothing sure then.
+    if (seen_past & bit(king)) SCREEN_ENDS(2, Screen::open);
+
+    // Moves: the flights one of our sliders sees past our own pieces might be uncovered. When
+    // no kind can take the others, no drop can take them all either (a drop uncovers nothing).
+    out.seen_past = seen_past;
+    const unsigned seen = flights & ~flights_of(seen_past, king);
+    // Gold stands for every kind that moves as a gold.
+    constexpr std::uint16_t kClasses = kinds_bit(Kind::Gold) | kinds_bit(Kind::Rook) | kinds_bit(Kind::Bichop) |
+                                       kinds_bit(Kind::Silver) | kinds_bit(Kind::Knight) | kinds_bit(Kind::Lance) |
+                                       kinds_bit(Kind::Pawn) | kinds_bit(Kind::Dragon) | kinds_bit(Kind::Horse);
+    static_assert((kDropKinds & ~kClasses) == 0);
+    std::uint16_t fit = kPlaces.kinds[us][seen] & kClasses;
+    if (!fit) SCREEN_ENDS(6, Screen::no_mate);
 
     const u128 empty = ~occupied & kPlaying;
     // The squares, on the board and not ours, whence a piece of `kind` standing there attacks
     // all of `cover`: up to the first piece for a slot further along a line.
+    // A slot two off or further counts only past an empty neighbour (open_ways, by direction).
+    const unsigned open_ways = kSlotSquares.ways_of_flights[flights_of(empty, king)];
+    const int from_middle = static_cast<int>(king) - static_cast<int>(kMiddle);
     const auto places = [&](int kind, unsigned cover) {
         const std::uint32_t slots = kPlaces.of[us][kind][cover];
-        u128 found = 0;
-        for (unsigned ways = (slots | slots >> 8 | slots >> 18) & 0xff; ways; ways &= ways - 1) {
+        u128 found = shifted(kSlotSquares.next[slots & 0xff] | kSlotSquares.two[slots >> 8 & open_ways] |
+                                 kSlotSquares.knight[us][slots >> 16 & 3],
+                             from_middle);
+        for (unsigned ways = slots >> 18 & open_ways; ways; ways &= ways - 1) {
             const unsigned j = static_cast<unsigned>(std::countr_zero(ways));
-            const u128 next = bit(square(kDirections[j]));
-            if (slots >> j & 1) found |= next;
-            if (!(empty & next)) continue;
             const unsigned two = square(2 * kDirections[j]);
-            if (slots >> (8 + j) & 1) found |= bit(two);
-            if ((slots >> (18 + j) & 1) && (empty & bit(two))) {
-                const u128 ray = kTables.rays[j][two];
-                const u128 hit = ray & occupied;
-                found |= hit ? ray & ~kTables.rays[j][kDirections[j] > 0 ? lowest_index(hit) : highest_index(hit)] : ray;
-            }
+            if (!(empty & bit(two))) continue;
+            const u128 ray = kTables.rays[j][two];
+            const u128 hit = ray & occupied;
+            found |= hit ? ray & ~kTables.rays[j][kDirections[j] > 0 ? lowest_index(hit) : highest_index(hit)] : ray;
         }
-        if (slots >> 16 & 1) found |= bit(square(kKnightOffsets[us][0]));
-        if (slots >> 17 & 1) found |= bit(square(kKnightOffsets[us][1]));
         return found & kPlaying & ~own;
     };
 
@@ -404,16 +471,7 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
     for (std::uint16_t fit = held & kPlaces.kinds[us][flights]; fit; fit &= fit - 1)
         if (places(std::countr_zero(fit), flights) & empty) SCREEN_ENDS(3, Screen::open);
 
-    // Moves: the flights one of our sliders sees past our own pieces might be uncovered.
-    out.seen_past = seen_past;
-    const unsigned seen = flights & ~flights_of(seen_past, king);
     if (!seen) SCREEN_ENDS(4, Screen::open);
-    // Gold stands for every kind that moves as a gold.
-    constexpr std::uint16_t kClasses = kinds_bit(Kind::Gold) | kinds_bit(Kind::Rook) | kinds_bit(Kind::Bichop) |
-                                       kinds_bit(Kind::Silver) | kinds_bit(Kind::Knight) | kinds_bit(Kind::Lance) |
-                                       kinds_bit(Kind::Pawn) | kinds_bit(Kind::Dragon) | kinds_bit(Kind::Horse);
-    std::uint16_t fit = kPlaces.kinds[us][seen] & kClasses;
-    if (!fit) SCREEN_ENDS(6, Screen::no_mate);
     // The sliders off the king's lines, only now needed.
     if (fit & (kinds_bit(Kind::Rook) | kinds_bit(Kind::Dragon)))
         for (u128 rest = rooks & ~lined; rest;) {
@@ -434,7 +492,8 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
     // of it, a pawn or knight only forward. (A square one row short of the zone for every
     // promoting silver: a way too many does no harm here.)
     const u128 zone_and_before = zone | shifted(zone, -f);
-    const u128 arrives_gold = gold_reach | ((pawn_reach | knight_reach) & zone) | (silver_reach & zone_and_before) |
+    const u128 pawns_arrive = pawn_reach(), silvers_arrive = silver_reach();
+    const u128 arrives_gold = gold_reach() | ((pawns_arrive | knight_reach) & zone) | (silvers_arrive & zone_and_before) |
                               lance.promoting;
     // A piece that comes next to the king is taken unless another guards it: one that attacks
     // the square already, or a slider behind it.
@@ -445,10 +504,10 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
                                                    arrives_gold,
                                                    straight.plain,
                                                    diagonal.plain,
-                                                   silver_reach,
+                                                   silvers_arrive,
                                                    knight_reach,
                                                    lance.plain,
-                                                   pawn_reach,
+                                                   pawns_arrive,
                                                    straight.promoted | straight.promoting,
                                                    diagonal.promoted | diagonal.promoting};
     // Where some piece arrives as a kind that would take the flights, guarded: the only squares
@@ -456,7 +515,7 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
     u128 landing = 0;
     for (; fit; fit &= fit - 1) {
         const int kind = std::countr_zero(fit);
-        if (arrives[kind]) landing |= places(kind, seen) & guarded & arrives[kind];
+        landing |= places(kind, seen) & guarded & arrives[kind];
     }
     if (!landing) SCREEN_ENDS(7, Screen::no_mate);
     out.landing = landing;
