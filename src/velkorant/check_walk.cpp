@@ -16,9 +16,11 @@
 // Odd positions are left to the listed moves (checks.cpp): the defender with two kings or in check
 // already, the attacker with two kings or in check.
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#include <type_traits>
 #ifdef VELKORANT_MATE_SCREEN_STATS
 #include <cstdio>
 #endif
@@ -523,6 +525,12 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
     SCREEN_ENDS(5, Screen::open);
 }
 
+// How a kind slides onto the king: 0 not at all, 1 straight, 2 diagonally, 3 as a lance.
+constexpr std::uint8_t kSlideWay[kKinds] = {0, 0, 0, 1, 2, 0, 0, 3, 0, 1, 2, 0, 0, 0, 0};
+static_assert(kSlideWay[number(Kind::Rook)] == 1 && kSlideWay[number(Kind::Dragon)] == 1 &&
+              kSlideWay[number(Kind::Bichop)] == 2 && kSlideWay[number(Kind::Horse)] == 2 &&
+              kSlideWay[number(Kind::Lance)] == 3);
+
 // A check about to be looked at: the piece (of kind `kind` on arrival) comes to `to` from the
 // square of `from_bit` (0 for a drop); `reach` is what it attacks there with the defending king
 // gone, `checkers` every piece that attacks that king once the move is played.
@@ -550,8 +558,10 @@ struct Walk {
     u128 our_kings;
     u128 king_lines;              // every line through the defending king
     u128 straight, diagonal;      // what a rook, a bishop on the king's square reaches
+    u128 slides_onto_king[4] = {}; // by kSlideWay: nothing, straight, diagonal, a lance's way
     u128 discoverers;             // the attacker's pieces alone between the king and a slider
-    u128 pinned = 0;              // the attacker's pieces alone between its own king and a slider
+    mutable u128 pinned = 0;      // the attacker's pieces alone between its own king and a slider
+    mutable bool safety_known = false, unsafe = false;  // see settled()
     Screened screened;            // for mate in one: what the screen learnt
 
     Walk(const Board& b, Color s, int u, unsigned k, const Movers& movers)
@@ -564,22 +574,38 @@ struct Walk {
         king_lines = kTables.lines[0][king] | kTables.lines[1][king];
         straight = rook_attacks(king, occupied);
         diagonal = bichop_attacks(king, occupied);
+        // A lance reaches the king along the part of its column on the lance's side.
+        slides_onto_king[1] = straight, slides_onto_king[2] = diagonal;
+        slides_onto_king[3] = straight & kTables.rays[ray_of(forward(them))][king];
         discoverers = alone_between(king, occupied, own, rooks, bichops, lances, forward(them));
-        if constexpr (Listing) if (our_kings)
-            pinned = alone_between(lowest_index(our_kings), occupied, own, m.rooks & theirs, m.bichops & theirs,
-                                   m.lances & theirs, forward(us));
     }
 
-    // The squares whence a piece of `kind` of the attacker reaches the king.
-    u128 checking(Kind kind) const {
-        switch (kind) {
-            case Kind::Rook: return straight;
-            case Kind::Bichop: return diagonal;
-            case Kind::Lance: return lance_attacks(them, king, occupied);
-            case Kind::Dragon: return straight | step_attacks(them, Kind::King, king);
-            case Kind::Horse: return diagonal | step_attacks(them, Kind::King, king);
-            default: return step_attacks(them, kind, king);
+    // For a walk that lists: whether the attacker's king is out of check, learnt (with its
+    // pins) only once a check is about to be kept: many positions have none, and then whether
+    // it is in check changes nothing. In check, the walk stops and `unsafe` sends the position
+    // to the listed ways.
+    bool settled() const {
+        if (!safety_known) {
+            safety_known = true;
+            if (our_kings) {
+                const unsigned k = lowest_index(our_kings);
+                if (attacked_by(m, them, theirs, k, occupied)) return !(unsafe = true);
+                pinned = alone_between(k, occupied, own, m.rooks & theirs, m.bichops & theirs, m.lances & theirs,
+                                       forward(us));
+            }
         }
+        return !unsafe;
+    }
+
+    // The squares whence a piece of `kind` of the attacker reaches the king: its steps from
+    // there (a dragon's diagonal ones, a horse's straight ones) and its slides, two loads
+    // rather than a jump by kind.
+    u128 checking(Kind kind) const { return step_attacks(them, kind, king) | slides_onto_king[kSlideWay[number(kind)]]; }
+
+    // The king attacked by a piece of the attacker's (a position for the listed ways).
+    bool king_attacked() const {
+        return steppers_onto(m, us, own, king) ||
+               ((straight & rooks) | (diagonal & bichops) | (slides_onto_king[3] & lances));
     }
 
     // The attacker's sliders once the piece has come to `to` from `from_bit`, less `gone`, that
@@ -691,8 +717,10 @@ struct Walk {
     }
 
     // Calls visit(check) for each legal check in legal_moves order until it returns true, and
-    // returns that check's move.
-    template <class Visit>
+    // returns that check's move. Without `Reach` the visitor reads only the move: a check by the
+    // moved piece alone (no piece of the attacker uncovered) then goes without its reach, it
+    // being known to check from where it lands.
+    template <bool Reach = true, class Visit>
     std::optional<Move> walk(Visit&& visit) const {
         const u128 zone = Board::promotion_zone[us].to_u128();
         const u128 open = ~own & kPlaying;
@@ -708,15 +736,21 @@ struct Walk {
         } else {
             const u128 knights = m.knights & own;
             sources |= (own & kNear.of[0][king] & ~our_kings & ~knights) | (knights & kNear.of[1][king]);
+            // A slider is kept when its lines (with a dragon's or horse's steps) meet a square
+            // it might check from, as it is or promoted: on the king's lines of its way of
+            // sliding, or next to the king. (A lance is kept for the whole open part of the
+            // king's lines: a few too many cost only their filtering below.)
             const u128 near = step_attacks(them, Kind::King, king);
-            for (u128 rest = (rooks | bichops | lances) & ~sources; rest;) {
-                const unsigned from = pop_lowest(rest);
-                const Kind kind = board.square_kinds[from];
-                u128 lines = kind == Kind::Lance ? kTables.rays[ray_of(forward(us))][from]
-                                                 : kTables.lines[slides_diagonal(kind) ? 1 : 0][from];
-                if (kind == Kind::Dragon || kind == Kind::Horse) lines |= step_attacks(us, Kind::King, from);
-                if (lines & (checking(kind) | near)) sources |= bit(from);
-            }
+            const auto keep = [&](u128 pieces, auto lines_from, u128 onto) {
+                for (u128 rest = pieces & ~sources; rest;) {
+                    const unsigned from = pop_lowest(rest);
+                    const u128 steps = (m.kinglike & bit(from)) ? step_attacks(us, Kind::King, from) : u128{0};
+                    if ((lines_from(from) | steps) & onto) sources |= bit(from);
+                }
+            };
+            keep(rooks, [](unsigned s) { return kTables.lines[0][s]; }, straight | near);
+            keep(bichops, [](unsigned s) { return kTables.lines[1][s]; }, diagonal | near);
+            keep(lances, [&](unsigned s) { return kTables.rays[ray_of(forward(us))][s]; }, straight | near);
         }
         for (; sources;) {
             const unsigned from = pop_lowest(sources);
@@ -731,11 +765,18 @@ struct Walk {
                 if (promoting) promoting &= checking(promoted(kind));
             }
             if constexpr (!Listing) plain &= screened.landing, promoting &= screened.landing;
+            const bool direct = !(discoverers & bit(from));
             for (int promote = 0; promote < 2; ++promote) {
                 const Kind arrives = promote ? promoted(kind) : kind;
                 for (u128 rest = promote ? promoting : plain; rest;) {
                     const unsigned to = pop_lowest(rest);
                     const Move move = promote ? Move::promoting(from, to) : Move::normal(from, to);
+                    if (Listing && !settled()) return std::nullopt;
+                    if (!Reach && direct) {
+                        if ((!Listing || legal(from, to)) && visit(Check{move, bit(from), to, arrives, 0, bit(to)}))
+                            return move;
+                        continue;
+                    }
                     const Check c = check_of(move, bit(from), to, arrives);
                     if (c.checkers && (!Listing || legal(from, to)) && visit(c)) return move;
                 }
@@ -761,6 +802,12 @@ struct Walk {
             for (; squares;) {
                 const unsigned to = pop_lowest(squares);
                 const Move drop = Move::drop_of(Piece{side, kind}.code(), to);
+                if (Listing && !settled()) return std::nullopt;
+                // A drop checks from every square whence its kind reaches the king.
+                if (!Reach && kind != Kind::Pawn) {
+                    if (visit(Check{drop, 0, to, kind, 0, bit(to)})) return drop;
+                    continue;
+                }
                 const Check c = check_of(drop, 0, to, kind);
                 if (!c.checkers) continue;
                 if (kind == Kind::Pawn && !answered(c) && mates(drop)) continue;
@@ -775,6 +822,11 @@ struct Walk {
 // defender without a king is given no check at all (`none`).
 template <bool Listing, class Fast, class Slow, class None>
 auto dispatch(const Board& board, Color side, Fast fast, Slow slow, None none) {
+    // The board's every line asked for at once: a position not looked at lately is otherwise
+    // read a line at a time as the walk comes to its kinds of squares and its hands.
+    const char* const first = reinterpret_cast<const char*>(&board);
+    for (std::size_t at = 0; at < sizeof board; at += 64) __builtin_prefetch(first + at);
+    __builtin_prefetch(first + sizeof board - 1);
     if (!is_side(side)) return slow();  // the side's ValueError
     const int us = byte_of(side);
     const u128 own = board.color_boards[us].to_u128(), theirs = board.color_boards[us ^ 1].to_u128();
@@ -783,22 +835,30 @@ auto dispatch(const Board& board, Color side, Fast fast, Slow slow, None none) {
     if (!their_kings) return none();
     if ((their_kings & (their_kings - 1)) || (Listing && (our_kings & (our_kings - 1)))) return slow();
     const Movers movers = movers_of(board);
-    const u128 occupied = own | theirs;
     const unsigned king = lowest_index(their_kings);
-    Screened screened;
     if constexpr (Listing) {
-        if (attacked_by(movers, us, own, king, occupied)) return slow();
-        if (our_kings && attacked_by(movers, us ^ 1, theirs, lowest_index(our_kings), occupied)) return slow();
+        // The walk's slides from the king tell whether it is in check.
+        Walk<Listing> walk(board, side, us, king, movers);
+        if (walk.king_attacked()) return slow();
+        if constexpr (std::is_void_v<decltype(fast(walk))>) {
+            fast(walk);
+            if (walk.unsafe) slow();
+            return;
+        } else {
+            const auto found = fast(walk);
+            return walk.unsafe ? slow() : found;
+        }
     } else {
         // The screen finds the king in check on the way, from the same attacks.
+        Screened screened;
         const Screen found = us ? surely_no_mate<1>(board, king, movers, own, theirs, screened)
                                 : surely_no_mate<0>(board, king, movers, own, theirs, screened);
         if (found == Screen::in_check) return slow();
         if (found == Screen::no_mate) return none();
+        Walk<Listing> walk(board, side, us, king, movers);
+        walk.screened = screened;
+        return fast(walk);
     }
-    Walk<Listing> walk(board, side, us, king, movers);
-    walk.screened = screened;
-    return fast(walk);
 }
 
 
@@ -819,7 +879,7 @@ void check_moves(const Board& board, Color side, MoveList& out) {
         board, side,
         [&](const Walk<true>& w) {
             out.clear();
-            w.walk([&](const Check& c) {
+            w.template walk<false>([&](const Check& c) {
                 out.push_back(c.move);
                 return false;
             });
