@@ -786,15 +786,13 @@ struct Walk {
         // without another of the attacker's unpromoted pawns, and never to mate.
         if (!Listing && !screened.drops) return std::nullopt;
         const std::uint8_t* hand = board.hand.counts.data() + 8 * us;
-        std::uint8_t counts[8];  // King (never held), Gold, ..., Pawn
-        std::memcpy(counts, hand, sizeof counts);
-        if (!Listing) counts[number(Kind::Pawn) - 1] = 0;  // a pawn drop never mates
-        std::uint64_t held;
-        std::memcpy(&held, counts, sizeof held);
+        // The kinds held, by ascending number: Gold, Rook, Bichop, Silver, Knight, Lance, Pawn.
+        std::uint16_t held = held_kinds(hand);
+        if (!Listing) held &= ~kinds_bit(Kind::Pawn);  // a pawn drop never mates
         if (!held) return std::nullopt;
         const u128 empty = ~occupied & kPlaying;
-        for (const Kind kind : {Kind::Gold, Kind::Rook, Kind::Bichop, Kind::Silver, Kind::Knight, Kind::Lance, Kind::Pawn}) {
-            if (!counts[number(kind) - 1]) continue;
+        for (; held; held &= held - 1) {
+            const Kind kind = static_cast<Kind>(std::countr_zero(held));
             u128 squares = empty & checking(kind);
             if (kind == Kind::Lance || kind == Kind::Pawn) squares &= ~Board::last_row[us].to_u128();
             if (kind == Kind::Knight) squares &= ~Board::last_two_rows[us].to_u128();
