@@ -79,7 +79,12 @@ ListedMoves legal_moves(const Game& g) {
     out.listed_for = g.stamp();
     return out;
 }
-ListedMoves check_moves(const Game& g) { return {g.check_moves(), g.stamp()}; }
+ListedMoves check_moves(const Game& g) {
+    ListedMoves out;  // filled in place, as legal_moves
+    g.check_moves(out.moves);
+    out.listed_for = g.stamp();
+    return out;
+}
 std::optional<ListedMove> mate_in_one(const Game& g) {
     const std::optional<Move> mate = g.mate_in_one();
     if (!mate) return std::nullopt;

@@ -184,9 +184,11 @@ MoveList Game::legal_moves() const {
     return out;
 }
 
+void Game::check_moves(MoveList& out) const { velkorant::check_moves(board_, turn_, out); }
+
 MoveList Game::check_moves() const {
     MoveList out;
-    velkorant::check_moves(board_, turn_, out);
+    check_moves(out);
     return out;
 }
 

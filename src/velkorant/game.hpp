@@ -122,6 +122,7 @@ public:
     MoveList legal_moves() const;
     bool is_legal(Move move) const;
     // The legal moves that give check, in legal_moves order.
+    void check_moves(MoveList& out) const;
     MoveList check_moves() const;
     // The first legal move, in legal_moves order, that checkmates; none when there is none.
     std::optional<Move> mate_in_one() const;
