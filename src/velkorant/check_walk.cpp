@@ -787,7 +787,7 @@ struct Walk {
         if (!Listing && !screened.drops) return std::nullopt;
         const std::uint8_t* hand = board.hand.counts.data() + 8 * us;
         // The kinds held, by ascending number: Gold, Rook, Bichop, Silver, Knight, Lance, Pawn.
-        std::uint16_t held = held_kinds(hand);
+        std::uint16_t held = held_kinds(hand) & static_cast<std::uint16_t>(kDropKinds | kinds_bit(Kind::Pawn));
         if (!Listing) held &= ~kinds_bit(Kind::Pawn);  // a pawn drop never mates
         if (!held) return std::nullopt;
         const u128 empty = ~occupied & kPlaying;
