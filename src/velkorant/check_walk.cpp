@@ -765,6 +765,7 @@ struct Walk {
                 if (promoting) promoting &= checking(promoted(kind));
             }
             if constexpr (!Listing) plain &= screened.landing, promoting &= screened.landing;
+            if (!(plain | promoting)) continue;  // most pieces give no check
             const bool direct = !(discoverers & bit(from));
             for (int promote = 0; promote < 2; ++promote) {
                 const Kind arrives = promote ? promoted(kind) : kind;
