@@ -184,7 +184,10 @@ MoveList Game::legal_moves() const {
     return out;
 }
 
-void Game::check_moves(MoveList& out) const { velkorant::check_moves(board_, turn_, out); }
+void Game::check_moves(MoveList& out) const {
+    __builtin_prefetch(&stamp_);  // read next, by whoever lists the moves for this position
+    velkorant::check_moves(board_, turn_, out);
+}
 
 MoveList Game::check_moves() const {
     MoveList out;
