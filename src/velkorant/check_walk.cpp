@@ -296,13 +296,13 @@ struct ScreenStatsPrinter {
 
 // What the screen below learnt, for the walk: the king's flights that nothing attacks now (none
 // until worked out), the squares our sliders see past our own pieces (all until worked out).
-// Once the screen has ruled the drops out, `drops` is false and `landing` holds the squares a
-// mating board move might come to (every square until worked out).
+// Once the screen has ruled the drops out, `landing` holds the squares a mating board move
+// might come to (every square until then).
 struct Screened {
     u128 free = 0;
     u128 seen_past = ~u128{0};
     u128 landing = ~u128{0};
-    bool drops = true;
+    bool drops_ruled_out() const { return landing != ~u128{0}; }
 };
 
 // Where the sliders of a kind go: as they are, promoting, and the already promoted ones (with
@@ -521,7 +521,6 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
     }
     if (!landing) SCREEN_ENDS(7, Screen::no_mate);
     out.landing = landing;
-    out.drops = false;
     SCREEN_ENDS(5, Screen::open);
 }
 
@@ -728,7 +727,7 @@ struct Walk {
         // reach a square it might check from, any piece that uncovers a slider. A king never
         // checks by itself.
         u128 sources = discoverers;
-        if (!Listing && screened.landing != ~u128{0}) {
+        if (!Listing && screened.drops_ruled_out()) {
             // The screen has named the squares a mating move might come to: only the pieces
             // that reach one of them.
             for (u128 rest = screened.landing; rest;) sources |= attackers_onto(m, us, own, pop_lowest(rest), occupied);
@@ -785,7 +784,7 @@ struct Walk {
         }
         // Drops in legal_moves order. A pawn is dropped only in front of the king, in a column
         // without another of the attacker's unpromoted pawns, and never to mate.
-        if (!Listing && !screened.drops) return std::nullopt;
+        if (!Listing && screened.drops_ruled_out()) return std::nullopt;
         const std::uint8_t* hand = board.hand.counts.data() + 8 * us;
         // The kinds held, by ascending number: Gold, Rook, Bichop, Silver, Knight, Lance, Pawn.
         std::uint16_t held = held_kinds(hand) & static_cast<std::uint16_t>(kDropKinds | kinds_bit(Kind::Pawn));

@@ -189,12 +189,6 @@ void Game::check_moves(MoveList& out) const {
     velkorant::check_moves(board_, turn_, out);
 }
 
-MoveList Game::check_moves() const {
-    MoveList out;
-    check_moves(out);
-    return out;
-}
-
 std::optional<Move> Game::mate_in_one() const { return velkorant::mate_in_one(board_, turn_); }
 
 bool Game::is_legal(Move move) const { return velkorant::is_legal(board_, turn_, move); }

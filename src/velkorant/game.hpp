@@ -123,7 +123,6 @@ public:
     bool is_legal(Move move) const;
     // The legal moves that give check, in legal_moves order.
     void check_moves(MoveList& out) const;
-    MoveList check_moves() const;
     // The first legal move, in legal_moves order, that checkmates; none when there is none.
     std::optional<Move> mate_in_one() const;
     // Plays a legal move. An illegal one is a ValueError naming the move and why; the game is
