@@ -1,0 +1,512 @@
+// The quick proof that a side has no mate in one, and the attack helpers it shares with the
+// walk over the checks (check_walk.cpp, the only file that includes this one).
+//
+// Most positions have no mate in one, and most of those show it cheaply: the defending king
+// has flights that nothing attacks, and no drop and no move can put a piece where it takes them
+// all (surely_no_mate). Tables worked out at compile time around a king in the middle of the
+// board, shifted to the real king, answer "whence could a piece of this kind take these
+// flights" without a branch per direction.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#ifdef VELKORANT_MATE_SCREEN_STATS
+#include <cstdio>
+#endif
+
+#include "velkorant/attacks.hpp"
+#include "velkorant/board.hpp"
+
+namespace velkorant::mate_screen {
+// kNear[r][s]: the squares within r rows and two columns of s, r being 2 or 4. A piece that
+// steps (promoting or not) can check a king on s only from within two rows, a knight from within
+// four.
+struct Near {
+    u128 of[2][kSquares];
+};
+
+constexpr Near make_near() {
+    Near n{};
+    for (int rows = 2, i = 0; i < 2; rows += 2, ++i)
+        for (int s = 0; s < static_cast<int>(kSquares); ++s) {
+            for (int row = -rows; row <= rows; ++row)
+                for (int column = -2; column <= 2; ++column) {
+                    const int p = s + 11 * row + column;
+                    if (p >= 0 && p < static_cast<int>(kSquares)) n.of[i][s] |= bit(static_cast<unsigned>(p));
+                }
+            n.of[i][s] &= kPlaying;
+        }
+    return n;
+}
+
+inline constexpr Near kNear = make_near();
+
+// The board's pieces by the way they move, of both sides.
+struct Movers {
+    u128 pawns, knights, silvers, golds, kinglike, rooks, bichops, lances;
+};
+
+inline Movers movers_of(const Board& board) {
+    const auto of = [&](Kind k) { return board.piece_boards[number(k)].to_u128(); };
+    return Movers{of(Kind::Pawn),
+                  of(Kind::Knight),
+                  of(Kind::Silver),
+                  of(Kind::Gold) | of(Kind::ProSilver) | of(Kind::ProKnight) | of(Kind::ProLance) | of(Kind::ProPawn),
+                  of(Kind::King) | of(Kind::Dragon) | of(Kind::Horse),
+                  of(Kind::Rook) | of(Kind::Dragon),
+                  of(Kind::Bichop) | of(Kind::Horse),
+                  of(Kind::Lance)};
+}
+
+// The pieces among `mine` (of side `by`) that step or jump onto s: a piece on p reaches s
+// exactly when the other side's piece of the same kind on s reaches p.
+inline u128 steppers_onto(const Movers& m, int by, u128 mine, unsigned s) {
+    const int other = by ^ 1;
+    return ((step_attacks(other, Kind::Pawn, s) & m.pawns) | (step_attacks(other, Kind::Knight, s) & m.knights) |
+            (step_attacks(other, Kind::Silver, s) & m.silvers) | (step_attacks(other, Kind::Gold, s) & m.golds) |
+            (step_attacks(other, Kind::King, s) & m.kinglike)) &
+           mine;
+}
+
+// Every piece among `mine` that attacks s.
+inline u128 attackers_onto(const Movers& m, int by, u128 mine, unsigned s, u128 occupied) {
+    u128 found = steppers_onto(m, by, mine, s);
+    if (kTables.lines[0][s] & (m.rooks | m.lances) & mine)
+        found |= ((rook_attacks(s, occupied) & m.rooks) | (lance_attacks(by ^ 1, s, occupied) & m.lances)) & mine;
+    if (kTables.lines[1][s] & m.bichops & mine) found |= bichop_attacks(s, occupied) & m.bichops & mine;
+    return found;
+}
+
+// Some piece among `mine` (of side `by`) attacks s: the steps first, then each line that holds
+// a slider of the right kind. A lance slides towards the other side.
+[[gnu::always_inline]] inline bool attacked_by(const Movers& m, int by, u128 mine, unsigned s, u128 occupied) {
+    return steppers_onto(m, by, mine, s) ||
+           slider_reaches(by, s, occupied, m.rooks & mine, m.lances & mine, m.bichops & mine);
+}
+
+constexpr bool slides_straight(Kind k) { return k == Kind::Rook || k == Kind::Dragon; }
+constexpr bool slides_diagonal(Kind k) { return k == Kind::Bichop || k == Kind::Horse; }
+
+// The pieces among `mine` that stand alone between square k and a slider of `straight`,
+// `diagonal` or `lances`, the lances lying from k in direction `lance_way`.
+inline u128 alone_between(unsigned k, u128 occupied, u128 mine, u128 straight, u128 diagonal, u128 lances, Direction lance_way) {
+    if (!((kTables.lines[0][k] & (straight | lances)) | (kTables.lines[1][k] & diagonal))) return 0;
+    u128 found = 0;
+    for (unsigned d = 0; d < 8; ++d) {
+        const u128 ray = kTables.rays[d][k];
+        const u128 sliders = (d & 1 ? diagonal : straight) | (kDirections[d] == lance_way ? lances : 0);
+        if (!(ray & sliders)) continue;
+        u128 hit = ray & occupied;
+        const bool up = kDirections[d] > 0;
+        const unsigned first = up ? lowest_index(hit) : highest_index(hit);
+        if (!(mine & bit(first))) continue;
+        hit &= ~bit(first);
+        if (hit && (sliders & bit(up ? lowest_index(hit) : highest_index(hit)))) found |= bit(first);
+    }
+    return found;
+}
+
+// Where a checking piece may stand, seen from the defending king: next to it along
+// kDirections[j] (slot j), two squares off along that line (slot 8 + j), further along it (slot
+// 18 + j), a knight's jump off (slots 16 and 17, the lower index first). kPlaces.of[us][kind]
+// [flights] holds the slots whence a piece of that kind of side `us`, checking, attacks every
+// flight of `flights` (bit i: the king's neighbour kRing[i] away); kPlaces.kinds[us]
+// [flights] the kinds with any such slot. Worked out on an empty board around a king in the
+// middle: pieces in the way only shorten a reach and an edge only takes squares away, so a slot
+// missing here cannot do it on the real board either. A slider's reach runs on through the
+// king's square, as it does once the king steps away.
+struct Places {
+    std::uint32_t of[2][kKinds][256];
+    std::uint16_t kinds[2][256];
+};
+
+// The square the tables below are worked out around: every step and knight's jump from it stays
+// on the board.
+inline constexpr unsigned kMiddle = 60;
+
+// The king's neighbours as bits of a set of flights, from the highest index down: the sets
+// are read off the board in one piece (flights_of).
+inline constexpr int kRing[8] = {12, 11, 10, 1, -1, -10, -11, -12};
+
+// The squares of `set` around the king, as a set of flights.
+inline unsigned flights_of(u128 set, unsigned king) {
+    const auto w = static_cast<unsigned>(static_cast<std::uint32_t>(set >> (127 - (king + 12))));
+    return (w & 7) | (w >> 8 & 8) | (w >> 9 & 16) | (w >> 17 & 0xe0);
+}
+
+// kRingLines.of[0][k]: the rows and columns through the king on k and its neighbours, whence a
+// rook or lance may reach one of them; of[1][k] the same for diagonals and bishops.
+struct RingLines {
+    u128 of[2][kSquares];
+};
+
+constexpr RingLines make_ring_lines() {
+    RingLines r{};
+    for (unsigned k = 0; k < kSquares; ++k)
+        for (unsigned s = 0; s < kSquares; ++s)
+            if (s == k || (kTables.step_from[0][number(Kind::King)][k] & bit(s)))
+                for (int i = 0; i < 2; ++i) r.of[i][k] |= kTables.lines[i][s];
+    return r;
+}
+
+inline constexpr RingLines kRingLines = make_ring_lines();
+
+// Shifts a set by `offset` indices.
+inline u128 shifted(u128 set, int offset) { return offset >= 0 ? set >> offset : set << -offset; }
+
+// How far from the king's square the two squares lie whence a knight of side `us` checks it,
+// the lower first.
+constexpr int knight_offset(int us, int i) {
+    int found[2] = {0, 0}, n = 0;
+    for (unsigned s = 0; s < kSquares; ++s)
+        if (kTables.step_from[us ^ 1][number(Kind::Knight)][kMiddle] & bit(s))
+            found[n++] = static_cast<int>(s) - static_cast<int>(kMiddle);
+    return found[i];
+}
+
+constexpr Places make_places() {
+    Places p{};
+    const auto& t = kTables;
+    for (int us = 0; us < 2; ++us) {
+        for (int k = number(Kind::Gold); k < kKinds; ++k) {
+            const Kind kind = static_cast<Kind>(k);
+            const auto reach = [&](int side, unsigned s) -> u128 {
+                switch (kind) {
+                    case Kind::Rook: return t.lines[0][s];
+                    case Kind::Bichop: return t.lines[1][s];
+                    case Kind::Lance: return t.rays[ray_of(forward(side))][s];
+                    case Kind::Dragon: return t.lines[0][s] | t.step_from[side][number(Kind::King)][s];
+                    case Kind::Horse: return t.lines[1][s] | t.step_from[side][number(Kind::King)][s];
+                    default: return t.step_from[side][k][s];
+                }
+            };
+            const u128 checking = reach(us ^ 1, kMiddle);
+            for (unsigned s = 0; s < kSquares; ++s) {
+                if (!(checking & bit(s))) continue;
+                unsigned slot = 0;
+                for (unsigned j = 0; j < 8; ++j) {
+                    const int d = kDirections[j];
+                    if (static_cast<int>(s) == static_cast<int>(kMiddle) + d) slot = j;
+                    else if (static_cast<int>(s) == static_cast<int>(kMiddle) + 2 * d) slot = 8 + j;
+                    else if (t.rays[j][kMiddle] & bit(s)) slot = 18 + j;
+                }
+                for (int i = 0; i < 2; ++i)
+                    if (static_cast<int>(s) == static_cast<int>(kMiddle) + knight_offset(us, i))
+                        slot = 16 + static_cast<unsigned>(i);
+                const u128 covered = reach(us, s);
+                unsigned mask = 0;
+                for (unsigned i = 0; i < 8; ++i)
+                    if (covered & bit(static_cast<unsigned>(static_cast<int>(kMiddle) + kRing[i]))) mask |= 1u << i;
+                for (unsigned f = 0; f < 256; ++f)
+                    if (!(f & ~mask)) {
+                        p.of[us][k][f] |= 1u << slot;
+                        p.kinds[us][f] |= static_cast<std::uint16_t>(1u << k);
+                    }
+            }
+        }
+    }
+    return p;
+}
+
+inline constexpr Places kPlaces = make_places();
+
+inline constexpr int kKnightOffsets[2][2] = {{knight_offset(0, 0), knight_offset(0, 1)}, {knight_offset(1, 0), knight_offset(1, 1)}};
+
+// The squares of the slots next to the king and two off (bit j: along kDirections[j]) and of the
+// two knight's slots of each side, around a king on kMiddle: shifted to the real king, a set of
+// slots becomes its squares in three loads, without a branch per direction.
+struct SlotSquares {
+    u128 next[256], two[256], knight[2][4];
+    // The king's neighbours as kDirections bits, from a set of flights (bits in kRing order).
+    std::uint8_t ways_of_flights[256];
+};
+
+constexpr SlotSquares make_slot_squares() {
+    SlotSquares t{};
+    for (unsigned set = 0; set < 256; ++set)
+        for (unsigned j = 0; j < 8; ++j) {
+            if (!(set >> j & 1)) continue;
+            t.next[set] |= bit(static_cast<unsigned>(static_cast<int>(kMiddle) + kDirections[j]));
+            t.two[set] |= bit(static_cast<unsigned>(static_cast<int>(kMiddle) + 2 * kDirections[j]));
+        }
+    for (unsigned set = 0; set < 256; ++set)
+        for (unsigned i = 0; i < 8; ++i)
+            if (set >> i & 1)
+                for (unsigned j = 0; j < 8; ++j)
+                    if (kDirections[j] == kRing[i]) t.ways_of_flights[set] |= static_cast<std::uint8_t>(1u << j);
+    for (int us = 0; us < 2; ++us)
+        for (unsigned set = 0; set < 4; ++set)
+            for (int i = 0; i < 2; ++i)
+                if (set >> i & 1) t.knight[us][set] |= bit(static_cast<unsigned>(static_cast<int>(kMiddle) + kKnightOffsets[us][i]));
+    return t;
+}
+
+inline constexpr SlotSquares kSlotSquares = make_slot_squares();
+
+constexpr std::uint16_t kinds_bit(Kind k) { return static_cast<std::uint16_t>(1u << number(k)); }
+
+// The kinds a side holds, as kinds_bit bits, from its eight hand counts (King..Pawn) read as
+// one word: each byte's bits folded onto its lowest, then the eight gathered into one byte.
+inline std::uint16_t held_kinds(const std::uint8_t* counts) {
+    std::uint64_t word;
+    std::memcpy(&word, counts, sizeof word);
+    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+    word |= word >> 4;
+    word |= word >> 2;
+    word |= word >> 1;
+    word &= 0x0101010101010101u;
+    return static_cast<std::uint16_t>((word * 0x0102040810204080u) >> 56 << 1);
+}
+
+// The kinds whose drop might mate (a pawn drop never does).
+inline constexpr std::uint16_t kDropKinds = kinds_bit(Kind::Gold) | kinds_bit(Kind::Rook) | kinds_bit(Kind::Bichop) |
+                                     kinds_bit(Kind::Silver) | kinds_bit(Kind::Knight) | kinds_bit(Kind::Lance);
+
+#ifdef VELKORANT_MATE_SCREEN_STATS
+// How often each step of the screen below ends it, printed at exit (a build for measuring).
+inline long screen_stats[9];
+inline const char* const kScreenSteps[9] = {"no free square",   "no flight",         "discovered check",
+                                     "a drop fits",      "every flight seen", "a board move fits",
+                                     "no mate: no kind", "no mate: no piece", "calls"};
+struct ScreenStatsPrinter {
+    ~ScreenStatsPrinter() {
+        for (int i = 0; i < 9; ++i) std::fprintf(stderr, "%s: %ld\n", kScreenSteps[i], screen_stats[i]);
+    }
+};
+inline ScreenStatsPrinter screen_stats_printer;
+#define SCREEN_ENDS(step, answer) return (++screen_stats[step], answer)
+#else
+#define SCREEN_ENDS(step, answer) return answer
+#endif
+
+// What the screen below learnt, for the walk: the king's flights that nothing attacks now (none
+// until worked out), the squares our sliders see past our own pieces (all until worked out).
+// Once the screen has ruled the drops out, `landing` holds the squares a mating board move
+// might come to (every square until then).
+struct Screened {
+    u128 free = 0;
+    u128 seen_past = ~u128{0};
+    u128 landing = ~u128{0};
+    bool drops_ruled_out() const { return landing != ~u128{0}; }
+};
+
+// Where the sliders of a kind go: as they are, promoting, and the already promoted ones (with
+// their steps).
+struct Landing {
+    u128 plain = 0, promoting = 0, promoted = 0;
+};
+
+// A quick proof that side `Us` has no mate in one against king `king` (not in check): the king
+// has flights that nothing attacks now, and no check can take them all. A check takes a flight
+// only with the piece that checks or with a slider uncovered as that piece leaves its square.
+// So the proof needs no discovered check (the piece moving off the line might go anywhere);
+// no drop on an empty square whence the piece attacks all the flights; no piece on the board
+// that can come, as it is or promoting, to a square whence it attacks all the flights but those
+// one of our sliders sees past our own pieces, and where it is guarded if next to the king.
+// False is no answer.
+// What the screen finds: nothing sure, no mate for sure, or the king in check already (a
+// position for the listed ways).
+enum class Screen { open, no_mate, in_check };
+
+template <int Us>
+Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 own, u128 theirs, Screened& out) {
+#ifdef VELKORANT_MATE_SCREEN_STATS
+    ++screen_stats[8];
+#endif
+    constexpr int us = Us, them = Us ^ 1;
+    constexpr int f = forward(us);
+    const u128 occupied = own | theirs;
+    const u128 ring = step_attacks(them, Kind::King, king) & ~theirs;
+    if (!ring) SCREEN_ENDS(0, attacked_by(m, us, own, king, occupied) ? Screen::in_check : Screen::open);
+    const auto square = [&](int offset) { return static_cast<unsigned>(static_cast<int>(king) + offset); };
+    // What our pieces attack around the king: the steps of those near it, then each slider on
+    // a line through the king's square or a neighbour. `twice`: the squares two of them attack
+    // (a dragon's or horse's step along its slide counted twice: a guard too many does no harm
+    // here, one too few would).
+    const u128 rooks = m.rooks & own, bichops = m.bichops & own, lances = m.lances & own;
+    const u128 knights = m.knights & own & kNear.of[1][king];
+    u128 attacked = 0, twice = 0;
+    const auto add = [&](u128 reach) {
+        twice |= attacked & reach;
+        attacked |= reach;
+        return reach;
+    };
+    const auto steps = [&](u128 pieces, auto... offsets) { return (add(shifted(pieces, offsets)) | ...); };
+    // The stepping pieces near the king, a direction at a time for all that step that way:
+    // pawns, silvers, golds (and the kinds that move as one), kings (a dragon or horse too: a
+    // king's steps are what it attacks next to it). Which of them stand there is as good as
+    // random, so no branch asks; and two pieces stepping the same way never meet on a square,
+    // so `twice` comes out right. The steps are Black's turned around for White; a step off the
+    // side lands on the wall, never on a square of the board.
+    //
+    // They are stepped in a 64-bit window of the board around the king (bit b: index king + 24
+    // - b, two rows and two columns each way and more), where a step is one shift.
+    constexpr int g = us ? -1 : 1;
+    const unsigned window_shift = 111 - king;  // the lowest eight indices are wall: shifted out
+    const auto window = [&](u128 set) { return static_cast<std::uint64_t>((set << 8) >> window_shift); };
+    const auto unwindow = [&](std::uint64_t w) { return (static_cast<u128>(w) << window_shift) >> 8; };
+    const auto step = [](std::uint64_t w, int offset) { return offset >= 0 ? w >> offset : w << -offset; };
+    const std::uint64_t pawns_near = window(m.pawns & own), silvers_near = window(m.silvers & own),
+                        golds_near = window(m.golds & own), kings_near = window(m.kinglike & own);
+    {
+        const std::uint64_t gold_ways = golds_near | kings_near, silver_ways = silvers_near | kings_near;
+        const std::uint64_t forward_ways = gold_ways | silvers_near;
+        std::uint64_t attacked_near = 0, twice_near = 0;
+        for (const std::uint64_t reach :
+             {step(forward_ways | pawns_near, g * North), step(forward_ways, g * NorthWest), step(forward_ways, g * NorthEast),
+              step(gold_ways, g * West), step(gold_ways, g * East), step(gold_ways, g * South),
+              step(silver_ways, g * SouthWest), step(silver_ways, g * SouthEast)}) {
+            twice_near |= attacked_near & reach;
+            attacked_near |= reach;
+        }
+        attacked = unwindow(attacked_near);
+        twice = unwindow(twice_near);
+    }
+    // What each way of stepping reaches, for where a piece may arrive: only wanted once the
+    // flights leave a kind that might mate.
+    const auto pawn_reach = [&] { return unwindow(step(pawns_near, g * North)); };
+    const auto silver_reach = [&] {
+        return unwindow(step(silvers_near, g * North) | step(silvers_near, g * NorthWest) |
+                        step(silvers_near, g * NorthEast) | step(silvers_near, g * SouthWest) |
+                        step(silvers_near, g * SouthEast));
+    };
+    const auto gold_reach = [&] {
+        return unwindow(step(golds_near, g * North) | step(golds_near, g * NorthWest) | step(golds_near, g * NorthEast) |
+                        step(golds_near, g * West) | step(golds_near, g * East) | step(golds_near, g * South));
+    };
+    const u128 knight_reach = steps(knights, 2 * f - 1, 2 * f + 1);
+    // Each slider's reach: a dragon or a horse (the sliders that also step as a king) adds its
+    // steps. Where it lands: as it is and promoting, or, promoted already, as it is.
+    const u128 zone = Board::promotion_zone[us].to_u128();
+    const auto promoted_mask = [&](unsigned s) { return (m.kinglike & bit(s)) ? ~u128{0} : u128{0}; };
+    const auto slider_steps = [&](unsigned s) { return step_attacks(us, Kind::King, s) & promoted_mask(s); };
+    Landing straight, diagonal, lance;
+    const auto land = [&](Landing& l, unsigned from, u128 reach) {
+        const u128 promoted = promoted_mask(from);
+        const u128 into = kTables.in_zone[us][from] ? ~u128{0} : zone;
+        l.plain |= reach & ~promoted;
+        l.promoting |= reach & into & ~promoted;
+        l.promoted |= reach & promoted;
+    };
+    // The sliders on a line through the king or a neighbour, and what they see past our own
+    // pieces (the flights a piece leaving the line might uncover).
+    u128 seen_past = 0;
+    const u128 ring_straight = kRingLines.of[0][king];
+    const u128 lined = (rooks | lances) & ring_straight, crossed = bichops & kRingLines.of[1][king];
+    for (u128 rest = rooks & ring_straight; rest;) {
+        const unsigned s = pop_lowest(rest);
+        const u128 steps = slider_steps(s);
+        land(straight, s, add(rook_attacks(s, occupied) | steps));
+        seen_past |= rook_attacks(s, theirs) | steps;
+    }
+    for (u128 rest = lances & ring_straight; rest;) {
+        const unsigned s = pop_lowest(rest);
+        land(lance, s, add(lance_attacks(us, s, occupied)));
+        seen_past |= lance_attacks(us, s, theirs);
+    }
+    for (u128 rest = crossed; rest;) {
+        const unsigned s = pop_lowest(rest);
+        const u128 steps = slider_steps(s);
+        land(diagonal, s, add(bichop_attacks(s, occupied) | steps));
+        seen_past |= bichop_attacks(s, theirs) | steps;
+    }
+    if (attacked & bit(king)) return Screen::in_check;
+    out.free = ring & ~attacked;
+    const unsigned flights = flights_of(out.free, king);
+    if (!flights) SCREEN_ENDS(1, Screen::open);
+    // A slider that sees the king past our own pieces (not in check, so past one at least)
+    // might give a discovered check: nothing sure then.
+    if (seen_past & bit(king)) SCREEN_ENDS(2, Screen::open);
+
+    // Moves: the flights one of our sliders sees past our own pieces might be uncovered. When
+    // no kind can take the others, no drop can take them all either (a drop uncovers nothing).
+    out.seen_past = seen_past;
+    const unsigned seen = flights & ~flights_of(seen_past, king);
+    // Gold stands for every kind that moves as a gold.
+    constexpr std::uint16_t kClasses = kinds_bit(Kind::Gold) | kinds_bit(Kind::Rook) | kinds_bit(Kind::Bichop) |
+                                       kinds_bit(Kind::Silver) | kinds_bit(Kind::Knight) | kinds_bit(Kind::Lance) |
+                                       kinds_bit(Kind::Pawn) | kinds_bit(Kind::Dragon) | kinds_bit(Kind::Horse);
+    static_assert((kDropKinds & ~kClasses) == 0);
+    std::uint16_t fit = kPlaces.kinds[us][seen] & kClasses;
+    if (!fit) SCREEN_ENDS(6, Screen::no_mate);
+
+    const u128 empty = ~occupied & kPlaying;
+    // The squares, on the board and not ours, whence a piece of `kind` standing there attacks
+    // all of `cover`: up to the first piece for a slot further along a line.
+    // A slot two off or further counts only past an empty neighbour (open_ways, by direction).
+    const unsigned open_ways = kSlotSquares.ways_of_flights[flights_of(empty, king)];
+    const int from_middle = static_cast<int>(king) - static_cast<int>(kMiddle);
+    const auto places = [&](int kind, unsigned cover) {
+        const std::uint32_t slots = kPlaces.of[us][kind][cover];
+        u128 found = shifted(kSlotSquares.next[slots & 0xff] | kSlotSquares.two[slots >> 8 & open_ways] |
+                                 kSlotSquares.knight[us][slots >> 16 & 3],
+                             from_middle);
+        for (unsigned ways = slots >> 18 & open_ways; ways; ways &= ways - 1) {
+            const unsigned j = static_cast<unsigned>(std::countr_zero(ways));
+            const unsigned two = square(2 * kDirections[j]);
+            if (!(empty & bit(two))) continue;
+            const u128 ray = kTables.rays[j][two];
+            const u128 hit = ray & occupied;
+            found |= hit ? ray & ~kTables.rays[j][kDirections[j] > 0 ? lowest_index(hit) : highest_index(hit)] : ray;
+        }
+        return found & kPlaying & ~own;
+    };
+
+    // Drops (a pawn drop never mates).
+    const std::uint8_t* hand = board.hand.counts.data() + 8 * us;
+    const std::uint16_t held = held_kinds(hand) & kDropKinds;
+    for (std::uint16_t fit = held & kPlaces.kinds[us][flights]; fit; fit &= fit - 1)
+        if (places(std::countr_zero(fit), flights) & empty) SCREEN_ENDS(3, Screen::open);
+
+    if (!seen) SCREEN_ENDS(4, Screen::open);
+    // The sliders off the king's lines, only now needed.
+    if (fit & (kinds_bit(Kind::Rook) | kinds_bit(Kind::Dragon)))
+        for (u128 rest = rooks & ~lined; rest;) {
+            const unsigned s = pop_lowest(rest);
+            land(straight, s, rook_attacks(s, occupied) | slider_steps(s));
+        }
+    if (fit & (kinds_bit(Kind::Bichop) | kinds_bit(Kind::Horse)))
+        for (u128 rest = bichops & ~crossed; rest;) {
+            const unsigned s = pop_lowest(rest);
+            land(diagonal, s, bichop_attacks(s, occupied) | slider_steps(s));
+        }
+    if (fit & (kinds_bit(Kind::Lance) | kinds_bit(Kind::Gold)))
+        for (u128 rest = lances & ~lined; rest;) {
+            const unsigned s = pop_lowest(rest);
+            land(lance, s, lance_attacks(us, s, occupied));
+        }
+    // A stepping piece promotes coming into the zone or leaving it: a silver may step back out
+    // of it, a pawn or knight only forward. (A square one row short of the zone for every
+    // promoting silver: a way too many does no harm here.)
+    const u128 zone_and_before = zone | shifted(zone, -f);
+    const u128 pawns_arrive = pawn_reach(), silvers_arrive = silver_reach();
+    const u128 arrives_gold = gold_reach() | ((pawns_arrive | knight_reach) & zone) | (silvers_arrive & zone_and_before) |
+                              lance.promoting;
+    // A piece that comes next to the king is taken unless another guards it: one that attacks
+    // the square already, or a slider behind it.
+    const u128 guarded = ~step_attacks(them, Kind::King, king) | twice | seen_past;
+    // By kind number, Gold to Horse: the squares a piece of ours reaches arriving as that kind.
+    const u128 arrives[number(Kind::Horse) + 1] = {0,
+                                                   0,
+                                                   arrives_gold,
+                                                   straight.plain,
+                                                   diagonal.plain,
+                                                   silvers_arrive,
+                                                   knight_reach,
+                                                   lance.plain,
+                                                   pawns_arrive,
+                                                   straight.promoted | straight.promoting,
+                                                   diagonal.promoted | diagonal.promoting};
+    // Where some piece arrives as a kind that would take the flights, guarded: the only squares
+    // a mating move can come to.
+    u128 landing = 0;
+    for (; fit; fit &= fit - 1) {
+        const int kind = std::countr_zero(fit);
+        landing |= places(kind, seen) & guarded & arrives[kind];
+    }
+    if (!landing) SCREEN_ENDS(7, Screen::no_mate);
+    out.landing = landing;
+    SCREEN_ENDS(5, Screen::open);
+}
+}  // namespace velkorant::mate_screen
