@@ -377,38 +377,29 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
     };
     const u128 knight_reach = steps(knights, 2 * f - 1, 2 * f + 1);
     // Each slider's reach: a dragon or a horse (the sliders that also step as a king) adds its
-    // steps. Where it lands: as it is and promoting, or, promoted already, as it is.
-    const u128 zone = Board::promotion_zone[us].to_u128();
+    // steps.
     const auto promoted_mask = [&](unsigned s) { return (m.kinglike & bit(s)) ? ~u128{0} : u128{0}; };
     const auto slider_steps = [&](unsigned s) { return step_attacks(us, Kind::King, s) & promoted_mask(s); };
-    Landing straight, diagonal, lance;
-    const auto land = [&](Landing& l, unsigned from, u128 reach) {
-        const u128 promoted = promoted_mask(from);
-        const u128 into = kTables.in_zone[us][from] ? ~u128{0} : zone;
-        l.plain |= reach & ~promoted;
-        l.promoting |= reach & into & ~promoted;
-        l.promoted |= reach & promoted;
-    };
-    // The sliders on a line through the king or a neighbour, and what they see past our own
-    // pieces (the flights a piece leaving the line might uncover).
+    // The sliders on a line through the king or a neighbour: what they attack, and what they
+    // see past our own pieces (the flights a piece leaving the line might uncover). Where a
+    // slider might go is asked only once a square is found that some piece would have to reach.
     u128 seen_past = 0;
     const u128 ring_straight = kRingLines.of[0][king];
-    const u128 lined = (rooks | lances) & ring_straight, crossed = bichops & kRingLines.of[1][king];
     for (u128 rest = rooks & ring_straight; rest;) {
         const unsigned s = pop_lowest(rest);
         const u128 steps = slider_steps(s);
-        land(straight, s, add(rook_attacks(s, occupied) | steps));
+        add(rook_attacks(s, occupied) | steps);
         seen_past |= rook_attacks(s, theirs) | steps;
     }
     for (u128 rest = lances & ring_straight; rest;) {
         const unsigned s = pop_lowest(rest);
-        land(lance, s, add(lance_attacks(us, s, occupied)));
+        add(lance_attacks(us, s, occupied));
         seen_past |= lance_attacks(us, s, theirs);
     }
-    for (u128 rest = crossed; rest;) {
+    for (u128 rest = bichops & kRingLines.of[1][king]; rest;) {
         const unsigned s = pop_lowest(rest);
         const u128 steps = slider_steps(s);
-        land(diagonal, s, add(bichop_attacks(s, occupied) | steps));
+        add(bichop_attacks(s, occupied) | steps);
         seen_past |= bichop_attacks(s, theirs) | steps;
     }
     if (attacked & bit(king)) return Screen::in_check;
@@ -453,26 +444,51 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
         return found & kPlaying & ~own;
     };
 
-    // Drops (a pawn drop never mates).
+    // Drops (a pawn drop never mates). A piece dropped next to the king is taken unless one of
+    // ours attacks its square.
+    const u128 near = step_attacks(them, Kind::King, king);
     const std::uint8_t* hand = board.hand.counts.data() + 8 * us;
     const std::uint16_t held = held_kinds(hand) & kDropKinds;
-    for (std::uint16_t fit = held & kPlaces.kinds[us][flights]; fit; fit &= fit - 1)
-        if (places(std::countr_zero(fit), flights) & empty) SCREEN_ENDS(3, Screen::open);
+    for (std::uint16_t kinds = held & kPlaces.kinds[us][flights]; kinds; kinds &= kinds - 1)
+        if (places(std::countr_zero(kinds), flights) & empty & (~near | attacked)) SCREEN_ENDS(3, Screen::open);
 
     if (!seen) SCREEN_ENDS(4, Screen::open);
-    // The sliders off the king's lines, only now needed.
-    if (fit & (kinds_bit(Kind::Rook) | kinds_bit(Kind::Dragon)))
-        for (u128 rest = rooks & ~lined; rest;) {
+    // A piece that comes next to the king is taken unless another guards it: one that attacks
+    // the square already, or a slider behind it. The squares, by kind, a piece would have to
+    // come to: when there are none, nothing is left to ask of our pieces.
+    const u128 guarded = ~near | twice | seen_past;
+    u128 wanted[number(Kind::Horse) + 1] = {};
+    std::uint16_t wanting = 0;
+    for (; fit; fit &= fit - 1) {
+        const int kind = std::countr_zero(fit);
+        wanted[kind] = places(kind, seen) & guarded;
+        wanting |= wanted[kind] ? static_cast<std::uint16_t>(1u << kind) : std::uint16_t{0};
+    }
+    if (!wanting) SCREEN_ENDS(7, Screen::no_mate);
+
+    // Where the sliders go: as they are, promoting, and the already promoted ones (with their
+    // steps); only the sliders of the kinds that arrive as a wanted kind.
+    const u128 zone = Board::promotion_zone[us].to_u128();
+    Landing straight, diagonal, lance;
+    const auto land = [&](Landing& l, unsigned from, u128 reach) {
+        const u128 promoted = promoted_mask(from);
+        const u128 into = kTables.in_zone[us][from] ? ~u128{0} : zone;
+        l.plain |= reach & ~promoted;
+        l.promoting |= reach & into & ~promoted;
+        l.promoted |= reach & promoted;
+    };
+    if (wanting & (kinds_bit(Kind::Rook) | kinds_bit(Kind::Dragon)))
+        for (u128 rest = rooks; rest;) {
             const unsigned s = pop_lowest(rest);
             land(straight, s, rook_attacks(s, occupied) | slider_steps(s));
         }
-    if (fit & (kinds_bit(Kind::Bichop) | kinds_bit(Kind::Horse)))
-        for (u128 rest = bichops & ~crossed; rest;) {
+    if (wanting & (kinds_bit(Kind::Bichop) | kinds_bit(Kind::Horse)))
+        for (u128 rest = bichops; rest;) {
             const unsigned s = pop_lowest(rest);
             land(diagonal, s, bichop_attacks(s, occupied) | slider_steps(s));
         }
-    if (fit & (kinds_bit(Kind::Lance) | kinds_bit(Kind::Gold)))
-        for (u128 rest = lances & ~lined; rest;) {
+    if (wanting & (kinds_bit(Kind::Lance) | kinds_bit(Kind::Gold)))
+        for (u128 rest = lances; rest;) {
             const unsigned s = pop_lowest(rest);
             land(lance, s, lance_attacks(us, s, occupied));
         }
@@ -483,9 +499,6 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
     const u128 pawns_arrive = pawn_reach(), silvers_arrive = silver_reach();
     const u128 arrives_gold = gold_reach() | ((pawns_arrive | knight_reach) & zone) | (silvers_arrive & zone_and_before) |
                               lance.promoting;
-    // A piece that comes next to the king is taken unless another guards it: one that attacks
-    // the square already, or a slider behind it.
-    const u128 guarded = ~step_attacks(them, Kind::King, king) | twice | seen_past;
     // By kind number, Gold to Horse: the squares a piece of ours reaches arriving as that kind.
     const u128 arrives[number(Kind::Horse) + 1] = {0,
                                                    0,
@@ -501,9 +514,9 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
     // Where some piece arrives as a kind that would take the flights, guarded: the only squares
     // a mating move can come to.
     u128 landing = 0;
-    for (; fit; fit &= fit - 1) {
-        const int kind = std::countr_zero(fit);
-        landing |= places(kind, seen) & guarded & arrives[kind];
+    for (; wanting; wanting &= wanting - 1) {
+        const int kind = std::countr_zero(wanting);
+        landing |= wanted[kind] & arrives[kind];
     }
     if (!landing) SCREEN_ENDS(7, Screen::no_mate);
     out.landing = landing;
