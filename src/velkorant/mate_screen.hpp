@@ -109,15 +109,15 @@ inline u128 alone_between(unsigned k, u128 occupied, u128 mine, u128 straight, u
 
 // Where a checking piece may stand, seen from the defending king: next to it along
 // kDirections[j] (slot j), two squares off along that line (slot 8 + j), further along it (slot
-// 18 + j), a knight's jump off (slots 16 and 17, the lower index first). kPlaces.of[us][kind]
-// [flights] holds the slots whence a piece of that kind of side `us`, checking, attacks every
-// flight of `flights` (bit i: the king's neighbour kRing[i] away); kPlaces.kinds[us]
-// [flights] the kinds with any such slot. Worked out on an empty board around a king in the
+// 18 + j), a knight's jump off (slots 16 and 17, the lower index first). kPlaces.of[us][flights]
+// [kind] holds the slots whence a piece of that kind of side `us`, checking, attacks every
+// flight of `flights` (bit i: the king's neighbour kRing[i] away), every kind's in one cache
+// line; kPlaces.kinds[us][flights] the kinds with any such slot. Worked out on an empty board around a king in the
 // middle: pieces in the way only shorten a reach and an edge only takes squares away, so a slot
 // missing here cannot do it on the real board either. A slider's reach runs on through the
 // king's square, as it does once the king steps away.
 struct Places {
-    std::uint32_t of[2][kKinds][256];
+    alignas(64) std::uint32_t of[2][256][16];
     std::uint16_t kinds[2][256];
 };
 
@@ -200,7 +200,7 @@ constexpr Places make_places() {
                     if (covered & bit(static_cast<unsigned>(static_cast<int>(kMiddle) + kRing[i]))) mask |= 1u << i;
                 for (unsigned f = 0; f < 256; ++f)
                     if (!(f & ~mask)) {
-                        p.of[us][k][f] |= 1u << slot;
+                        p.of[us][f][k] |= 1u << slot;
                         p.kinds[us][f] |= static_cast<std::uint16_t>(1u << k);
                     }
             }
@@ -210,6 +210,7 @@ constexpr Places make_places() {
 }
 
 inline constexpr Places kPlaces = make_places();
+static_assert(kKinds <= 16);
 
 inline constexpr int kKnightOffsets[2][2] = {{knight_offset(0, 0), knight_offset(0, 1)}, {knight_offset(1, 0), knight_offset(1, 1)}};
 
@@ -423,13 +424,12 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
     if (!fit) SCREEN_ENDS(6, Screen::no_mate);
 
     const u128 empty = ~occupied & kPlaying;
-    // The squares, on the board and not ours, whence a piece of `kind` standing there attacks
-    // all of `cover`: up to the first piece for a slot further along a line.
-    // A slot two off or further counts only past an empty neighbour (open_ways, by direction).
+    // The squares, on the board and not ours, of a set of slots: up to the first piece for a
+    // slot further along a line. A slot two off or further counts only past an empty neighbour
+    // (open_ways, by direction).
     const unsigned open_ways = kSlotSquares.ways_of_flights[flights_of(empty, king)];
     const int from_middle = static_cast<int>(king) - static_cast<int>(kMiddle);
-    const auto places = [&](int kind, unsigned cover) {
-        const std::uint32_t slots = kPlaces.of[us][kind][cover];
+    const auto places = [&](std::uint32_t slots) {
         u128 found = shifted(kSlotSquares.next[slots & 0xff] | kSlotSquares.two[slots >> 8 & open_ways] |
                                  kSlotSquares.knight[us][slots >> 16 & 3],
                              from_middle);
@@ -444,24 +444,32 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
         return found & kPlaying & ~own;
     };
 
-    // Drops (a pawn drop never mates). A piece dropped next to the king is taken unless one of
-    // ours attacks its square.
+    // Drops (a pawn drop never mates): the slots of every kind held, at once. A piece dropped
+    // next to the king is taken unless one of ours attacks its square.
     const u128 near = step_attacks(them, Kind::King, king);
     const std::uint8_t* hand = board.hand.counts.data() + 8 * us;
-    const std::uint16_t held = held_kinds(hand) & kDropKinds;
-    for (std::uint16_t kinds = held & kPlaces.kinds[us][flights]; kinds; kinds &= kinds - 1)
-        if (places(std::countr_zero(kinds), flights) & empty & (~near | attacked)) SCREEN_ENDS(3, Screen::open);
+    const unsigned held = held_kinds(hand) & kDropKinds;
+    const std::uint32_t* const for_flights = kPlaces.of[us][flights];
+    std::uint32_t drop_slots = 0;
+    for (const Kind k : {Kind::Gold, Kind::Rook, Kind::Bichop, Kind::Silver, Kind::Knight, Kind::Lance})
+        drop_slots |= for_flights[number(k)] & (0u - (held >> number(k) & 1));
+    if (places(drop_slots) & empty & (~near | attacked)) SCREEN_ENDS(3, Screen::open);
 
     if (!seen) SCREEN_ENDS(4, Screen::open);
     // A piece that comes next to the king is taken unless another guards it: one that attacks
-    // the square already, or a slider behind it. The squares, by kind, a piece would have to
-    // come to: when there are none, nothing is left to ask of our pieces.
+    // the square already, or a slider behind it. First the squares some kind would have to come
+    // to, the slots of every kind at once: when there are none, nothing is left to ask of our
+    // pieces. (The kinds that move as a gold have the gold's slots.)
     const u128 guarded = ~near | twice | seen_past;
+    const std::uint32_t* const for_seen = kPlaces.of[us][seen];
+    std::uint32_t any_slots = 0;
+    for (int k = 0; k < 16; ++k) any_slots |= for_seen[k];
+    if (!(places(any_slots) & guarded)) SCREEN_ENDS(7, Screen::no_mate);
     u128 wanted[number(Kind::Horse) + 1] = {};
     std::uint16_t wanting = 0;
     for (; fit; fit &= fit - 1) {
         const int kind = std::countr_zero(fit);
-        wanted[kind] = places(kind, seen) & guarded;
+        wanted[kind] = places(for_seen[kind]) & guarded;
         wanting |= wanted[kind] ? static_cast<std::uint16_t>(1u << kind) : std::uint16_t{0};
     }
     if (!wanting) SCREEN_ENDS(7, Screen::no_mate);
