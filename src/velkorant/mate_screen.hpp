@@ -381,40 +381,31 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
     // steps.
     const auto promoted_mask = [&](unsigned s) { return (m.kinglike & bit(s)) ? ~u128{0} : u128{0}; };
     const auto slider_steps = [&](unsigned s) { return step_attacks(us, Kind::King, s) & promoted_mask(s); };
-    // The sliders on a line through the king or a neighbour: what they attack, and what they
-    // see past our own pieces (the flights a piece leaving the line might uncover). Where a
+    // The sliders on a line through the king or a neighbour: what they see past our own pieces,
+    // counted as attacked. That is more than they attack, the flights a piece leaving the line
+    // might uncover, and taking them away from the free ones only weakens the proof. Where a
     // slider might go is asked only once a square is found that some piece would have to reach.
     u128 seen_past = 0;
     const u128 ring_straight = kRingLines.of[0][king];
     for (u128 rest = rooks & ring_straight; rest;) {
         const unsigned s = pop_lowest(rest);
-        const u128 steps = slider_steps(s);
-        add(rook_attacks(s, occupied) | steps);
-        seen_past |= rook_attacks(s, theirs) | steps;
+        seen_past |= add(rook_attacks(s, theirs) | slider_steps(s));
     }
-    for (u128 rest = lances & ring_straight; rest;) {
-        const unsigned s = pop_lowest(rest);
-        add(lance_attacks(us, s, occupied));
-        seen_past |= lance_attacks(us, s, theirs);
-    }
+    for (u128 rest = lances & ring_straight; rest;) seen_past |= add(lance_attacks(us, pop_lowest(rest), theirs));
     for (u128 rest = bichops & kRingLines.of[1][king]; rest;) {
         const unsigned s = pop_lowest(rest);
-        const u128 steps = slider_steps(s);
-        add(bichop_attacks(s, occupied) | steps);
-        seen_past |= bichop_attacks(s, theirs) | steps;
+        seen_past |= add(bichop_attacks(s, theirs) | slider_steps(s));
     }
-    if (attacked & bit(king)) return Screen::in_check;
+    // The king attacked, or seen past our own pieces by a slider (which might give a
+    // discovered check): nothing sure.
+    if (attacked & bit(king)) return attacked_by(m, us, own, king, occupied) ? Screen::in_check : Screen::open;
     out.free = ring & ~attacked;
     const unsigned flights = flights_of(out.free, king);
     if (!flights) SCREEN_ENDS(1, Screen::open);
-    // A slider that sees the king past our own pieces (not in check, so past one at least)
-    // might give a discovered check: nothing sure then.
-    if (seen_past & bit(king)) SCREEN_ENDS(2, Screen::open);
 
-    // Moves: the flights one of our sliders sees past our own pieces might be uncovered. When
-    // no kind can take the others, no drop can take them all either (a drop uncovers nothing).
+    // When no kind can take the flights, no drop can take them all either.
     out.seen_past = seen_past;
-    const unsigned seen = flights & ~flights_of(seen_past, king);
+    const unsigned seen = flights;
     // Gold stands for every kind that moves as a gold.
     constexpr std::uint16_t kClasses = kinds_bit(Kind::Gold) | kinds_bit(Kind::Rook) | kinds_bit(Kind::Bichop) |
                                        kinds_bit(Kind::Silver) | kinds_bit(Kind::Knight) | kinds_bit(Kind::Lance) |
