@@ -126,14 +126,8 @@ struct Places {
 inline constexpr unsigned kMiddle = 60;
 
 // The king's neighbours as bits of a set of flights, from the highest index down: the sets
-// are read off the board in one piece (flights_of).
+// are read off the window around the king in a few shifts (flights_of).
 inline constexpr int kRing[8] = {12, 11, 10, 1, -1, -10, -11, -12};
-
-// The squares of `set` around the king, as a set of flights.
-inline unsigned flights_of(u128 set, unsigned king) {
-    const auto w = static_cast<unsigned>(static_cast<std::uint32_t>(set >> (127 - (king + 12))));
-    return (w & 7) | (w >> 8 & 8) | (w >> 9 & 16) | (w >> 17 & 0xe0);
-}
 
 // kRingLines.of[0][k]: the rows and columns through the king on k and its neighbours, whence a
 // rook or lance may reach one of them; of[1][k] the same for diagonals and bishops.
@@ -214,11 +208,25 @@ static_assert(kKinds <= 16);
 
 inline constexpr int kKnightOffsets[2][2] = {{knight_offset(0, 0), knight_offset(0, 1)}, {knight_offset(1, 0), knight_offset(1, 1)}};
 
+// The screen below works in a 64-bit window of the board around the defending king: bit b is
+// the square b - 24 indices before the king's (b = 24 the king, bits 12..14, 23, 25, 34..36 its
+// neighbours), two rows and two columns each way and more. A step by d indices is a shift by d
+// bits, and a square near the king has the same bit whatever the king's square.
+inline constexpr int kWindowKing = 24;
+constexpr std::uint64_t window_bit(int offset) { return std::uint64_t{1} << (kWindowKing - offset); }
+
+// The squares of a window around the king that neighbour it, as a set of flights.
+constexpr unsigned flights_of(std::uint64_t w) {
+    return static_cast<unsigned>((w >> 12 & 7) | (w >> 20 & 8) | (w >> 21 & 16) | (w >> 29 & 0xe0));
+}
+static_assert(flights_of(window_bit(kRing[0]) | window_bit(kRing[3]) | window_bit(kRing[4]) | window_bit(kRing[7])) ==
+              0b10011001);
+
 // The squares of the slots next to the king and two off (bit j: along kDirections[j]) and of the
-// two knight's slots of each side, around a king on kMiddle: shifted to the real king, a set of
-// slots becomes its squares in three loads, without a branch per direction.
+// two knight's slots of each side, in the window: a set of slots becomes its squares in three
+// loads, without a branch per direction.
 struct SlotSquares {
-    u128 next[256], two[256], knight[2][4];
+    std::uint64_t next[256], two[256], knight[2][4];
     // The king's neighbours as kDirections bits, from a set of flights (bits in kRing order).
     std::uint8_t ways_of_flights[256];
 };
@@ -228,8 +236,8 @@ constexpr SlotSquares make_slot_squares() {
     for (unsigned set = 0; set < 256; ++set)
         for (unsigned j = 0; j < 8; ++j) {
             if (!(set >> j & 1)) continue;
-            t.next[set] |= bit(static_cast<unsigned>(static_cast<int>(kMiddle) + kDirections[j]));
-            t.two[set] |= bit(static_cast<unsigned>(static_cast<int>(kMiddle) + 2 * kDirections[j]));
+            t.next[set] |= window_bit(kDirections[j]);
+            t.two[set] |= window_bit(2 * kDirections[j]);
         }
     for (unsigned set = 0; set < 256; ++set)
         for (unsigned i = 0; i < 8; ++i)
@@ -239,7 +247,7 @@ constexpr SlotSquares make_slot_squares() {
     for (int us = 0; us < 2; ++us)
         for (unsigned set = 0; set < 4; ++set)
             for (int i = 0; i < 2; ++i)
-                if (set >> i & 1) t.knight[us][set] |= bit(static_cast<unsigned>(static_cast<int>(kMiddle) + kKnightOffsets[us][i]));
+                if (set >> i & 1) t.knight[us][set] |= window_bit(kKnightOffsets[us][i]);
     return t;
 }
 
@@ -315,115 +323,111 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
 #ifdef VELKORANT_MATE_SCREEN_STATS
     ++screen_stats[8];
 #endif
+    using Window = std::uint64_t;
     constexpr int us = Us, them = Us ^ 1;
     constexpr int f = forward(us);
     const u128 occupied = own | theirs;
-    const u128 ring = step_attacks(them, Kind::King, king) & ~theirs;
+    const u128 near = step_attacks(them, Kind::King, king);
+    const u128 ring = near & ~theirs;
     if (!ring) SCREEN_ENDS(0, attacked_by(m, us, own, king, occupied) ? Screen::in_check : Screen::open);
     const auto square = [&](int offset) { return static_cast<unsigned>(static_cast<int>(king) + offset); };
-    // What our pieces attack around the king: the steps of those near it, then each slider on
-    // a line through the king's square or a neighbour. `twice`: the squares two of them attack
-    // (a dragon's or horse's step along its slide counted twice: a guard too many does no harm
+    // The window around the king (see kWindowKing), and back. The lowest eight indices are
+    // wall: shifted out.
+    const unsigned window_shift = 111 - king;
+    const auto window = [&](u128 set) { return static_cast<Window>((set << 8) >> window_shift); };
+    const auto unwindow = [&](Window w) { return (static_cast<u128>(w) << window_shift) >> 8; };
+    const auto step = [](Window w, int offset) { return offset >= 0 ? w >> offset : w << -offset; };
+    // What our pieces attack around the king, and `twice`: the squares two of them attack (a
+    // dragon's or horse's step along its slide counted twice: a guard too many does no harm
     // here, one too few would).
-    const u128 rooks = m.rooks & own, bichops = m.bichops & own, lances = m.lances & own;
-    const u128 knights = m.knights & own & kNear.of[1][king];
-    u128 attacked = 0, twice = 0;
-    const auto add = [&](u128 reach) {
+    Window attacked = 0, twice = 0;
+    const auto add = [&](Window reach) {
         twice |= attacked & reach;
         attacked |= reach;
-        return reach;
     };
-    const auto steps = [&](u128 pieces, auto... offsets) { return (add(shifted(pieces, offsets)) | ...); };
     // The stepping pieces near the king, a direction at a time for all that step that way:
     // pawns, silvers, golds (and the kinds that move as one), kings (a dragon or horse too: a
     // king's steps are what it attacks next to it). Which of them stand there is as good as
     // random, so no branch asks; and two pieces stepping the same way never meet on a square,
     // so `twice` comes out right. The steps are Black's turned around for White; a step off the
     // side lands on the wall, never on a square of the board.
-    //
-    // They are stepped in a 64-bit window of the board around the king (bit b: index king + 24
-    // - b, two rows and two columns each way and more), where a step is one shift.
     constexpr int g = us ? -1 : 1;
-    const unsigned window_shift = 111 - king;  // the lowest eight indices are wall: shifted out
-    const auto window = [&](u128 set) { return static_cast<std::uint64_t>((set << 8) >> window_shift); };
-    const auto unwindow = [&](std::uint64_t w) { return (static_cast<u128>(w) << window_shift) >> 8; };
-    const auto step = [](std::uint64_t w, int offset) { return offset >= 0 ? w >> offset : w << -offset; };
-    const std::uint64_t pawns_near = window(m.pawns & own), silvers_near = window(m.silvers & own),
-                        golds_near = window(m.golds & own), kings_near = window(m.kinglike & own);
-    {
-        const std::uint64_t gold_ways = golds_near | kings_near, silver_ways = silvers_near | kings_near;
-        const std::uint64_t forward_ways = gold_ways | silvers_near;
-        std::uint64_t attacked_near = 0, twice_near = 0;
-        for (const std::uint64_t reach :
-             {step(forward_ways | pawns_near, g * North), step(forward_ways, g * NorthWest), step(forward_ways, g * NorthEast),
-              step(gold_ways, g * West), step(gold_ways, g * East), step(gold_ways, g * South),
-              step(silver_ways, g * SouthWest), step(silver_ways, g * SouthEast)}) {
-            twice_near |= attacked_near & reach;
-            attacked_near |= reach;
-        }
-        attacked = unwindow(attacked_near);
-        twice = unwindow(twice_near);
-    }
-    // What each way of stepping reaches, for where a piece may arrive: only wanted once the
-    // flights leave a kind that might mate.
-    const auto pawn_reach = [&] { return unwindow(step(pawns_near, g * North)); };
-    const auto silver_reach = [&] {
-        return unwindow(step(silvers_near, g * North) | step(silvers_near, g * NorthWest) |
-                        step(silvers_near, g * NorthEast) | step(silvers_near, g * SouthWest) |
-                        step(silvers_near, g * SouthEast));
-    };
-    const auto gold_reach = [&] {
-        return unwindow(step(golds_near, g * North) | step(golds_near, g * NorthWest) | step(golds_near, g * NorthEast) |
-                        step(golds_near, g * West) | step(golds_near, g * East) | step(golds_near, g * South));
-    };
-    const u128 knight_reach = steps(knights, 2 * f - 1, 2 * f + 1);
-    // Each slider's reach: a dragon or a horse (the sliders that also step as a king) adds its
-    // steps.
+    const Window pawns_near = window(m.pawns & own), silvers_near = window(m.silvers & own),
+                 golds_near = window(m.golds & own), kings_near = window(m.kinglike & own);
+    const Window gold_ways = golds_near | kings_near, silver_ways = silvers_near | kings_near;
+    const Window forward_ways = gold_ways | silvers_near;
+    add(step(forward_ways | pawns_near, g * North));
+    add(step(forward_ways, g * NorthWest));
+    add(step(forward_ways, g * NorthEast));
+    add(step(gold_ways, g * West));
+    add(step(gold_ways, g * East));
+    add(step(gold_ways, g * South));
+    add(step(silver_ways, g * SouthWest));
+    add(step(silver_ways, g * SouthEast));
+    const u128 knights = m.knights & own & kNear.of[1][king];
+    const u128 knights_left = shifted(knights, 2 * f - 1), knights_right = shifted(knights, 2 * f + 1);
+    const u128 knight_reach = knights_left | knights_right;
+    add(window(knights_left));
+    add(window(knights_right));
+    // The sliders on a line through the king or a neighbour (a dragon or a horse adds its
+    // steps): what they see past our own pieces, counted as attacked. That is more than they
+    // attack, the flights a piece leaving the line might uncover, and taking them away from the
+    // free ones only weakens the proof. Where a slider might go is asked only once a square is
+    // found that some piece would have to reach.
+    const u128 rooks = m.rooks & own, bichops = m.bichops & own, lances = m.lances & own;
     const auto promoted_mask = [&](unsigned s) { return (m.kinglike & bit(s)) ? ~u128{0} : u128{0}; };
     const auto slider_steps = [&](unsigned s) { return step_attacks(us, Kind::King, s) & promoted_mask(s); };
-    // The sliders on a line through the king or a neighbour: what they see past our own pieces,
-    // counted as attacked. That is more than they attack, the flights a piece leaving the line
-    // might uncover, and taking them away from the free ones only weakens the proof. Where a
-    // slider might go is asked only once a square is found that some piece would have to reach.
     u128 seen_past = 0;
     const u128 ring_straight = kRingLines.of[0][king];
     for (u128 rest = rooks & ring_straight; rest;) {
         const unsigned s = pop_lowest(rest);
-        seen_past |= add(rook_attacks(s, theirs) | slider_steps(s));
+        const u128 reach = rook_attacks(s, theirs) | slider_steps(s);
+        seen_past |= reach;
+        add(window(reach));
     }
-    for (u128 rest = lances & ring_straight; rest;) seen_past |= add(lance_attacks(us, pop_lowest(rest), theirs));
+    for (u128 rest = lances & ring_straight; rest;) {
+        const u128 reach = lance_attacks(us, pop_lowest(rest), theirs);
+        seen_past |= reach;
+        add(window(reach));
+    }
     for (u128 rest = bichops & kRingLines.of[1][king]; rest;) {
         const unsigned s = pop_lowest(rest);
-        seen_past |= add(bichop_attacks(s, theirs) | slider_steps(s));
+        const u128 reach = bichop_attacks(s, theirs) | slider_steps(s);
+        seen_past |= reach;
+        add(window(reach));
     }
     // The king attacked, or seen past our own pieces by a slider (which might give a
     // discovered check): nothing sure.
-    if (attacked & bit(king)) return attacked_by(m, us, own, king, occupied) ? Screen::in_check : Screen::open;
-    out.free = ring & ~attacked;
-    const unsigned flights = flights_of(out.free, king);
+    if (attacked >> kWindowKing & 1)
+        return attacked_by(m, us, own, king, occupied) ? Screen::in_check : Screen::open;
+    const Window ring_near = window(ring);
+    out.free = unwindow(ring_near & ~attacked);
+    out.seen_past = seen_past;
+    const unsigned flights = flights_of(ring_near & ~attacked);
     if (!flights) SCREEN_ENDS(1, Screen::open);
 
-    // When no kind can take the flights, no drop can take them all either.
-    out.seen_past = seen_past;
-    const unsigned seen = flights;
-    // Gold stands for every kind that moves as a gold.
+    // Gold stands for every kind that moves as a gold. When no kind can take the flights, no
+    // drop can take them all either.
     constexpr std::uint16_t kClasses = kinds_bit(Kind::Gold) | kinds_bit(Kind::Rook) | kinds_bit(Kind::Bichop) |
                                        kinds_bit(Kind::Silver) | kinds_bit(Kind::Knight) | kinds_bit(Kind::Lance) |
                                        kinds_bit(Kind::Pawn) | kinds_bit(Kind::Dragon) | kinds_bit(Kind::Horse);
     static_assert((kDropKinds & ~kClasses) == 0);
-    std::uint16_t fit = kPlaces.kinds[us][seen] & kClasses;
+    std::uint16_t fit = kPlaces.kinds[us][flights] & kClasses;
     if (!fit) SCREEN_ENDS(6, Screen::no_mate);
 
+    // The squares of a set of slots, on the board and not ours: those near the king in the
+    // window, those further along a line (up to the first piece) as a set of the board. A slot
+    // two off or further counts only past an empty neighbour (open_ways, by direction).
     const u128 empty = ~occupied & kPlaying;
-    // The squares, on the board and not ours, of a set of slots: up to the first piece for a
-    // slot further along a line. A slot two off or further counts only past an empty neighbour
-    // (open_ways, by direction).
-    const unsigned open_ways = kSlotSquares.ways_of_flights[flights_of(empty, king)];
-    const int from_middle = static_cast<int>(king) - static_cast<int>(kMiddle);
-    const auto places = [&](std::uint32_t slots) {
-        u128 found = shifted(kSlotSquares.next[slots & 0xff] | kSlotSquares.two[slots >> 8 & open_ways] |
-                                 kSlotSquares.knight[us][slots >> 16 & 3],
-                             from_middle);
+    const Window empty_near = window(empty), standing = window(kPlaying & ~own);
+    const unsigned open_ways = kSlotSquares.ways_of_flights[flights_of(empty_near)];
+    const auto places_near = [&](std::uint32_t slots) {
+        return (kSlotSquares.next[slots & 0xff] | kSlotSquares.two[slots >> 8 & open_ways] |
+                kSlotSquares.knight[us][slots >> 16 & 3]) &
+               standing;
+    };
+    const auto places_far = [&](std::uint32_t slots) {
+        u128 found = 0;
         for (unsigned ways = slots >> 18 & open_ways; ways; ways &= ways - 1) {
             const unsigned j = static_cast<unsigned>(std::countr_zero(ways));
             const unsigned two = square(2 * kDirections[j]);
@@ -432,35 +436,35 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
             const u128 hit = ray & occupied;
             found |= hit ? ray & ~kTables.rays[j][kDirections[j] > 0 ? lowest_index(hit) : highest_index(hit)] : ray;
         }
-        return found & kPlaying & ~own;
+        return found & ~own;
     };
 
     // Drops (a pawn drop never mates): the slots of every kind held, at once. A piece dropped
     // next to the king is taken unless one of ours attacks its square.
-    const u128 near = step_attacks(them, Kind::King, king);
+    const Window neighbours = window(near);
     const std::uint8_t* hand = board.hand.counts.data() + 8 * us;
     const unsigned held = held_kinds(hand) & kDropKinds;
     const std::uint32_t* const for_flights = kPlaces.of[us][flights];
-    std::uint32_t drop_slots = 0;
-    for (const Kind k : {Kind::Gold, Kind::Rook, Kind::Bichop, Kind::Silver, Kind::Knight, Kind::Lance})
-        drop_slots |= for_flights[number(k)] & (0u - (held >> number(k) & 1));
-    if (places(drop_slots) & empty & (~near | attacked)) SCREEN_ENDS(3, Screen::open);
+    const auto if_held = [&](Kind k) { return for_flights[number(k)] & (0u - (held >> number(k) & 1)); };
+    const std::uint32_t drop_slots = if_held(Kind::Gold) | if_held(Kind::Rook) | if_held(Kind::Bichop) |
+                                     if_held(Kind::Silver) | if_held(Kind::Knight) | if_held(Kind::Lance);
+    if ((places_near(drop_slots) & empty_near & (~neighbours | attacked)) || (places_far(drop_slots) & empty))
+        SCREEN_ENDS(3, Screen::open);
 
-    if (!seen) SCREEN_ENDS(4, Screen::open);
     // A piece that comes next to the king is taken unless another guards it: one that attacks
     // the square already, or a slider behind it. First the squares some kind would have to come
     // to, the slots of every kind at once: when there are none, nothing is left to ask of our
     // pieces. (The kinds that move as a gold have the gold's slots.)
-    const u128 guarded = ~near | twice | seen_past;
-    const std::uint32_t* const for_seen = kPlaces.of[us][seen];
+    const Window guarded = ~neighbours | twice | window(seen_past);
+    const std::uint32_t* const for_seen = for_flights;
     std::uint32_t any_slots = 0;
     for (int k = 0; k < 16; ++k) any_slots |= for_seen[k];
-    if (!(places(any_slots) & guarded)) SCREEN_ENDS(7, Screen::no_mate);
+    if (!(places_near(any_slots) & guarded) && !places_far(any_slots)) SCREEN_ENDS(7, Screen::no_mate);
     u128 wanted[number(Kind::Horse) + 1] = {};
     std::uint16_t wanting = 0;
     for (; fit; fit &= fit - 1) {
         const int kind = std::countr_zero(fit);
-        wanted[kind] = places(for_seen[kind]) & guarded;
+        wanted[kind] = unwindow(places_near(for_seen[kind]) & guarded) | places_far(for_seen[kind]);
         wanting |= wanted[kind] ? static_cast<std::uint16_t>(1u << kind) : std::uint16_t{0};
     }
     if (!wanting) SCREEN_ENDS(7, Screen::no_mate);
@@ -491,12 +495,18 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
             const unsigned s = pop_lowest(rest);
             land(lance, s, lance_attacks(us, s, occupied));
         }
-    // A stepping piece promotes coming into the zone or leaving it: a silver may step back out
-    // of it, a pawn or knight only forward. (A square one row short of the zone for every
-    // promoting silver: a way too many does no harm here.)
+    // What each way of stepping reaches. A stepping piece promotes coming into the zone or
+    // leaving it: a silver may step back out of it, a pawn or knight only forward. (A square
+    // one row short of the zone for every promoting silver: a way too many does no harm here.)
     const u128 zone_and_before = zone | shifted(zone, -f);
-    const u128 pawns_arrive = pawn_reach(), silvers_arrive = silver_reach();
-    const u128 arrives_gold = gold_reach() | ((pawns_arrive | knight_reach) & zone) | (silvers_arrive & zone_and_before) |
+    const u128 pawns_arrive = unwindow(step(pawns_near, g * North));
+    const u128 silvers_arrive =
+        unwindow(step(silvers_near, g * North) | step(silvers_near, g * NorthWest) | step(silvers_near, g * NorthEast) |
+                 step(silvers_near, g * SouthWest) | step(silvers_near, g * SouthEast));
+    const u128 golds_arrive =
+        unwindow(step(golds_near, g * North) | step(golds_near, g * NorthWest) | step(golds_near, g * NorthEast) |
+                 step(golds_near, g * West) | step(golds_near, g * East) | step(golds_near, g * South));
+    const u128 arrives_gold = golds_arrive | ((pawns_arrive | knight_reach) & zone) | (silvers_arrive & zone_and_before) |
                               lance.promoting;
     // By kind number, Gold to Horse: the squares a piece of ours reaches arriving as that kind.
     const u128 arrives[number(Kind::Horse) + 1] = {0,
