@@ -64,28 +64,41 @@ constexpr Reach make_reach() {
 
 constexpr Reach kReach = make_reach();
 
-// One side's pieces as attackers: its sliders by line, and whether any stepping piece is near.
+// One side's pieces as attackers: its sliders by line, its stepping pieces by the way they
+// step, and whether any stepping piece is near.
 struct Attackers {
-    const Board* board;
     int side;
     u128 own;
     u128 rooks;     // rook and dragon
     u128 bichops;   // bishop and horse
     u128 lances;
     u128 steppers;  // every piece that steps or jumps: all kinds but rook, bishop and lance
+    u128 pawns, knights, silvers;
+    u128 golds;     // gold and the promoted kinds that move as one
+    u128 kinglike;  // king, dragon and horse: what a king steps onto, they step onto
+
+    // Takes the pieces of `gone` (a capture) out of every set.
+    void remove(u128 gone) {
+        for (u128* set : {&own, &rooks, &bichops, &lances, &steppers, &pawns, &knights, &silvers, &golds, &kinglike})
+            *set &= ~gone;
+    }
 };
 
 Attackers attackers_of(const Board& board, int side) {
     const auto& kinds = board.piece_boards;
     const auto of = [&](Kind k) { return kinds[number(k)].to_u128(); };
     const u128 own = board.color_boards[side].to_u128();
-    return Attackers{&board,
-                     side,
+    return Attackers{side,
                      own,
                      (of(Kind::Rook) | of(Kind::Dragon)) & own,
                      (of(Kind::Bichop) | of(Kind::Horse)) & own,
                      of(Kind::Lance) & own,
-                     own & ~(of(Kind::Rook) | of(Kind::Bichop) | of(Kind::Lance))};
+                     own & ~(of(Kind::Rook) | of(Kind::Bichop) | of(Kind::Lance)),
+                     of(Kind::Pawn) & own,
+                     of(Kind::Knight) & own,
+                     of(Kind::Silver) & own,
+                     (of(Kind::Gold) | of(Kind::ProSilver) | of(Kind::ProKnight) | of(Kind::ProLance) | of(Kind::ProPawn)) & own,
+                     (of(Kind::King) | of(Kind::Dragon) | of(Kind::Horse)) & own};
 }
 
 // The pieces of `a` that step or jump onto s. A piece on p reaches s exactly when the other
@@ -93,12 +106,9 @@ Attackers attackers_of(const Board& board, int side) {
 u128 step_attackers(const Attackers& a, unsigned s) {
     if (!(a.steppers & kReach.of[s])) return 0;
     const int other = a.side ^ 1;
-    const auto of = [&](Kind k) { return a.board->piece_boards[number(k)].to_u128(); };
-    const u128 golds = of(Kind::Gold) | of(Kind::ProSilver) | of(Kind::ProKnight) | of(Kind::ProLance) | of(Kind::ProPawn);
-    return ((step_attacks(other, Kind::Pawn, s) & of(Kind::Pawn)) | (step_attacks(other, Kind::Knight, s) & of(Kind::Knight)) |
-            (step_attacks(other, Kind::Silver, s) & of(Kind::Silver)) | (step_attacks(other, Kind::Gold, s) & golds) |
-            (step_attacks(other, Kind::King, s) & (of(Kind::King) | of(Kind::Dragon) | of(Kind::Horse)))) &
-           a.own;
+    return (step_attacks(other, Kind::Pawn, s) & a.pawns) | (step_attacks(other, Kind::Knight, s) & a.knights) |
+           (step_attacks(other, Kind::Silver, s) & a.silvers) | (step_attacks(other, Kind::Gold, s) & a.golds) |
+           (step_attacks(other, Kind::King, s) & a.kinglike);
 }
 
 // Some piece of `a` attacks s with `occupied` in the way.
@@ -615,8 +625,7 @@ bool is_legal(const Board& board, Color side, Move move) {
     // The king must not be attacked once the move is played: the other side's pieces less the
     // one captured on the destination, with the mover's squares changed.
     Attackers a = attackers_of(board, them);
-    const u128 left = ~bit(to);
-    a.own &= left, a.rooks &= left, a.bichops &= left, a.lances &= left, a.steppers &= left;
+    a.remove(bit(to));
     return !attacked(a, king, after);
 }
 
