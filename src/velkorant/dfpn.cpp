@@ -306,9 +306,11 @@ public:
     const Entry* find(std::uint64_t key, std::uint64_t hands) const {
         const Bucket& bucket = buckets_[key & mask_];
         const Entry* exact = nullptr;
-        for (std::size_t i = 0; i < kWays; ++i) {
-            if (bucket.keys[i] != key) continue;
-            const Entry& e = bucket.entries[i];
+        // The ways holding the position, found at once: most often none or one.
+        unsigned matching = 0;
+        for (std::size_t i = 0; i < kWays; ++i) matching |= static_cast<unsigned>(bucket.keys[i] == key) << i;
+        for (; matching; matching &= matching - 1) {
+            const Entry& e = bucket.entries[std::countr_zero(matching)];
             if (!e.line && ((e.pn == 0 && code_.better_for_attacker(hands, e.hands, attacker_)) ||
                             (e.dn == 0 && code_.better_for_attacker(e.hands, hands, attacker_))))
                 return &e;
