@@ -1,6 +1,8 @@
 """Checks and mate in one against cshogi, side by side on the same positions, as ratios.
 
     OPENBLAS_NUM_THREADS=1 PYTHONPATH=build-h python benchmarks/mate.py [GAMES]
+    python benchmarks/mate.py [GAMES] --sfens FILE   # writes mate in one's positions, one SFEN a line
+
 
 The positions are those along seeded random legal games (GAMES of them, 200 plies at most),
 out of check for mate in one, since cshogi's mate_move_in_1ply answers only there. Each row
@@ -60,8 +62,19 @@ ROWS = [mate_rows, check_rows]
 
 
 def main() -> None:
-    games = int(sys.argv[1]) if len(sys.argv) > 1 else 50
+    args = sys.argv[1:]
+    out = None
+    if "--sfens" in args:
+        at = args.index("--sfens")
+        out = args[at + 1]
+        del args[at : at + 2]
+    games = int(args[0]) if args else 50
     sfens = positions(games)
+    if out:
+        # The positions of the mate in one row, for benchmarks/mate_native.cpp.
+        with open(out, "w") as f:
+            f.writelines(s + "\n" for s in sfens if not Game(s).is_check())
+        return
     print(f"| workload | velkorant ms | cshogi ms | cshogi / velkorant |")
     print(f"|---|---:|---:|---:|")
     for group in ROWS:
