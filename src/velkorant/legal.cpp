@@ -116,6 +116,25 @@ bool attacked(const Attackers& a, unsigned s, u128 occupied) {
     return step_attackers(a, s) || slider_reaches(a.side, s, occupied, a.rooks, a.lances, a.bichops);
 }
 
+// Every member moved one step along d: index i to i + d.
+template <int D>
+constexpr u128 shifted(u128 set) {
+    if constexpr (D > 0) return set >> D; else return set << -D;
+}
+
+// The squares the stepping pieces of `a` (side Them) attack, all of them at once, a direction at
+// a time for every kind that steps that way.
+template <int Them>
+u128 stepped_onto(const Attackers& a) {
+    constexpr int f = Them ? -1 : 1;  // White's steps are Black's turned around
+    const u128 forward = a.silvers | a.golds | a.kinglike, sideways = a.golds | a.kinglike;
+    const u128 back_diagonal = a.silvers | a.kinglike;
+    return shifted<f * North>(forward | a.pawns) | shifted<f * NorthWest>(forward) | shifted<f * NorthEast>(forward) |
+           shifted<f * West>(sideways) | shifted<f * East>(sideways) | shifted<f * South>(sideways) |
+           shifted<f * SouthWest>(back_diagonal) | shifted<f * SouthEast>(back_diagonal) |
+           shifted<f * (North + NorthWest)>(a.knights) | shifted<f * (North + NorthEast)>(a.knights);
+}
+
 bool in_check(const Board& board, int side) {
     u128 kings = (board.piece_boards[number(Kind::King)] & board.color_boards[side]).to_u128();
     if (!kings) return false;
@@ -189,6 +208,19 @@ Guard guard_of(const Board& board, int us) {
     }
     if (g.checkers) g.evasions = g.checkers & (g.checkers - 1) ? 0 : g.checkers | line;
     return g;
+}
+
+// The squares among `targets`, next to the king of the side in `g`, that its king may step to:
+// none of the other side's pieces attacks them once the king has left its square.
+template <int Them>
+u128 safe_steps(const Guard& g, u128 targets, u128 occupied) {
+    targets &= ~stepped_onto<Them>(g.them);
+    const u128 without_king = occupied ^ bit(g.king);
+    for (u128 rest = targets; rest;) {
+        const unsigned t = pop_lowest(rest);
+        if (slider_reaches(Them, t, without_king, g.them.rooks, g.them.lances, g.them.bichops)) targets ^= bit(t);
+    }
+    return targets;
 }
 
 // The members of `targets` whose move, played on a copy, leaves no king of `us` attacked.
@@ -304,12 +336,7 @@ int generate(const Board& board, int us, Sink& sink, u128 pieces = kAll, unsigne
         u128 targets = attacks(us, kind, s, occupied) & ~own;
         if (g.mode == Guard::kOneKing) {
             if (s == g.king) {
-                // The king steps only where nothing attacks it, once it has left its square.
-                const u128 without_king = occupied ^ bit(s);
-                for (u128 rest = targets; rest;) {
-                    const unsigned t = pop_lowest(rest);
-                    if (attacked(g.them, t, without_king)) targets ^= bit(t);
-                }
+                targets = them ? safe_steps<1>(g, targets, occupied) : safe_steps<0>(g, targets, occupied);
             } else {
                 targets &= g.evasions;
                 if (g.pinned & bit(s)) targets &= g.line_of(bit(s));
@@ -332,12 +359,6 @@ int generate(const Board& board, int us, Sink& sink, u128 pieces = kAll, unsigne
     return checked;
 }
 
-// Every member moved one step along d: index i to i + d.
-template <int D>
-constexpr u128 shifted(u128 set) {
-    if constexpr (D > 0) return set >> D; else return set << -D;
-}
-
 // The number of legal moves of side Us, counted where the order of the list does not matter:
 // every free pawn's step at once, then the other free pieces kind by kind, then the pinned ones.
 template <int Us>
@@ -357,9 +378,7 @@ template <int Us>
     std::uint64_t n = 0;
 
     if (g.mode == Guard::kOneKing) {
-        const u128 without_king = occupied ^ bit(g.king);
-        for (u128 rest = step_attacks(Us, Kind::King, g.king) & ~own; rest;)
-            n += !attacked(g.them, pop_lowest(rest), without_king);
+        n += count(safe_steps<Us ^ 1>(g, step_attacks(Us, Kind::King, g.king) & ~own, occupied));
         if (!g.evasions) return n;  // double check: only the king moves
     }
 
