@@ -58,7 +58,8 @@ def solve(game: Game, *, max_nodes: Optional[int] = None, time_limit: Optional[f
 
     ``max_nodes`` and ``time_limit`` (seconds) bound the search (None: no bound); reaching one
     gives "unknown". ``memory_mb`` is the most the transposition table grows to (1 to 1048576;
-    it starts at 1 MB and doubles as the search needs room).
+    it starts at 1 MB and doubles as the search needs room); a cache of the defender's reply
+    counts takes at most 1 MB besides.
 
     ``shortest``: a shortest mate, the defender resisting as long as it can, every legal reply
     counted (interpositions that only delay the mate included). The search is repeated with the

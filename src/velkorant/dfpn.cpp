@@ -241,19 +241,19 @@ struct Entry {
 };
 
 // Memory that reads as zeros, owned. The system hands it out page by page as it is first
-// written, so a short search does not pay for a whole table; on Linux in pages of 2 MB where the
-// system allows, which a long search fills with far fewer faults. Only the pages written count
-// against the machine's memory: the rest is address space.
+// written, so a short search does not pay for a whole table; on Linux, when `huge`, in pages of
+// 2 MB where the system allows, which a long search fills with far fewer faults. Only the pages
+// written count against the machine's memory: the rest is address space.
 class ZeroedMemory {
 public:
     ZeroedMemory() = default;
-    explicit ZeroedMemory(std::size_t bytes) {
+    explicit ZeroedMemory(std::size_t bytes, bool huge = true) {
 #ifdef __linux__
-        constexpr std::size_t kHuge = std::size_t{2} << 20;
-        size_ = (bytes + kHuge - 1) / kHuge * kHuge;
+        const std::size_t page = huge ? std::size_t{2} << 20 : std::size_t{4096};
+        size_ = (bytes + page - 1) / page * page;
         void* p = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
         if (p == MAP_FAILED) throw std::bad_alloc();
-        madvise(p, size_, MADV_HUGEPAGE);  // a hint: refused, the pages stay small
+        if (huge) madvise(p, size_, MADV_HUGEPAGE);  // a hint: refused, the pages stay small
         data_ = p;
 #else
         data_ = std::calloc(bytes, 1);
@@ -500,11 +500,17 @@ private:
     Value look_up(const Position& pos, const Board& board, Move move, int ply, bool after_check) {
         if (const Entry* e = known(pos, ply)) return value_of(*e);
         if (!after_check) return Value{};
-        Board child = board;
-        play_legal(child, move);
-        const Color defender = opponent(attacker_);
-        return Value{static_cast<std::uint32_t>(std::min<std::uint64_t>(count_legal_moves(child, defender), kMax)), 1, 0,
-                     kAnyLine};
+        // A node's children are listed again each time the search comes back to it, and most
+        // of them never enter the table: their replies, once counted, are kept here.
+        const std::uint64_t full = pos.full();
+        Guess& guess = static_cast<Guess*>(guesses_.data())[full & (kGuesses - 1)];
+        if (guess.full != full) {
+            Board child = board;
+            play_legal(child, move);
+            guess = Guess{full, static_cast<std::uint32_t>(
+                                    std::min<std::uint64_t>(count_legal_moves(child, opponent(attacker_)), kMax))};
+        }
+        return Value{guess.replies, 1, 0, kAnyLine};
     }
 
     // The multiple-iterative-deepening step of df-pn: searches the position boards_[ply], `side`
@@ -747,6 +753,16 @@ private:
     // class without any tells at once that a key is not on the line.
     static constexpr std::size_t kLineClasses = 1024;
     std::array<std::uint32_t, kLineClasses> line_classes_{};
+    // The defender's replies after a check, by position (its full number, never 0), as a first
+    // guess of a child not in the table: a cache of 1 MB, a newer position taking an older's
+    // place, in small pages that a short search touches few of.
+    struct Guess {
+        std::uint64_t full;
+        std::uint32_t replies;
+    };
+    static_assert(std::is_trivially_copyable_v<Guess>);
+    static constexpr std::size_t kGuesses = std::size_t{1} << 16;
+    ZeroedMemory guesses_{kGuesses * sizeof(Guess), false};
     std::uint64_t nodes_ = 0;
     bool stopped_ = false;
     int depth_ = 0;  // the plies of the line searched this round

@@ -34,7 +34,8 @@ enum class MateStatus { Mate, NoMate, Unknown };
 struct MateLimits {
     std::uint64_t max_nodes = 0;  // 0: no limit
     double time_limit = 0;        // seconds; 0 or less: no limit
-    std::size_t memory_mb = 64;   // the most the table grows to (at least 1): it starts at 1 MB
+    std::size_t memory_mb = 64;   // the most the table grows to (at least 1): it starts at 1 MB (and 1 MB
+                                  // more at most for a cache of the defender's reply counts)
     int max_depth = 4000;         // plies of the line searched; deeper lines count as unknown
     // A shortest mate, the defender resisting longest: the search is repeated with the line
     // limited to 1, 3, 5... plies until it proves a mate. A limit reached first gives Unknown.
