@@ -4,8 +4,9 @@
 // Most positions have no mate in one, and most of those show it cheaply: the defending king
 // has flights that nothing attacks, and no drop and no move can put a piece where it takes them
 // all (surely_no_mate). Tables worked out at compile time around a king in the middle of the
-// board, shifted to the real king, answer "whence could a piece of this kind take these
-// flights" without a branch per direction.
+// board answer "whence could a piece of this kind take these flights" without a branch per
+// direction, in a window of the board around the king where a square near it has the same
+// bit whatever the king's square.
 #pragma once
 
 #include <bit>
@@ -275,9 +276,9 @@ inline constexpr std::uint16_t kDropKinds = kinds_bit(Kind::Gold) | kinds_bit(Ki
 #ifdef VELKORANT_MATE_SCREEN_STATS
 // How often each step of the screen below ends it, printed at exit (a build for measuring).
 inline long screen_stats[9];
-inline const char* const kScreenSteps[9] = {"no free square",   "no flight",         "discovered check",
-                                     "a drop fits",      "every flight seen", "a board move fits",
-                                     "no mate: no kind", "no mate: no piece", "calls"};
+inline const char* const kScreenSteps[9] = {"no free square",   "no flight",         "king seen past ours",
+                                            "a drop fits",      "a board move fits", "no mate: no kind",
+                                            "no mate: no place", "no mate: no piece", "calls"};
 struct ScreenStatsPrinter {
     ~ScreenStatsPrinter() {
         for (int i = 0; i < 9; ++i) std::fprintf(stderr, "%s: %ld\n", kScreenSteps[i], screen_stats[i]);
@@ -399,7 +400,7 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
     // The king attacked, or seen past our own pieces by a slider (which might give a
     // discovered check): nothing sure.
     if (attacked >> kWindowKing & 1)
-        return attacked_by(m, us, own, king, occupied) ? Screen::in_check : Screen::open;
+        SCREEN_ENDS(2, attacked_by(m, us, own, king, occupied) ? Screen::in_check : Screen::open);
     const Window ring_near = window(ring);
     out.free = unwindow(ring_near & ~attacked);
     out.seen_past = seen_past;
@@ -413,7 +414,7 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
                                        kinds_bit(Kind::Pawn) | kinds_bit(Kind::Dragon) | kinds_bit(Kind::Horse);
     static_assert((kDropKinds & ~kClasses) == 0);
     std::uint16_t fit = kPlaces.kinds[us][flights] & kClasses;
-    if (!fit) SCREEN_ENDS(6, Screen::no_mate);
+    if (!fit) SCREEN_ENDS(5, Screen::no_mate);
 
     // The squares of a set of slots, on the board and not ours: those near the king in the
     // window, those further along a line (up to the first piece) as a set of the board. A slot
@@ -456,15 +457,14 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
     // to, the slots of every kind at once: when there are none, nothing is left to ask of our
     // pieces. (The kinds that move as a gold have the gold's slots.)
     const Window guarded = ~neighbours | twice | window(seen_past);
-    const std::uint32_t* const for_seen = for_flights;
     std::uint32_t any_slots = 0;
-    for (int k = 0; k < 16; ++k) any_slots |= for_seen[k];
-    if (!(places_near(any_slots) & guarded) && !places_far(any_slots)) SCREEN_ENDS(7, Screen::no_mate);
+    for (int k = 0; k < 16; ++k) any_slots |= for_flights[k];
+    if (!(places_near(any_slots) & guarded) && !places_far(any_slots)) SCREEN_ENDS(6, Screen::no_mate);
     u128 wanted[number(Kind::Horse) + 1] = {};
     std::uint16_t wanting = 0;
     for (; fit; fit &= fit - 1) {
         const int kind = std::countr_zero(fit);
-        wanted[kind] = unwindow(places_near(for_seen[kind]) & guarded) | places_far(for_seen[kind]);
+        wanted[kind] = unwindow(places_near(for_flights[kind]) & guarded) | places_far(for_flights[kind]);
         wanting |= wanted[kind] ? static_cast<std::uint16_t>(1u << kind) : std::uint16_t{0};
     }
     if (!wanting) SCREEN_ENDS(7, Screen::no_mate);
@@ -529,6 +529,6 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
     }
     if (!landing) SCREEN_ENDS(7, Screen::no_mate);
     out.landing = landing;
-    SCREEN_ENDS(5, Screen::open);
+    SCREEN_ENDS(4, Screen::open);
 }
 }  // namespace velkorant::mate_screen
