@@ -6,11 +6,12 @@
 // does not mate).
 //
 // For mate in one the position is first screened for a quick proof that no check mates (most
-// positions have none, mate_screen.hpp). Then each check is looked at for the defender's quick
-// answers: a king step to a square nothing attacks, a capture of a lone checker, an
-// interposition. Only a check none of these answers is played out on a copy and tried in full,
-// so the answer is the first checkmate of legal_moves. (A pawn drop never mates: one that would
-// is illegal.)
+// positions have none, mate_screen.hpp). Then each check is looked at for the defender's
+// replies: a king step to a square nothing attacks, a capture of a lone checker, an
+// interposition. Those are all the defender's moves in check, so a check without any mates
+// once it is legal for the attacker; only a check the defender might answer with a pawn drop
+// that checks the attacker's king in turn is played out on a copy and tried in full. The answer
+// is the first checkmate of legal_moves. (A pawn drop never mates: one that would is illegal.)
 //
 // Odd positions are left to the listed moves (checks.cpp): the defender with two kings or in check
 // already, the attacker with two kings or in check.
@@ -154,10 +155,13 @@ struct Walk {
         return false;
     }
 
-    // Whether the defender surely has a reply to the check: a king step to a square nothing
+    // What the defender has against the check: some reply (a king step to a square nothing
     // attacks, a capture of a lone checker or an interposition, by a piece that leaves no line
-    // open onto its king. False means the check is to be tried in full.
-    bool answered(const Check& c) const {
+    // open onto its king), none, or maybe none: a pawn dropped between, which would check the
+    // attacker's king and is illegal only if it mates it, is left to the full test.
+    enum class Reply { some, none, unsure };
+
+    Reply reply(const Check& c) const {
         const u128 to_bit = bit(c.to);
         const u128 after = (occupied & ~c.from_bit) | to_bit;
         const u128 kingless = after & ~bit(king);
@@ -165,10 +169,10 @@ struct Walk {
         const u128 others = own & ~c.from_bit;
         // A flight nothing attacked before the move stays free unless the moved piece takes it
         // or a slider sees it through the square left.
-        if (screened.free & ~c.reach & (c.from_bit ? ~screened.seen_past : ~u128{0})) return true;
+        if (screened.free & ~c.reach & (c.from_bit ? ~screened.seen_past : ~u128{0})) return Reply::some;
         for (u128 flights = step_attacks(them, Kind::King, king) & ~defenders & ~c.reach; flights;)
-            if (!attacked_by(m, us, others, pop_lowest(flights), kingless)) return true;
-        if (c.checkers & (c.checkers - 1)) return false;  // a double check: only the king could answer
+            if (!attacked_by(m, us, others, pop_lowest(flights), kingless)) return Reply::some;
+        if (c.checkers & (c.checkers - 1)) return Reply::none;  // a double check: only the king could answer
 
         const unsigned checker = lowest_index(c.checkers);
         const u128 guards = defenders & ~bit(king);
@@ -180,48 +184,51 @@ struct Walk {
             }
             return false;
         };
-        if (answers(attackers_onto(m, them, guards, checker, after), checker)) return true;
+        if (answers(attackers_onto(m, them, guards, checker, after), checker)) return Reply::some;
         u128 between = 0;
         for (unsigned d = 0; d < 8; ++d)
             if (kTables.rays[d][king] & c.checkers) {
                 between = kTables.rays[d][king] & ~kTables.rays[d][checker] & ~c.checkers;
                 break;
             }
-        if (!between) return false;
+        if (!between) return Reply::none;
         const std::uint8_t* hand = board.hand.counts.data() + 8 * them;
         const auto held = [&](Kind k) { return hand[number(k) - 1] != 0; };
-        if (held(Kind::Gold) || held(Kind::Rook) || held(Kind::Bichop) || held(Kind::Silver)) return true;
-        u128 dropped = 0;
+        if (held(Kind::Gold) || held(Kind::Rook) || held(Kind::Bichop) || held(Kind::Silver)) return Reply::some;
+        u128 dropped = 0, checking_pawns = 0;
         if (held(Kind::Knight)) dropped |= ~Board::last_two_rows[them].to_u128();
         if (held(Kind::Lance)) dropped |= ~Board::last_row[them].to_u128();
         if (held(Kind::Pawn)) {
-            // No second unpromoted pawn in a column, and none that checks the attacker's king
-            // (it might mate it, which the rules forbid): left to the full test.
+            // No second unpromoted pawn in a column; one that checks the attacker's king might
+            // mate it, which the rules forbid: left to the full test.
             u128 pawn_rows = ~Board::last_row[them].to_u128();
             for (u128 pawns = m.pawns & defenders; pawns;) pawn_rows &= ~kTables.columns[pop_lowest(pawns) % 11];
-            for (u128 kings = our_kings; kings;) pawn_rows &= ~step_attacks(us, Kind::Pawn, pop_lowest(kings));
-            dropped |= pawn_rows;
+            for (u128 kings = our_kings; kings;) checking_pawns |= step_attacks(us, Kind::Pawn, pop_lowest(kings));
+            checking_pawns &= pawn_rows;
+            dropped |= pawn_rows & ~checking_pawns;
         }
-        if (between & dropped) return true;
+        if (between & dropped) return Reply::some;
         for (u128 rest = between; rest;) {
             const unsigned s = pop_lowest(rest);
-            if (answers(attackers_onto(m, them, guards, s, after), s)) return true;
+            if (answers(attackers_onto(m, them, guards, s, after), s)) return Reply::some;
         }
-        return false;
+        return between & checking_pawns ? Reply::unsure : Reply::none;
     }
 
-    // The move, legal for the attacker, leaves the defender no legal move.
-    bool mates(Move move) const {
-        if (!Listing && !is_legal(board, side, move)) return false;
+    // The move, legal for the attacker, leaves the defender no legal move: played out on a copy.
+    bool played_out_mates(Move move) const {
         Board child = board;
         play_legal(child, move);
         return !has_legal_move(child, opponent(side));
     }
 
-    // The check mates (a pawn drop never does).
+    // The check mates (a pawn drop never does). Most are settled by the replies above; only a
+    // check the defender might answer with a pawn drop is played out.
     bool mates(const Check& c) const {
         if (c.move.is_drop() && c.kind == Kind::Pawn) return false;
-        return !answered(c) && mates(c.move);
+        const Reply r = reply(c);
+        return r != Reply::some && (Listing || is_legal(board, side, c.move)) &&
+               (r == Reply::none || played_out_mates(c.move));
     }
 
     // Calls visit(check) for each legal check in legal_moves order until it returns true, and
@@ -317,7 +324,10 @@ struct Walk {
                 }
                 const Check c = check_of(drop, 0, to, kind);
                 if (!c.checkers) continue;
-                if (kind == Kind::Pawn && !answered(c) && mates(drop)) continue;
+                if (kind == Kind::Pawn) {
+                    const Reply r = reply(c);
+                    if (r == Reply::none || (r == Reply::unsure && played_out_mates(drop))) continue;
+                }
                 if (visit(c)) return drop;
             }
         }
