@@ -73,8 +73,8 @@ struct Walk {
     mutable bool safety_known = false, unsafe = false;  // see settled()
     Screened screened;            // for mate in one: what the screen learnt
 
-    Walk(const Board& b, Color s, int u, unsigned k, const Movers& movers)
-        : board(b), side(s), us(u), them(u ^ 1), king(k), m(movers) {
+    Walk(const Board& b, Color s, int u, unsigned k, const Movers& movers, const Screened& learnt = {})
+        : board(b), side(s), us(u), them(u ^ 1), king(k), m(movers), screened(learnt) {
         own = board.color_boards[us].to_u128();
         theirs = board.color_boards[them].to_u128();
         occupied = own | theirs;
@@ -86,7 +86,11 @@ struct Walk {
         // A lance reaches the king along the part of its column on the lance's side.
         slides_onto_king[1] = straight, slides_onto_king[2] = diagonal;
         slides_onto_king[3] = straight & kTables.rays[ray_of(forward(them))][king];
-        discoverers = alone_between(king, occupied, own, rooks, bichops, lances, forward(them));
+        // No piece of ours stands alone between the king and a slider of ours when none sees
+        // the king past our own pieces (all squares count as seen until the screen has looked).
+        discoverers = screened.seen_past & bit(king)
+                          ? alone_between(king, occupied, own, rooks, bichops, lances, forward(them))
+                          : 0;
     }
 
     // For a walk that lists: whether the attacker's king is out of check, learnt (with its
@@ -375,8 +379,7 @@ auto dispatch(const Board& board, Color side, Fast fast, Slow slow, None none) {
                                 : surely_no_mate<0>(board, king, movers, own, theirs, screened);
         if (found == Screen::in_check) return slow();
         if (found == Screen::no_mate) return none();
-        Walk<Listing> walk(board, side, us, king, movers);
-        walk.screened = screened;
+        Walk<Listing> walk(board, side, us, king, movers, screened);
         return fast(walk);
     }
 }
