@@ -165,6 +165,17 @@ struct Walk {
     // attacker's king and is illegal only if it mates it, is left to the full test.
     enum class Reply { some, none, unsure };
 
+    // The king may take the piece that comes to `to` from the square of `from_bit` (0 for a
+    // drop): `to` is next to it and no other piece of ours guards it, the king's own square
+    // left open behind it. The defender's likeliest reply, found before the check is worked out;
+    // a walk that only looks for a mate asks it of every move it comes to, so its replies below
+    // need not.
+    bool king_takes(unsigned to, u128 from_bit) const {
+        const u128 to_bit = bit(to);
+        if (!(step_attacks(them, Kind::King, king) & to_bit)) return false;
+        return !attacked_by(m, us, own & ~from_bit, to, (occupied & ~from_bit & ~bit(king)) | to_bit);
+    }
+
     Reply reply(const Check& c) const {
         const u128 to_bit = bit(c.to);
         const u128 after = (occupied & ~c.from_bit) | to_bit;
@@ -174,7 +185,8 @@ struct Walk {
         // A flight nothing attacked before the move stays free unless the moved piece takes it
         // or a slider sees it through the square left.
         if (screened.free & ~c.reach & (c.from_bit ? ~screened.seen_past : ~u128{0})) return Reply::some;
-        for (u128 flights = step_attacks(them, Kind::King, king) & ~defenders & ~c.reach; flights;)
+        if (Listing && king_takes(c.to, c.from_bit)) return Reply::some;
+        for (u128 flights = step_attacks(them, Kind::King, king) & ~defenders & ~c.reach & ~to_bit; flights;)
             if (!attacked_by(m, us, others, pop_lowest(flights), kingless)) return Reply::some;
         if (c.checkers & (c.checkers - 1)) return Reply::none;  // a double check: only the king could answer
 
@@ -297,6 +309,7 @@ struct Walk {
                             return move;
                         continue;
                     }
+                    if (!Listing && king_takes(to, bit(from))) continue;
                     const Check c = check_of(move, bit(from), to, arrives);
                     if (c.checkers && (!Listing || legal(from, to)) && visit(c)) return move;
                 }
@@ -326,6 +339,7 @@ struct Walk {
                     if (visit(Check{drop, 0, to, kind, 0, bit(to)})) return drop;
                     continue;
                 }
+                if (!Listing && king_takes(to, 0)) continue;
                 const Check c = check_of(drop, 0, to, kind);
                 if (!c.checkers) continue;
                 if (kind == Kind::Pawn) {
