@@ -20,8 +20,10 @@ using check::show;
 
 // A king of `defender` somewhere, a few of its pieces and up to eight of the attacker's within
 // `reach` rows and columns of it, the attacker's king (most of the time) anywhere, and random
-// hands, the attacker's fuller.
-Board mating_net(std::mt19937_64& rng, Color defender, int reach) {
+// hands, the attacker's fuller. With `kings_close` the attacker's king stands near the other
+// one too and the defender holds a pawn, whose drop between a checker and its king may check
+// the attacker's king in turn (and be illegal if it mates it).
+Board mating_net(std::mt19937_64& rng, Color defender, int reach, bool kings_close = false) {
     Board board;
     const auto free_square = [&](int row, int column) {
         return row >= 1 && row <= 9 && column >= 1 && column <= 9 &&
@@ -47,7 +49,9 @@ Board mating_net(std::mt19937_64& rng, Color defender, int reach) {
     const auto stepping = [&] { return static_cast<Kind>(number(Kind::Silver) + rng() % 4); };
     for (int n = static_cast<int>(rng() % 4); n > 0; --n) near(any_kind(), defender);
     for (int n = 1 + static_cast<int>(rng() % 8); n > 0; --n) near(promoting && rng() % 4 ? stepping() : any_kind(), attacker);
-    if (rng() % 8) {
+    if (kings_close) {
+        near(Kind::King, attacker);
+    } else if (rng() % 8) {
         for (;;) {
             const int row = 1 + static_cast<int>(rng() % 9), column = 1 + static_cast<int>(rng() % 9);
             if (free_square(row, column)) {
@@ -59,6 +63,7 @@ Board mating_net(std::mt19937_64& rng, Color defender, int reach) {
     for (std::size_t slot = 0; slot < kHandSlots; ++slot) {
         const bool attackers = (slot / 8 == 0) == (attacker == Color::Black);
         if (slot % 8 != 0 && rng() % (attackers ? 2 : 4) == 0) board.hand.counts[slot] = 1;
+        if (kings_close && !attackers) board.hand.counts[slot] = slot % 8 == number(Kind::Pawn) - 1;
     }
     return board;
 }
@@ -86,9 +91,41 @@ void test_mating_nets() {
     std::printf("  compared %d positions (%d with the defender in check), %d mates in one\n", positions, checked, mates);
 }
 
+// The kings close together, the defender with only a pawn in hand: mate in one, and the checks
+// of the walk that also looks for a mate, against the played-out ways.
+void test_kings_close() {
+    group = "mate in one and checks with the kings close";
+    std::mt19937_64 rng(2424);
+    int positions = 0, mates = 0, mismatches = 0;
+    const auto word = [](std::optional<Move> m) { return m ? int{m->word} : -1; };
+    MoveList walked, listed;
+    for (int i = 0; i < 100000; ++i) {
+        const Color defender = rng() % 2 ? Color::Black : Color::White;
+        const Board board = mating_net(rng, defender, 2, true);
+        const Color side = opponent(defender);
+        if (in_check(board, defender) || in_check(board, side)) continue;
+        ++positions;
+        const std::optional<Move> played = mate_in_one_played(board, side);
+        mates += played.has_value();
+        check_moves_listed(board, side, listed);
+        const std::optional<Move> found = mate_or_checks(board, side, walked);
+        // The walk stops at the mate: the checks it lists are those up to it.
+        const std::size_t upto = found ? walked.size() : listed.size();
+        bool same = word(mate_in_one(board, side)) == word(played) && word(found) == word(played) &&
+                    walked.size() == upto && upto <= listed.size();
+        for (std::size_t k = 0; same && k < upto; ++k) same = walked[k].word == listed[k].word;
+        if (!same && ++mismatches <= 3)
+            std::printf("  differs: %s, %s to move\n", board.placement().c_str(), side == Color::Black ? "Black" : "White");
+    }
+    CHECK_EQ(mismatches, 0);
+    CHECK(mates > 2000);
+    std::printf("  compared %d positions, %d mates in one\n", positions, mates);
+}
+
 }  // namespace
 
 int main() {
     test_mating_nets();
+    test_kings_close();
     return check::finish();
 }
