@@ -167,9 +167,10 @@ struct Walk {
 
     // The king may take the piece that comes to `to` from the square of `from_bit` (0 for a
     // drop): `to` is next to it and no other piece of ours guards it, the king's own square
-    // left open behind it. The defender's likeliest reply, found before the check is worked out;
-    // a walk that only looks for a mate asks it of every move it comes to, so its replies below
-    // need not.
+    // left open behind it. The defender's likeliest reply: a walk that only looks for a mate
+    // asks it of every move it comes to before working the check out, so its replies below
+    // leave that flight out. (A walk that lists the checks works each out anyway, and finds
+    // the reply among the flights as cheaply.)
     bool king_takes(unsigned to, u128 from_bit) const {
         const u128 to_bit = bit(to);
         if (!(step_attacks(them, Kind::King, king) & to_bit)) return false;
@@ -185,8 +186,8 @@ struct Walk {
         // A flight nothing attacked before the move stays free unless the moved piece takes it
         // or a slider sees it through the square left.
         if (screened.free & ~c.reach & (c.from_bit ? ~screened.seen_past : ~u128{0})) return Reply::some;
-        if (Listing && king_takes(c.to, c.from_bit)) return Reply::some;
-        for (u128 flights = step_attacks(them, Kind::King, king) & ~defenders & ~c.reach & ~to_bit; flights;)
+        const u128 asked = Listing ? 0 : to_bit;  // the king taking the piece, asked already
+        for (u128 flights = step_attacks(them, Kind::King, king) & ~defenders & ~c.reach & ~asked; flights;)
             if (!attacked_by(m, us, others, pop_lowest(flights), kingless)) return Reply::some;
         if (c.checkers & (c.checkers - 1)) return Reply::none;  // a double check: only the king could answer
 
