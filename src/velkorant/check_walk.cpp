@@ -93,10 +93,10 @@ struct Walk {
                           : 0;
     }
 
-    // For a walk that lists: whether the attacker's king is out of check, learnt (with its
-    // pins) only once a check is about to be kept: many positions have none, and then whether
-    // it is in check changes nothing. In check, the walk stops and `unsafe` sends the position
-    // to the listed ways.
+    // Whether the attacker's king is out of check, learnt (with its pins) only once a check is
+    // about to be kept, or for a walk that only looks for a mate, once one leaves no reply:
+    // many positions have none, and then whether it is in check changes nothing. In check, a
+    // walk that lists stops and `unsafe` sends the position to the listed ways.
     bool settled() const {
         if (!safety_known) {
             safety_known = true;
@@ -244,8 +244,15 @@ struct Walk {
     bool mates(const Check& c) const {
         if (c.move.is_drop() && c.kind == Kind::Pawn) return false;
         const Reply r = reply(c);
-        return r != Reply::some && (Listing || is_legal(board, side, c.move)) &&
-               (r == Reply::none || played_out_mates(c.move));
+        return r != Reply::some && (Listing || legal_here(c)) && (r == Reply::none || played_out_mates(c.move));
+    }
+
+    // For a walk that only looks for a mate: the move, one of the attacker's pseudo-legal moves
+    // that strands nothing, is legal. With at most one king out of check, its pins tell (found
+    // once, as the walk that lists them does); otherwise the full rules.
+    bool legal_here(const Check& c) const {
+        if (!(our_kings & (our_kings - 1)) && settled()) return !c.from_bit || legal(lowest_index(c.from_bit), c.to);
+        return is_legal(board, side, c.move);
     }
 
     // Calls visit(check) for each legal check in legal_moves order until it returns true, and
