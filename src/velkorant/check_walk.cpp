@@ -87,8 +87,9 @@ struct Walk {
         slides_onto_king[1] = straight, slides_onto_king[2] = diagonal;
         slides_onto_king[3] = straight & kTables.rays[ray_of(forward(them))][king];
         // No piece of ours stands alone between the king and a slider of ours when none sees
-        // the king past our own pieces (all squares count as seen until the screen has looked).
-        discoverers = screened.seen_past & bit(king)
+        // the king past our own pieces (all squares count as seen until the screen has looked;
+        // a walk that lists has no screen).
+        discoverers = Listing || (screened.seen_past & bit(king))
                           ? alone_between(king, occupied, own, rooks, bichops, lances, forward(them))
                           : 0;
     }
