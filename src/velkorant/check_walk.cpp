@@ -34,6 +34,9 @@ namespace {
 
 using namespace mate_screen;
 
+// What a walk that lists the checks, with no screen, takes the screen to have learnt: nothing.
+const Screened kUnscreened{};
+
 // How a kind slides onto the king: 0 not at all, 1 straight, 2 diagonally, 3 as a lance.
 constexpr std::uint8_t kSlideWay[kKinds] = {0, 0, 0, 1, 2, 0, 0, 3, 0, 1, 2, 0, 0, 0, 0};
 static_assert(kSlideWay[number(Kind::Rook)] == 1 && kSlideWay[number(Kind::Dragon)] == 1 &&
@@ -71,21 +74,28 @@ struct Walk {
     u128 discoverers;             // the attacker's pieces alone between the king and a slider
     mutable u128 pinned = 0;      // the attacker's pieces alone between its own king and a slider
     mutable bool safety_known = false, unsafe = false;  // see settled()
-    Screened screened;            // for mate in one: what the screen learnt
+    const Screened& screened;     // for mate in one: what the screen learnt
+    bool landed;                  // the screen has named the squares a mating move comes to
 
-    Walk(const Board& b, Color s, int u, unsigned k, const Movers& movers, const Screened& learnt = {})
-        : board(b), side(s), us(u), them(u ^ 1), king(k), m(movers), screened(learnt) {
+    Walk(const Board& b, Color s, int u, unsigned k, const Movers& movers, const Screened& learnt = kUnscreened)
+        : board(b), side(s), us(u), them(u ^ 1), king(k), m(movers), screened(learnt),
+          landed(!Listing && learnt.drops_ruled_out()) {
         own = board.color_boards[us].to_u128();
         theirs = board.color_boards[them].to_u128();
         occupied = own | theirs;
         rooks = m.rooks & own, bichops = m.bichops & own, lances = m.lances & own;
         our_kings = board.piece_boards[number(Kind::King)].to_u128() & own;
         king_lines = kTables.lines[0][king] | kTables.lines[1][king];
-        straight = rook_attacks(king, occupied);
-        diagonal = bichop_attacks(king, occupied);
-        // A lance reaches the king along the part of its column on the lance's side.
-        slides_onto_king[1] = straight, slides_onto_king[2] = diagonal;
-        slides_onto_king[3] = straight & kTables.rays[ray_of(forward(them))][king];
+        // The slides onto the king, wanted only where the screen has named no landing squares
+        // (which come grouped by the kind arriving there).
+        straight = diagonal = 0;
+        if (Listing || !landed) {
+            straight = rook_attacks(king, occupied);
+            diagonal = bichop_attacks(king, occupied);
+            // A lance reaches the king along the part of its column on the lance's side.
+            slides_onto_king[1] = straight, slides_onto_king[2] = diagonal;
+            slides_onto_king[3] = straight & kTables.rays[ray_of(forward(them))][king];
+        }
         // No piece of ours stands alone between the king and a slider of ours when none sees
         // the king past our own pieces (all squares count as seen until the screen has looked;
         // a walk that lists has no screen).
@@ -268,7 +278,7 @@ struct Walk {
         // reach a square it might check from, any piece that uncovers a slider. A king never
         // checks by itself.
         u128 sources = discoverers;
-        if (!Listing && screened.drops_ruled_out()) {
+        if (!Listing && landed) {
             // The screen has named the squares a mating move might come to: only the pieces
             // that reach one of them.
             for (u128 rest = screened.landing; rest;) sources |= attackers_onto(m, us, own, pop_lowest(rest), occupied);
@@ -300,11 +310,15 @@ struct Walk {
             if (kind == Kind::Pawn || kind == Kind::Lance) plain &= ~Board::last_row[us].to_u128();
             if (kind == Kind::Knight) plain &= ~Board::last_two_rows[us].to_u128();
             u128 promoting = is_promotable(kind) ? (kTables.in_zone[us][from] ? targets : targets & zone) : 0;
-            if (!(discoverers & bit(from))) {
+            if (!Listing && landed) {
+                // No piece uncovers a slider here (the screen saw none past ours), and the
+                // squares a mating piece of a kind might land on check from there.
+                plain &= screened.landing_as[kind_class(kind)];
+                promoting &= screened.landing_as[kind_class(promoted(kind))];
+            } else if (!(discoverers & bit(from))) {
                 plain &= checking(kind);
                 if (promoting) promoting &= checking(promoted(kind));
             }
-            if constexpr (!Listing) plain &= screened.landing, promoting &= screened.landing;
             if (!(plain | promoting)) continue;  // most pieces give no check
             const bool direct = !(discoverers & bit(from));
             for (int promote = 0; promote < 2; ++promote) {
@@ -326,7 +340,7 @@ struct Walk {
         }
         // Drops in legal_moves order. A pawn is dropped only in front of the king, in a column
         // without another of the attacker's unpromoted pawns, and never to mate.
-        if (!Listing && screened.drops_ruled_out()) return std::nullopt;
+        if (!Listing && landed) return std::nullopt;
         const std::uint8_t* hand = board.hand.counts.data() + 8 * us;
         // The kinds held, by ascending number: Gold, Rook, Bichop, Silver, Knight, Lance, Pawn.
         std::uint16_t held = held_kinds(hand) & static_cast<std::uint16_t>(kDropKinds | kinds_bit(Kind::Pawn));

@@ -294,12 +294,21 @@ inline ScreenStatsPrinter screen_stats_printer;
 // until worked out), the squares our sliders see past our own pieces (all until worked out).
 // Once the screen has ruled the drops out, `landing` holds the squares a mating board move
 // might come to (every square until then).
+// `landing_as[kind_class(k)]` then holds those a move arriving as kind k might come to (left
+// unwritten until then).
 struct Screened {
     u128 free = 0;
     u128 seen_past = ~u128{0};
     u128 landing = ~u128{0};
+    u128 landing_as[number(Kind::Horse) + 1];
     bool drops_ruled_out() const { return landing != ~u128{0}; }
 };
+
+// The kind whose places stand for k's: the kinds that move as a gold are a gold (a king never
+// checks, and stands for none).
+constexpr int kind_class(Kind k) {
+    return k == Kind::King ? 0 : number(k) > number(Kind::Horse) ? number(Kind::Gold) : number(k);
+}
 
 // Where the sliders of a kind go: as they are, promoting, and the already promoted ones (with
 // their steps).
@@ -523,9 +532,11 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
     // Where some piece arrives as a kind that would take the flights, guarded: the only squares
     // a mating move can come to.
     u128 landing = 0;
+    for (u128& l : out.landing_as) l = 0;
     for (; wanting; wanting &= wanting - 1) {
         const int kind = std::countr_zero(wanting);
-        landing |= wanted[kind] & arrives[kind];
+        out.landing_as[kind] = wanted[kind] & arrives[kind];
+        landing |= out.landing_as[kind];
     }
     if (!landing) SCREEN_ENDS(7, Screen::no_mate);
     out.landing = landing;
