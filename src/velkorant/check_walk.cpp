@@ -280,8 +280,9 @@ struct Walk {
         u128 sources = discoverers;
         if (!Listing && landed) {
             // The screen has named the squares a mating move might come to: only the pieces
-            // that reach one of them.
-            for (u128 rest = screened.landing; rest;) sources |= attackers_onto(m, us, own, pop_lowest(rest), occupied);
+            // that reach one of them (the sliders among them found by the screen).
+            sources |= screened.slider_sources;
+            for (u128 rest = screened.landing; rest;) sources |= steppers_onto(m, us, own, pop_lowest(rest));
             sources &= ~our_kings;
         } else {
             const u128 knights = m.knights & own;
@@ -313,8 +314,8 @@ struct Walk {
             if (!Listing && landed) {
                 // No piece uncovers a slider here (the screen saw none past ours), and the
                 // squares a mating piece of a kind might land on check from there.
-                plain &= screened.landing_as[kind_class(kind)];
-                promoting &= screened.landing_as[kind_class(promoted(kind))];
+                plain &= screened.landing_of(kind);
+                promoting &= screened.landing_of(promoted(kind));
             } else if (!(discoverers & bit(from))) {
                 plain &= checking(kind);
                 if (promoting) promoting &= checking(promoted(kind));

@@ -290,25 +290,33 @@ inline ScreenStatsPrinter screen_stats_printer;
 #define SCREEN_ENDS(step, answer) return answer
 #endif
 
+// The kind whose places stand for k's: the kinds that move as a gold are a gold (a king never
+// checks, and stands for none).
+constexpr int kind_class(Kind k) {
+    return k == Kind::King ? 0 : number(k) > number(Kind::Horse) ? number(Kind::Gold) : number(k);
+}
+
 // What the screen below learnt, for the walk: the king's flights that nothing attacks now (none
 // until worked out), the squares our sliders see past our own pieces (all until worked out).
 // Once the screen has ruled the drops out, `landing` holds the squares a mating board move
 // might come to (every square until then).
-// `landing_as[kind_class(k)]` then holds those a move arriving as kind k might come to (left
+// The squares by kind (landing_of) and the sliders that reach them come with it (left
 // unwritten until then).
 struct Screened {
     u128 free = 0;
     u128 seen_past = ~u128{0};
     u128 landing = ~u128{0};
     u128 landing_as[number(Kind::Horse) + 1];
+    u128 slider_sources;  // then also our sliders that reach a landing square
+    std::uint16_t landing_kinds;  // and the kinds (kinds_bit) with landing squares
+    // The squares a move arriving as kind k might come to, once the landing squares are named.
+    u128 landing_of(Kind k) const {
+        const int c = kind_class(k);
+        return landing_kinds >> c & 1 ? landing_as[c] : 0;
+    }
     bool drops_ruled_out() const { return landing != ~u128{0}; }
 };
 
-// The kind whose places stand for k's: the kinds that move as a gold are a gold (a king never
-// checks, and stands for none).
-constexpr int kind_class(Kind k) {
-    return k == Kind::King ? 0 : number(k) > number(Kind::Horse) ? number(Kind::Gold) : number(k);
-}
 
 // Where the sliders of a kind go: as they are, promoting, and the already promoted ones (with
 // their steps).
@@ -469,7 +477,7 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
     std::uint32_t any_slots = 0;
     for (int k = 0; k < 16; ++k) any_slots |= for_flights[k];
     if (!(places_near(any_slots) & guarded) && !places_far(any_slots)) SCREEN_ENDS(6, Screen::no_mate);
-    u128 wanted[number(Kind::Horse) + 1] = {};
+    u128 wanted[number(Kind::Horse) + 1];  // written for each kind that fits
     std::uint16_t wanting = 0;
     for (; fit; fit &= fit - 1) {
         const int kind = std::countr_zero(fit);
@@ -482,7 +490,11 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
     // steps); only the sliders of the kinds that arrive as a wanted kind.
     const u128 zone = Board::promotion_zone[us].to_u128();
     Landing straight, diagonal, lance;
+    // Each slider's square and reach, to tell at the end those that reach a landing square.
+    u128 slid[8];
+    unsigned slid_from[8], slides = 0;
     const auto land = [&](Landing& l, unsigned from, u128 reach) {
+        slid[slides & 7] = reach, slid_from[slides & 7] = from, ++slides;
         const u128 promoted = promoted_mask(from);
         const u128 into = kTables.in_zone[us][from] ? ~u128{0} : zone;
         l.plain |= reach & ~promoted;
@@ -532,7 +544,7 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
     // Where some piece arrives as a kind that would take the flights, guarded: the only squares
     // a mating move can come to.
     u128 landing = 0;
-    for (u128& l : out.landing_as) l = 0;
+    out.landing_kinds = wanting;
     for (; wanting; wanting &= wanting - 1) {
         const int kind = std::countr_zero(wanting);
         out.landing_as[kind] = wanted[kind] & arrives[kind];
@@ -540,6 +552,12 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
     }
     if (!landing) SCREEN_ENDS(7, Screen::no_mate);
     out.landing = landing;
+    // A slider not looked at above arrives as no kind that has a landing square. (More than
+    // eight, on a board no game reaches, are all kept.)
+    u128 sources = slides > 8 ? rooks | bichops | lances : 0;
+    for (unsigned i = 0; i < slides && i < 8; ++i)
+        if (slid[i] & landing) sources |= bit(slid_from[i]);
+    out.slider_sources = sources;
     SCREEN_ENDS(4, Screen::open);
 }
 }  // namespace velkorant::mate_screen
