@@ -281,9 +281,9 @@ struct Walk {
         if (!Listing && landed) {
             // The screen has named the squares a mating move might come to: only the pieces
             // that reach one of them (the sliders among them found by the screen).
-            sources |= screened.slider_sources;
-            for (u128 rest = screened.landing; rest;) sources |= steppers_onto(m, us, own, pop_lowest(rest));
-            sources &= ~our_kings;
+            u128 landers = screened.slider_sources;
+            for (u128 rest = screened.landing; rest;) landers |= steppers_onto(m, us, own, pop_lowest(rest));
+            sources |= landers & ~our_kings;
         } else {
             const u128 knights = m.knights & own;
             sources |= (own & kNear.of[0][king] & ~our_kings & ~knights) | (knights & kNear.of[1][king]);
@@ -311,12 +311,13 @@ struct Walk {
             if (kind == Kind::Pawn || kind == Kind::Lance) plain &= ~Board::last_row[us].to_u128();
             if (kind == Kind::Knight) plain &= ~Board::last_two_rows[us].to_u128();
             u128 promoting = is_promotable(kind) ? (kTables.in_zone[us][from] ? targets : targets & zone) : 0;
-            if (!Listing && landed) {
-                // No piece uncovers a slider here (the screen saw none past ours), and the
-                // squares a mating piece of a kind might land on check from there.
+            if (discoverers & bit(from)) {
+                // A piece that uncovers a slider may check wherever it goes.
+            } else if (!Listing && landed) {
+                // The squares a mating piece of a kind might land on check from there.
                 plain &= screened.landing_of(kind);
                 promoting &= screened.landing_of(promoted(kind));
-            } else if (!(discoverers & bit(from))) {
+            } else {
                 plain &= checking(kind);
                 if (promoting) promoting &= checking(promoted(kind));
             }

@@ -414,12 +414,27 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
         seen_past |= reach;
         add(window(reach));
     }
-    // The king attacked, or seen past our own pieces by a slider (which might give a
-    // discovered check): nothing sure.
-    if (attacked >> kWindowKing & 1)
-        SCREEN_ENDS(2, attacked_by(m, us, own, king, occupied) ? Screen::in_check : Screen::open);
+    // The king attacked (a position for the listed ways), or seen past our own pieces by a
+    // slider: a piece leaving the line might give a discovered check from anywhere, so no proof,
+    // but the other moves check only with the piece that moves, and the squares they might
+    // mate from are worked out below as for any position (the walk takes every piece that might
+    // uncover a slider besides).
+    const bool uncovering = attacked >> kWindowKing & 1;
+    if (uncovering && attacked_by(m, us, own, king, occupied)) SCREEN_ENDS(2, Screen::in_check);
+    // No mate but by uncovering a slider: only those pieces are left to the walk.
+    const auto none_but_uncovering = [&](int step) {
+#ifdef VELKORANT_MATE_SCREEN_STATS
+        ++screen_stats[uncovering ? 2 : step];
+#else
+        (void)step;
+#endif
+        if (!uncovering) return Screen::no_mate;
+        out.landing = 0, out.landing_kinds = 0, out.slider_sources = 0;
+        return Screen::open;
+    };
     const Window ring_near = window(ring);
-    out.free = unwindow(ring_near & ~attacked);
+    // (A flight behind the king on an uncovered slider's line is not free: none is counted so.)
+    out.free = uncovering ? 0 : unwindow(ring_near & ~attacked);
     out.seen_past = seen_past;
     const unsigned flights = flights_of(ring_near & ~attacked);
     if (!flights) SCREEN_ENDS(1, Screen::open);
@@ -431,7 +446,7 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
                                        kinds_bit(Kind::Pawn) | kinds_bit(Kind::Dragon) | kinds_bit(Kind::Horse);
     static_assert((kDropKinds & ~kClasses) == 0);
     std::uint16_t fit = kPlaces.kinds[us][flights] & kClasses;
-    if (!fit) SCREEN_ENDS(5, Screen::no_mate);
+    if (!fit) return none_but_uncovering(5);
 
     // The squares of a set of slots, on the board and not ours: those near the king in the
     // window, those further along a line (up to the first piece) as a set of the board. A slot
@@ -476,7 +491,7 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
     const Window guarded = ~neighbours | twice | window(seen_past);
     std::uint32_t any_slots = 0;
     for (int k = 0; k < 16; ++k) any_slots |= for_flights[k];
-    if (!(places_near(any_slots) & guarded) && !places_far(any_slots)) SCREEN_ENDS(6, Screen::no_mate);
+    if (!(places_near(any_slots) & guarded) && !places_far(any_slots)) return none_but_uncovering(6);
     u128 wanted[number(Kind::Horse) + 1];  // written for each kind that fits
     std::uint16_t wanting = 0;
     for (; fit; fit &= fit - 1) {
@@ -484,7 +499,7 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
         wanted[kind] = unwindow(places_near(for_flights[kind]) & guarded) | places_far(for_flights[kind]);
         wanting |= wanted[kind] ? static_cast<std::uint16_t>(1u << kind) : std::uint16_t{0};
     }
-    if (!wanting) SCREEN_ENDS(7, Screen::no_mate);
+    if (!wanting) return none_but_uncovering(7);
 
     // Where the sliders go: as they are, promoting, and the already promoted ones (with their
     // steps); only the sliders of the kinds that arrive as a wanted kind.
@@ -550,7 +565,7 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
         out.landing_as[kind] = wanted[kind] & arrives[kind];
         landing |= out.landing_as[kind];
     }
-    if (!landing) SCREEN_ENDS(7, Screen::no_mate);
+    if (!landing) return none_but_uncovering(7);
     out.landing = landing;
     // A slider not looked at above arrives as no kind that has a landing square. (More than
     // eight, on a board no game reaches, are all kept.)
