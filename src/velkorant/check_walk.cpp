@@ -79,7 +79,7 @@ struct Walk {
 
     Walk(const Board& b, Color s, int u, unsigned k, const Movers& movers, const Screened& learnt = kUnscreened)
         : board(b), side(s), us(u), them(u ^ 1), king(k), m(movers), screened(learnt),
-          landed(!Listing && learnt.drops_ruled_out()) {
+          landed(!Listing && learnt.landing_named()) {
         own = board.color_boards[us].to_u128();
         theirs = board.color_boards[them].to_u128();
         occupied = own | theirs;
@@ -342,16 +342,17 @@ struct Walk {
         }
         // Drops in legal_moves order. A pawn is dropped only in front of the king, in a column
         // without another of the attacker's unpromoted pawns, and never to mate.
-        if (!Listing && landed) return std::nullopt;
+        if (!Listing && landed && !screened.drop_kinds) return std::nullopt;
         const std::uint8_t* hand = board.hand.counts.data() + 8 * us;
         // The kinds held, by ascending number: Gold, Rook, Bichop, Silver, Knight, Lance, Pawn.
         std::uint16_t held = held_kinds(hand) & static_cast<std::uint16_t>(kDropKinds | kinds_bit(Kind::Pawn));
         if (!Listing) held &= ~kinds_bit(Kind::Pawn);  // a pawn drop never mates
+        if (!Listing && landed) held &= screened.drop_kinds;  // those the screen has squares for
         if (!held) return std::nullopt;
         const u128 empty = ~occupied & kPlaying;
         for (; held; held &= held - 1) {
             const Kind kind = static_cast<Kind>(std::countr_zero(held));
-            u128 squares = empty & checking(kind);
+            u128 squares = empty & (!Listing && landed ? screened.drop_at[number(kind)] : checking(kind));
             if (kind == Kind::Lance || kind == Kind::Pawn) squares &= ~Board::last_row[us].to_u128();
             if (kind == Kind::Knight) squares &= ~Board::last_two_rows[us].to_u128();
             if (kind == Kind::Pawn && squares && (kTables.columns[lowest_index(squares) % 11] & m.pawns & own)) squares = 0;

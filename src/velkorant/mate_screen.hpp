@@ -298,7 +298,7 @@ constexpr int kind_class(Kind k) {
 
 // What the screen below learnt, for the walk: the king's flights that nothing attacks now (none
 // until worked out), the squares our sliders see past our own pieces (all until worked out).
-// Once the screen has ruled the drops out, `landing` holds the squares a mating board move
+// Once the screen has looked at every drop and board move, `landing` holds the squares a mating board move
 // might come to (every square until then).
 // The squares by kind (landing_of) and the sliders that reach them come with it (left
 // unwritten until then).
@@ -309,12 +309,16 @@ struct Screened {
     u128 landing_as[number(Kind::Horse) + 1];
     u128 slider_sources;  // then also our sliders that reach a landing square
     std::uint16_t landing_kinds;  // and the kinds (kinds_bit) with landing squares
+    // The kinds held whose drop might mate, and the squares of each (by kind number): a drop
+    // needs the walk only then.
+    std::uint16_t drop_kinds;
+    u128 drop_at[number(Kind::Lance) + 1];
     // The squares a move arriving as kind k might come to, once the landing squares are named.
     u128 landing_of(Kind k) const {
         const int c = kind_class(k);
         return landing_kinds >> c & 1 ? landing_as[c] : 0;
     }
-    bool drops_ruled_out() const { return landing != ~u128{0}; }
+    bool landing_named() const { return landing != ~u128{0}; }
 };
 
 
@@ -421,15 +425,18 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
     // uncover a slider besides).
     const bool uncovering = attacked >> kWindowKing & 1;
     if (uncovering && attacked_by(m, us, own, king, occupied)) SCREEN_ENDS(2, Screen::in_check);
-    // No mate but by uncovering a slider: only those pieces are left to the walk.
+    // The kinds whose drop might mate (found below), and their squares in out.drop_at.
+    std::uint16_t dropping = 0;
+    // No board move lands where it might mate: left to the walk are only the pieces that
+    // uncover a slider and the drops.
     const auto none_but_uncovering = [&](int step) {
 #ifdef VELKORANT_MATE_SCREEN_STATS
-        ++screen_stats[uncovering ? 2 : step];
+        ++screen_stats[uncovering ? 2 : dropping ? 3 : step];
 #else
         (void)step;
 #endif
-        if (!uncovering) return Screen::no_mate;
-        out.landing = 0, out.landing_kinds = 0, out.slider_sources = 0;
+        if (!uncovering && !dropping) return Screen::no_mate;
+        out.landing = 0, out.landing_kinds = 0, out.slider_sources = 0, out.drop_kinds = dropping;
         return Screen::open;
     };
     const Window ring_near = window(ring);
@@ -481,8 +488,16 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
     const auto if_held = [&](Kind k) { return for_flights[number(k)] & (0u - (held >> number(k) & 1)); };
     const std::uint32_t drop_slots = if_held(Kind::Gold) | if_held(Kind::Rook) | if_held(Kind::Bichop) |
                                      if_held(Kind::Silver) | if_held(Kind::Knight) | if_held(Kind::Lance);
-    if ((places_near(drop_slots) & empty_near & (~neighbours | attacked)) || (places_far(drop_slots) & empty))
-        SCREEN_ENDS(3, Screen::open);
+    // When some drop fits, the squares of each kind held, for the walk; the board moves are
+    // looked at as ever.
+    const Window dropped_near = empty_near & (~neighbours | attacked);
+    if ((places_near(drop_slots) & dropped_near) || (places_far(drop_slots) & empty))
+        for (unsigned rest = held; rest; rest &= rest - 1) {
+            const int kind = std::countr_zero(rest);
+            const u128 at = unwindow(places_near(for_flights[kind]) & dropped_near) | (places_far(for_flights[kind]) & empty);
+            out.drop_at[kind] = at;
+            dropping |= at ? static_cast<std::uint16_t>(1u << kind) : std::uint16_t{0};
+        }
 
     // A piece that comes next to the king is taken unless another guards it: one that attacks
     // the square already, or a slider behind it. First the squares some kind would have to come
@@ -567,6 +582,7 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
     }
     if (!landing) return none_but_uncovering(7);
     out.landing = landing;
+    out.drop_kinds = dropping;
     // A slider not looked at above arrives as no kind that has a landing square. (More than
     // eight, on a board no game reaches, are all kept.)
     u128 sources = slides > 8 ? rooks | bichops | lances : 0;
