@@ -75,11 +75,9 @@ struct Walk {
     mutable u128 pinned = 0;      // the attacker's pieces alone between its own king and a slider
     mutable bool safety_known = false, unsafe = false;  // see settled()
     const Screened& screened;     // for mate in one: what the screen learnt
-    bool landed;                  // the screen has named the squares a mating move comes to
 
     Walk(const Board& b, Color s, int u, unsigned k, const Movers& movers, const Screened& learnt = kUnscreened)
-        : board(b), side(s), us(u), them(u ^ 1), king(k), m(movers), screened(learnt),
-          landed(!Listing && learnt.landing_named()) {
+        : board(b), side(s), us(u), them(u ^ 1), king(k), m(movers), screened(learnt) {
         own = board.color_boards[us].to_u128();
         theirs = board.color_boards[them].to_u128();
         occupied = own | theirs;
@@ -89,7 +87,7 @@ struct Walk {
         // The slides onto the king, wanted only where the screen has named no landing squares
         // (which come grouped by the kind arriving there).
         straight = diagonal = 0;
-        if (Listing || !landed) {
+        if (!landed()) {
             straight = rook_attacks(king, occupied);
             diagonal = bichop_attacks(king, occupied);
             // A lance reaches the king along the part of its column on the lance's side.
@@ -102,6 +100,12 @@ struct Walk {
         discoverers = Listing || (screened.seen_past & bit(king))
                           ? alone_between(king, occupied, own, rooks, bichops, lances, forward(them))
                           : 0;
+    }
+
+    // The screen has named the squares a mating move comes to (never for a walk that lists).
+    bool landed() const {
+        if constexpr (Listing) return false;
+        else return screened.landing_named();
     }
 
     // Whether the attacker's king is out of check, learnt (with its pins) only once a check is
@@ -278,7 +282,7 @@ struct Walk {
         // reach a square it might check from, any piece that uncovers a slider. A king never
         // checks by itself.
         u128 sources = discoverers;
-        if (!Listing && landed) {
+        if (landed()) {
             // The screen has named the squares a mating move might come to: only the pieces
             // that reach one of them (the sliders among them found by the screen).
             u128 landers = screened.slider_sources;
@@ -311,15 +315,17 @@ struct Walk {
             if (kind == Kind::Pawn || kind == Kind::Lance) plain &= ~Board::last_row[us].to_u128();
             if (kind == Kind::Knight) plain &= ~Board::last_two_rows[us].to_u128();
             u128 promoting = is_promotable(kind) ? (kTables.in_zone[us][from] ? targets : targets & zone) : 0;
-            if (discoverers & bit(from)) {
-                // A piece that uncovers a slider may check wherever it goes.
-            } else if (!Listing && landed) {
-                // The squares a mating piece of a kind might land on check from there.
-                plain &= screened.landing_of(kind);
-                promoting &= screened.landing_of(promoted(kind));
-            } else {
-                plain &= checking(kind);
-                if (promoting) promoting &= checking(promoted(kind));
+            // A piece that uncovers a slider may check wherever it goes; another only from the
+            // squares whence its kind reaches the king, and where the screen has named the
+            // squares by kind, from those only.
+            if (!(discoverers & bit(from))) {
+                if (landed()) {
+                    plain &= screened.landing_of(kind);
+                    promoting &= screened.landing_of(promoted(kind));
+                } else {
+                    plain &= checking(kind);
+                    if (promoting) promoting &= checking(promoted(kind));
+                }
             }
             if (!(plain | promoting)) continue;  // most pieces give no check
             const bool direct = !(discoverers & bit(from));
@@ -342,17 +348,17 @@ struct Walk {
         }
         // Drops in legal_moves order. A pawn is dropped only in front of the king, in a column
         // without another of the attacker's unpromoted pawns, and never to mate.
-        if (!Listing && landed && !screened.drop_kinds) return std::nullopt;
+        if (landed() && !screened.drop_kinds) return std::nullopt;
         const std::uint8_t* hand = board.hand.counts.data() + 8 * us;
         // The kinds held, by ascending number: Gold, Rook, Bichop, Silver, Knight, Lance, Pawn.
         std::uint16_t held = held_kinds(hand) & static_cast<std::uint16_t>(kDropKinds | kinds_bit(Kind::Pawn));
         if (!Listing) held &= ~kinds_bit(Kind::Pawn);  // a pawn drop never mates
-        if (!Listing && landed) held &= screened.drop_kinds;  // those the screen has squares for
+        if (landed()) held &= screened.drop_kinds;  // those the screen has squares for
         if (!held) return std::nullopt;
         const u128 empty = ~occupied & kPlaying;
         for (; held; held &= held - 1) {
             const Kind kind = static_cast<Kind>(std::countr_zero(held));
-            u128 squares = empty & (!Listing && landed ? screened.drop_at[number(kind)] : checking(kind));
+            u128 squares = empty & (landed() ? screened.drop_at[number(kind)] : checking(kind));
             if (kind == Kind::Lance || kind == Kind::Pawn) squares &= ~Board::last_row[us].to_u128();
             if (kind == Kind::Knight) squares &= ~Board::last_two_rows[us].to_u128();
             if (kind == Kind::Pawn && squares && (kTables.columns[lowest_index(squares) % 11] & m.pawns & own)) squares = 0;
