@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <optional>
 #include <random>
+#include <utility>
 
+#include "velkorant/attacks.hpp"
 #include "velkorant/checks.hpp"
 #include "velkorant/legal.hpp"
 
@@ -122,10 +124,49 @@ void test_kings_close() {
     std::printf("  compared %d positions, %d mates in one\n", positions, mates);
 }
 
+// A slider of the attacker's behind one of its own pieces on a line through the defending king
+// in a mating net: the piece between may mate by uncovering it, the others only from where
+// they land. Mate in one against the played-out ways.
+void test_uncovering() {
+    group = "mate in one with a slider behind the attacker's own piece";
+    std::mt19937_64 rng(3636);
+    int positions = 0, mates = 0, mismatches = 0;
+    const auto word = [](std::optional<Move> m) { return m ? int{m->word} : -1; };
+    for (int i = 0; i < 200000; ++i) {
+        const Color defender = rng() % 2 ? Color::Black : Color::White;
+        Board board = mating_net(rng, defender, 1 + static_cast<int>(rng() % 2));
+        const Color side = opponent(defender);
+        const int king = static_cast<int>(lowest_index(board.piece_boards[number(Kind::King)].to_u128() &
+                                                       board.color_boards[byte_of(defender)].to_u128()));
+        const int dr = static_cast<int>(rng() % 3) - 1, dc = dr ? static_cast<int>(rng() % 3) - 1 : rng() % 2 ? 1 : -1;
+        const int between = 1 + static_cast<int>(rng() % 2), behind = between + 1 + static_cast<int>(rng() % 3);
+        const auto at = [&](int n) { return std::pair{king / 11 + n * dr, king % 11 + n * dc}; };
+        const auto [br, bc] = at(between);
+        const auto [sr, sc] = at(behind);
+        if (sr < 1 || sr > 9 || sc < 1 || sc > 9) continue;
+        const auto put = [&](int row, int column, Kind kind) {
+            const auto s = static_cast<std::uint8_t>(11 * row + column);
+            if (board.kind_at(s) == Kind::None) board.deploy(s, kind, side);
+        };
+        put(br, bc, static_cast<Kind>(2 + rng() % 13));
+        put(sr, sc, dr && dc ? (rng() % 2 ? Kind::Bichop : Kind::Horse) : (rng() % 2 ? Kind::Rook : Kind::Dragon));
+        if (in_check(board, defender)) continue;
+        ++positions;
+        const std::optional<Move> played = mate_in_one_played(board, side);
+        mates += played.has_value();
+        if (word(mate_in_one(board, side)) != word(played) && ++mismatches <= 3)
+            std::printf("  differs: %s, %s to move\n", board.placement().c_str(), side == Color::Black ? "Black" : "White");
+    }
+    CHECK_EQ(mismatches, 0);
+    CHECK(mates > 3000);
+    std::printf("  compared %d positions, %d mates in one\n", positions, mates);
+}
+
 }  // namespace
 
 int main() {
     test_mating_nets();
     test_kings_close();
+    test_uncovering();
     return check::finish();
 }
