@@ -70,11 +70,20 @@ Board mating_net(std::mt19937_64& rng, Color defender, int reach, bool kings_clo
     return board;
 }
 
+// Mate in one of `side` against the played-out ways, the first few differences printed;
+// `mates` counts the mates played out.
+void held_to_played(const Board& board, Color side, int& mates, int& mismatches) {
+    const auto word = [](std::optional<Move> m) { return m ? int{m->word} : -1; };
+    const std::optional<Move> played = mate_in_one_played(board, side);
+    mates += played.has_value();
+    if (word(mate_in_one(board, side)) != word(played) && ++mismatches <= 3)
+        std::printf("  differs: %s, %s to move\n", board.placement().c_str(), side == Color::Black ? "Black" : "White");
+}
+
 void test_mating_nets() {
     group = "mate in one in mating nets";
     std::mt19937_64 rng(1212);
     int positions = 0, checked = 0, mates = 0, mismatches = 0;
-    const auto word = [](std::optional<Move> m) { return m ? int{m->word} : -1; };
     for (int i = 0; i < 200000; ++i) {
         const Color defender = rng() % 2 ? Color::Black : Color::White;
         const Board board = mating_net(rng, defender, 1 + static_cast<int>(rng() % 3));
@@ -82,10 +91,7 @@ void test_mating_nets() {
         // The defender in check (an odd position, left to the listed ways): a few of those.
         if (in_check(board, defender) && (rng() % 8 || ++checked == 0)) continue;
         ++positions;
-        const std::optional<Move> played = mate_in_one_played(board, side);
-        mates += played.has_value();
-        if (word(mate_in_one(board, side)) != word(played) && ++mismatches <= 3)
-            std::printf("  differs: %s, %s to move\n", board.placement().c_str(), side == Color::Black ? "Black" : "White");
+        held_to_played(board, side, mates, mismatches);
     }
     CHECK_EQ(mismatches, 0);
     CHECK(mates > 5000);
@@ -131,7 +137,6 @@ void test_uncovering() {
     group = "mate in one with a slider behind the attacker's own piece";
     std::mt19937_64 rng(3636);
     int positions = 0, mates = 0, mismatches = 0;
-    const auto word = [](std::optional<Move> m) { return m ? int{m->word} : -1; };
     for (int i = 0; i < 200000; ++i) {
         const Color defender = rng() % 2 ? Color::Black : Color::White;
         Board board = mating_net(rng, defender, 1 + static_cast<int>(rng() % 2));
@@ -152,10 +157,7 @@ void test_uncovering() {
         put(sr, sc, dr && dc ? (rng() % 2 ? Kind::Bichop : Kind::Horse) : (rng() % 2 ? Kind::Rook : Kind::Dragon));
         if (in_check(board, defender)) continue;
         ++positions;
-        const std::optional<Move> played = mate_in_one_played(board, side);
-        mates += played.has_value();
-        if (word(mate_in_one(board, side)) != word(played) && ++mismatches <= 3)
-            std::printf("  differs: %s, %s to move\n", board.placement().c_str(), side == Color::Black ? "Black" : "White");
+        held_to_played(board, side, mates, mismatches);
     }
     CHECK_EQ(mismatches, 0);
     CHECK(mates > 3000);
