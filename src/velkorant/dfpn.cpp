@@ -253,7 +253,9 @@ public:
         size_ = (bytes + page - 1) / page * page;
         void* p = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
         if (p == MAP_FAILED) throw std::bad_alloc();
-        if (huge) madvise(p, size_, MADV_HUGEPAGE);  // a hint: refused, the pages stay small
+        // A hint, refused or not: the pages stay small. The first 2 MB stay small anyway, so a
+        // short search touching a few entries does not wait for a whole large page to be zeroed.
+        if (huge && size_ > page) madvise(static_cast<char*>(p) + page, size_ - page, MADV_HUGEPAGE);
         data_ = p;
 #else
         data_ = std::calloc(bytes, 1);
