@@ -163,6 +163,12 @@ inline constexpr Tables kTables = make_tables();
 
 using detail::kTables;
 
+// Every member moved one step along d: index i to i + d.
+template <int D>
+constexpr u128 shifted(u128 set) {
+    if constexpr (D > 0) return set >> D; else return set << -D;
+}
+
 // The squares a slide from s along D crosses: up to and including the first piece of `blockers`.
 template <Direction D>
 inline u128 slide(unsigned s, u128 blockers) {

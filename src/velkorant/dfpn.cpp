@@ -258,6 +258,7 @@ public:
         if (huge && size_ > page) madvise(static_cast<char*>(p) + page, size_ - page, MADV_HUGEPAGE);
         data_ = p;
 #else
+        (void)huge;
         data_ = std::calloc(bytes, 1);
         if (!data_) throw std::bad_alloc();
 #endif

@@ -116,12 +116,6 @@ bool attacked(const Attackers& a, unsigned s, u128 occupied) {
     return step_attackers(a, s) || slider_reaches(a.side, s, occupied, a.rooks, a.lances, a.bichops);
 }
 
-// Every member moved one step along d: index i to i + d.
-template <int D>
-constexpr u128 shifted(u128 set) {
-    if constexpr (D > 0) return set >> D; else return set << -D;
-}
-
 // The squares the stepping pieces of `a` (side Them) attack, all of them at once, a direction at
 // a time for every kind that steps that way.
 template <int Them>

@@ -147,8 +147,6 @@ constexpr RingLines make_ring_lines() {
 
 inline constexpr RingLines kRingLines = make_ring_lines();
 
-// Shifts a set by `offset` indices.
-inline u128 shifted(u128 set, int offset) { return offset >= 0 ? set >> offset : set << -offset; }
 
 // How far from the king's square the two squares lie whence a knight of side `us` checks it,
 // the lower first.
@@ -298,10 +296,9 @@ constexpr int kind_class(Kind k) {
 
 // What the screen below learnt, for the walk: the king's flights that nothing attacks now (none
 // until worked out), the squares our sliders see past our own pieces (all until worked out).
-// Once the screen has looked at every drop and board move, `landing` holds the squares a mating board move
-// might come to (every square until then).
-// The squares by kind (landing_of) and the sliders that reach them come with it (left
-// unwritten until then).
+// Once the screen has looked at every drop and board move, `landing` holds the squares a mating
+// board move might come to (every square until then); the squares by kind (landing_of), the
+// sliders that reach them and the drops that might mate come with it (left unwritten until then).
 struct Screened {
     u128 free = 0;
     u128 seen_past = ~u128{0};
@@ -320,7 +317,6 @@ struct Screened {
     }
     bool landing_named() const { return landing != ~u128{0}; }
 };
-
 
 // Where the sliders of a kind go: as they are, promoting, and the already promoted ones (with
 // their steps).
@@ -387,7 +383,7 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
     add(step(silver_ways, g * SouthWest));
     add(step(silver_ways, g * SouthEast));
     const u128 knights = m.knights & own & kNear.of[1][king];
-    const u128 knights_left = shifted(knights, 2 * f - 1), knights_right = shifted(knights, 2 * f + 1);
+    const u128 knights_left = shifted<2 * f - 1>(knights), knights_right = shifted<2 * f + 1>(knights);
     const u128 knight_reach = knights_left | knights_right;
     add(window(knights_left));
     add(window(knights_right));
@@ -549,7 +545,7 @@ Screen surely_no_mate(const Board& board, unsigned king, const Movers& m, u128 o
     // What each way of stepping reaches. A stepping piece promotes coming into the zone or
     // leaving it: a silver may step back out of it, a pawn or knight only forward. (A square
     // one row short of the zone for every promoting silver: a way too many does no harm here.)
-    const u128 zone_and_before = zone | shifted(zone, -f);
+    const u128 zone_and_before = zone | shifted<-f>(zone);
     const u128 pawns_arrive = unwindow(step(pawns_near, g * North));
     const u128 silvers_arrive =
         unwindow(step(silvers_near, g * North) | step(silvers_near, g * NorthWest) | step(silvers_near, g * NorthEast) |
