@@ -156,6 +156,17 @@ class TestRepetition:
         game.pop()
         assert game.outcome() is None and game.repetition_count() == 3
 
+    def test_counts_stay_exact_past_the_bucket_limit(self):
+        # The same four positions 300 times each, past what a key bucket counts, then back.
+        game = Game()
+        for usi in self.SHUFFLE * 300:
+            game.push_usi(usi)
+        assert game.repetition_count() == 301 and game.usi().startswith("startpos moves 2h3h")
+        for _ in range(4 * 298 + 1):
+            game.pop()
+        assert game.repetition_count() == 2
+        assert Game.from_usi(game.usi()).sfen() == game.sfen()
+
     def test_perpetual_check_loses(self):
         game = Game("4k4/9/9/9/5R3/9/9/9/4K4 b - 1")
         for usi in ["4e5e", "5a4a", "5e4e", "4a5a"] * 3:

@@ -273,7 +273,7 @@ void Game::play(Move move) {
     }
     entries_.push_back(
         Entry{key_, stamp_, move, board_.occupied.test(to) ? board_.square_kinds[to] : Kind::None});
-    if (std::uint16_t& seen = seen_[key_ % kKeyBuckets]; seen != kFull) ++seen;
+    if (std::uint8_t& seen = seen_[key_ % kKeyBuckets]; seen != kFull) ++seen;
     play_legal(board_, move);
     key_ = key;
     stamp_ = stamps_.take();
@@ -317,7 +317,7 @@ Move Game::pop() {
     if (entries_.empty()) throw IndexError("pop from an empty history");
     const Entry last = entries_.back();
     entries_.pop_back();
-    if (std::uint16_t& seen = seen_[last.key % kKeyBuckets]; seen != kFull) --seen;
+    if (std::uint8_t& seen = seen_[last.key % kKeyBuckets]; seen != kFull) --seen;
     turn_ = opponent(turn_);
     undo(board_, turn_, last);
     key_ = last.key;

@@ -231,8 +231,8 @@ private:
     // empty bucket tells at once that the current position has not occurred before. A count
     // that reaches its limit stays there (the bucket is then always searched).
     static constexpr std::size_t kKeyBuckets = 512;
-    static constexpr std::uint16_t kFull = 0xffff;
-    std::array<std::uint16_t, kKeyBuckets> seen_{};
+    static constexpr std::uint8_t kFull = 0xff;
+    std::array<std::uint8_t, kKeyBuckets> seen_{};
     Board start_;  // the position the game was set up from
 };
 
