@@ -5,9 +5,11 @@
 
 
 The positions are those along seeded random legal games (GAMES of them, 200 plies at most),
-out of check for mate in one, since cshogi's mate_move_in_1ply answers only there. Each row
-group is a function returning rows (name, seconds of velkorant, seconds of cshogi), so the
-solver's rows can join the table.
+out of check for mate in one, since cshogi's mate_move_in_1ply answers only there. Mate in one
+is timed three ways: every position once in turn (read cold from memory, as a search's
+positions mostly are), a small sample asked over and over (in the processor's caches), and as a
+search asks it, right after a move is played. Each row group is a function returning rows
+(name, seconds of velkorant, seconds of cshogi), so the solver's rows can join the table.
 """
 import random
 import sys
@@ -50,6 +52,61 @@ def mate_rows(sfens: list[str]) -> list[tuple[str, float, float]]:
     return [(name, best_of(lambda: [f() for f in ours]), best_of(lambda: [f() for f in theirs]))]
 
 
+def mate_cached_rows(sfens: list[str]) -> list[tuple[str, float, float]]:
+    # A random sample small enough to stay in the processor's caches, asked many times over:
+    # what a call costs once the position is at hand, against the cold row above.
+    quiet = [s for s in sfens if not Game(s).is_check()]
+    sample = random.Random(5).sample(quiet, min(250, len(quiet)))
+    ours = [Game(s).mate_in_one for s in sample] * 40
+    theirs = [cshogi.Board(s).mate_move_in_1ply for s in sample] * 40
+    name = f"mate in one, {len(sample)} positions asked 40 times over (in cache)"
+    return [(name, best_of(lambda: [f() for f in ours]), best_of(lambda: [f() for f in theirs]))]
+
+
+def mate_after_move_rows(sfens: list[str]) -> list[tuple[str, float, float]]:
+    # As a search asks it: a move played, mate in one asked, the move taken back; the same
+    # without the question is timed apart and taken off. One quiet move of each sampled position.
+    rng = random.Random(7)
+    ours, theirs = [], []
+    for s in rng.sample(sfens, min(3000, len(sfens))):
+        game = Game(s)
+        for move in rng.sample(game.legal_moves(), len(game.legal_moves())):
+            game.push(move)
+            quiet = not game.is_check()
+            game.pop()
+            if quiet:
+                board = cshogi.Board(s)
+                ours.append((game, move))
+                theirs.append((board, board.move_from_usi(move.usi())))
+                break
+
+    def ours_asked(pairs):
+        for game, move in pairs:
+            game.push(move)
+            game.mate_in_one()
+            game.pop()
+
+    def ours_not(pairs):
+        for game, move in pairs:
+            game.push(move)
+            game.pop()
+
+    def theirs_asked(pairs):
+        for board, move in pairs:
+            board.push(move)
+            board.mate_move_in_1ply()
+            board.pop()
+
+    def theirs_not(pairs):
+        for board, move in pairs:
+            board.push(move)
+            board.pop()
+
+    name = f"mate in one after a move ({len(ours)} positions; push and pop taken off)"
+    return [(name, best_of(lambda: ours_asked(ours)) - best_of(lambda: ours_not(ours)),
+             best_of(lambda: theirs_asked(theirs)) - best_of(lambda: theirs_not(theirs)))]
+
+
 def check_rows(sfens: list[str]) -> list[tuple[str, float, float]]:
     ours = [Game(s).check_moves for s in sfens]
     theirs = [cshogi.Board(s) for s in sfens]
@@ -58,7 +115,7 @@ def check_rows(sfens: list[str]) -> list[tuple[str, float, float]]:
     return [(name, best_of(lambda: [f() for f in ours]), best_of(lambda: [list(b.check_moves) for b in theirs]))]
 
 
-ROWS = [mate_rows, check_rows]
+ROWS = [mate_rows, mate_cached_rows, mate_after_move_rows, check_rows]
 
 
 def main() -> None:
@@ -79,7 +136,7 @@ def main() -> None:
     print(f"|---|---:|---:|---:|")
     for group in ROWS:
         for name, ours, theirs in group(sfens):
-            print(f"| {name} | {ours * 1e3:.1f} | {theirs * 1e3:.1f} | {theirs / ours:.2f} |")
+            print(f"| {name} | {ours * 1e3:.2f} | {theirs * 1e3:.2f} | {theirs / ours:.2f} |")
 
 
 if __name__ == "__main__":
