@@ -14,7 +14,9 @@
 // is the first checkmate of legal_moves. (A pawn drop never mates: one that would is illegal.)
 //
 // Odd positions are left to the listed moves (checks.cpp): the defender with two kings or in check
-// already, the attacker with two kings or in check.
+// already, the attacker with two kings, or in check where the checks are wanted with a mate.
+// Listing the checks alone, an attacker in check keeps the moves that answer it: a king step to a
+// square nothing attacks, or a move onto the lone checker or between it and the king.
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -74,10 +76,13 @@ struct Walk {
     u128 discoverers;             // the attacker's pieces alone between the king and a slider
     mutable u128 pinned = 0;      // the attacker's pieces alone between its own king and a slider
     mutable bool safety_known = false, unsafe = false;  // see settled()
+    bool evades = false;          // the attacker, in check, is given the moves that answer it
+    mutable u128 answering = ~u128{0};  // where a piece other than the king may go: see settled()
     const Screened& screened;     // for mate in one: what the screen learnt
 
-    Walk(const Board& b, Color s, int u, unsigned k, const Movers& movers, const Screened& learnt = kUnscreened)
-        : board(b), side(s), us(u), them(u ^ 1), king(k), m(movers), screened(learnt) {
+    Walk(const Board& b, Color s, int u, unsigned k, const Movers& movers, const Screened& learnt = kUnscreened,
+         bool evading = false)
+        : board(b), side(s), us(u), them(u ^ 1), king(k), m(movers), evades(evading), screened(learnt) {
         own = board.color_boards[us].to_u128();
         theirs = board.color_boards[them].to_u128();
         occupied = own | theirs;
@@ -111,18 +116,33 @@ struct Walk {
     // Whether the attacker's king is out of check, learnt (with its pins) only once a check is
     // about to be kept, or for a walk that only looks for a mate, once one leaves no reply:
     // many positions have none, and then whether it is in check changes nothing. In check, a
-    // walk that lists stops and `unsafe` sends the position to the listed ways.
+    // walk that lists stops and `unsafe` sends the position to the listed ways, unless it
+    // `evades`: then the pieces other than the king may only take a lone checker or come between
+    // it and the king (`answering`), and against two checkers nothing but the king moves.
     bool settled() const {
         if (!safety_known) {
             safety_known = true;
             if (our_kings) {
                 const unsigned k = lowest_index(our_kings);
-                if (attacked_by(m, them, theirs, k, occupied)) return !(unsafe = true);
+                if (attacked_by(m, them, theirs, k, occupied)) {
+                    if (!evades) return !(unsafe = true);
+                    answering = answers_to(k, attackers_onto(m, them, theirs, k, occupied));
+                }
                 pinned = alone_between(k, occupied, own, m.rooks & theirs, m.bichops & theirs, m.lances & theirs,
                                        forward(us));
             }
         }
         return !unsafe;
+    }
+
+    // The squares that answer the check of `checkers` on the king on k, for a piece other than
+    // the king: the checker's own and those between it, when alone, and the king.
+    static u128 answers_to(unsigned k, u128 checkers) {
+        if (checkers & (checkers - 1)) return 0;
+        const unsigned checker = lowest_index(checkers);
+        for (unsigned d = 0; d < 8; ++d)
+            if (kTables.rays[d][k] & checkers) return (kTables.rays[d][k] & ~kTables.rays[d][checker]) | checkers;
+        return checkers;  // a knight's jump
     }
 
     // The squares whence a piece of `kind` of the attacker reaches the king: its steps from
@@ -167,6 +187,7 @@ struct Walk {
         const u128 from_bit = bit(from);
         if (our_kings & from_bit)
             return !attacked_by(m, them, theirs & ~bit(to), to, (occupied & ~from_bit) | bit(to));
+        if (!(answering & bit(to))) return false;
         if (!(pinned & from_bit)) return true;
         const unsigned k = lowest_index(our_kings);
         for (unsigned d = 0; d < 8; ++d)
@@ -366,6 +387,7 @@ struct Walk {
                 const unsigned to = pop_lowest(squares);
                 const Move drop = Move::drop_of(Piece{side, kind}.code(), to);
                 if (Listing && !settled()) return std::nullopt;
+                if (Listing && !(answering & bit(to))) continue;
                 // A drop checks from every square whence its kind reaches the king.
                 if (!Reach && kind != Kind::Pawn) {
                     if (visit(Check{drop, 0, to, kind, 0, bit(to)})) return drop;
@@ -386,9 +408,10 @@ struct Walk {
 };
 
 // Runs `fast` with a Walk of the position when it is one the walk handles, else `slow`; a
-// defender without a king is given no check at all (`none`).
+// defender without a king is given no check at all (`none`). A walk that `evades` lists the
+// checks of an attacker in check too.
 template <bool Listing, class Fast, class Slow, class None>
-auto dispatch(const Board& board, Color side, Fast fast, Slow slow, None none) {
+auto dispatch(const Board& board, Color side, Fast fast, Slow slow, None none, bool evades = false) {
     // Listing the checks reads most of the board: its every line asked for at once, as a
     // position not looked at lately is otherwise read a line at a time as the walk comes to its
     // kinds of squares and its hands. (Mate in one reads less, most often only the screen's.)
@@ -408,7 +431,7 @@ auto dispatch(const Board& board, Color side, Fast fast, Slow slow, None none) {
     const unsigned king = lowest_index(their_kings);
     if constexpr (Listing) {
         // The walk's slides from the king tell whether it is in check.
-        Walk<Listing> walk(board, side, us, king, movers);
+        Walk<Listing> walk(board, side, us, king, movers, kUnscreened, evades);
         if (walk.king_attacked()) return slow();
         if constexpr (std::is_void_v<decltype(fast(walk))>) {
             fast(walk);
@@ -453,7 +476,7 @@ void check_moves(const Board& board, Color side, MoveList& out) {
                 return false;
             });
         },
-        listed, [&] { out.clear(); });
+        listed, [&] { out.clear(); }, true);
 }
 
 VELKORANT_CLONED  // the walk inlined, with a copy for newer processors
