@@ -3,7 +3,8 @@
 // the pieces that stand between it and one of the attacker's sliders, then the drops. Each is
 // kept when it checks (the moved piece reaches the king, or a slider it uncovers does) and is
 // legal (a pinned piece stays on its line, the king steps where nothing attacks it, a pawn drop
-// does not mate).
+// does not mate). Listing the checks alone, the pieces that uncover nothing are taken a kind at
+// a time instead, the pieces that step all at once, and the few checks put in order at the end.
 //
 // For mate in one the position is first screened for a quick proof that no check mates (most
 // positions have none, mate_screen.hpp). Then each check is looked at for the defender's
@@ -150,6 +151,114 @@ struct Walk {
     // rather than a jump by kind.
     u128 checking(Kind kind) const { return step_attacks(them, kind, king) | slides_onto_king[kSlideWay[number(kind)]]; }
 
+    // The legal checks by the pieces that uncover no slider of the attacker's, pushed to `out`
+    // by kind of piece rather than in legal_moves order. Each way of stepping moves all the
+    // attacker's pieces of a kind at once, a set shifted by the step; a slider slides only
+    // along its lines that meet a square it might check from.
+    template <int Us>
+    void direct_checks(MoveList& out) const {
+        constexpr int f = forward(Us);  // one row forward; every step below is Black's turned round for White
+        const u128 open = ~own & kPlaying;
+        const u128 zone = Board::promotion_zone[Us].to_u128();
+        const u128 mine = own & ~discoverers;
+        const auto of = [&](Kind k) { return board.piece_boards[number(k)].to_u128() & mine; };
+        // Whence each kind checks: a gold's squares serve every piece arriving promoted, but a
+        // dragon's and horse's.
+        const u128 by_pawn = step_attacks(them, Kind::Pawn, king), by_knight = step_attacks(them, Kind::Knight, king);
+        const u128 by_silver = step_attacks(them, Kind::Silver, king), by_gold = step_attacks(them, Kind::Gold, king);
+        const u128 by_dragon = straight | step_attacks(them, Kind::Dragon, king);
+        const u128 by_horse = diagonal | step_attacks(them, Kind::Horse, king);
+        // The moves are listed first, and those that leave the attacker's king attacked taken
+        // out at the end.
+        constexpr std::size_t kRoom = 40 * 81 * 2;  // every piece to every square, promoting or not
+        std::uint16_t* const first = out.append_space(kRoom);
+        std::uint16_t* end = first;
+        const auto add = [&](u128 targets, int step, bool promote) {
+            for (; targets;) {
+                const unsigned to = pop_lowest(targets);
+                const unsigned from = static_cast<unsigned>(static_cast<int>(to) - step);
+                *end++ = (promote ? Move::promoting(from, to) : Move::normal(from, to)).word;
+            }
+        };
+        const auto add_from = [&](unsigned from, u128 plain, u128 promoting) {
+            for (; plain;) *end++ = Move::normal(from, pop_lowest(plain)).word;
+            for (; promoting;) *end++ = Move::promoting(from, pop_lowest(promoting)).word;
+        };
+        // The pieces that step, each way at once: the squares it checks from as it is, and
+        // promoted (a move into, out of or within the zone may promote).
+        const auto steps = [&]<int D>(u128 pieces, u128 plain_squares, u128 promoting_squares) {
+            const u128 arrived = shifted<D>(pieces) & open;
+            const u128 plain = arrived & plain_squares;
+            const u128 promoting = (arrived & zone) | (shifted<D>(pieces & zone) & open);
+            if (plain | (promoting & promoting_squares)) {
+                add(plain, D, false);
+                add(promoting & promoting_squares, D, true);
+            }
+        };
+        const u128 near = kNear.of[0][king];
+        if (const u128 pawns = of(Kind::Pawn) & near)
+            steps.template operator()<f>(pawns, by_pawn & ~Board::last_row[Us].to_u128(), by_gold);
+        if (const u128 knights = of(Kind::Knight) & kNear.of[1][king]) {
+            const u128 squares = by_knight & ~Board::last_two_rows[Us].to_u128();
+            steps.template operator()<2 * f - 1>(knights, squares, by_gold);
+            steps.template operator()<2 * f + 1>(knights, squares, by_gold);
+        }
+        if (const u128 silvers = of(Kind::Silver) & near) {
+            steps.template operator()<f>(silvers, by_silver, by_gold);
+            steps.template operator()<f - 1>(silvers, by_silver, by_gold);
+            steps.template operator()<f + 1>(silvers, by_silver, by_gold);
+            steps.template operator()<-f - 1>(silvers, by_silver, by_gold);
+            steps.template operator()<-f + 1>(silvers, by_silver, by_gold);
+        }
+        if (const u128 golds = m.golds & mine & near) {
+            steps.template operator()<f>(golds, by_gold, 0);
+            steps.template operator()<f - 1>(golds, by_gold, 0);
+            steps.template operator()<f + 1>(golds, by_gold, 0);
+            steps.template operator()<-1>(golds, by_gold, 0);
+            steps.template operator()<1>(golds, by_gold, 0);
+            steps.template operator()<-f>(golds, by_gold, 0);
+        }
+        if (const u128 dragons = of(Kind::Dragon)) {  // a step may land on one of its kind's lines
+            steps.template operator()<f - 1>(dragons, by_dragon, 0);
+            steps.template operator()<f + 1>(dragons, by_dragon, 0);
+            steps.template operator()<-f - 1>(dragons, by_dragon, 0);
+            steps.template operator()<-f + 1>(dragons, by_dragon, 0);
+        }
+        if (const u128 horses = of(Kind::Horse)) {  // a step may land on one of its kind's lines
+            steps.template operator()<f>(horses, by_horse, 0);
+            steps.template operator()<-f>(horses, by_horse, 0);
+            steps.template operator()<-1>(horses, by_horse, 0);
+            steps.template operator()<1>(horses, by_horse, 0);
+        }
+        // The sliders, one by one: `plain` the squares whence the piece checks as it is,
+        // `promoted` those whence it checks promoted.
+        const auto slides = [&]<Direction... D>(u128 pieces, u128 plain_squares, u128 promoted_squares) {
+            for (; pieces;) {
+                const unsigned from = pop_lowest(pieces);
+                const u128 wanted = (plain_squares | promoted_squares) & open;
+                u128 reach = 0;
+                ((reach |= (kTables.rays[ray_of(D)][from] & wanted) ? slide<D>(from, occupied) : u128{0}), ...);
+                reach &= open;
+                if (!reach) continue;
+                const u128 promoting = promoted_squares & (kTables.in_zone[Us][from] ? reach : reach & zone);
+                add_from(from, reach & plain_squares, promoting);
+            }
+        };
+        slides.template operator()<North, West, South, East>(of(Kind::Rook), straight, by_dragon);
+        slides.template operator()<North, West, South, East>(of(Kind::Dragon), by_dragon, 0);
+        slides.template operator()<NorthWest, SouthWest, SouthEast, NorthEast>(of(Kind::Bichop), diagonal, by_horse);
+        slides.template operator()<NorthWest, SouthWest, SouthEast, NorthEast>(of(Kind::Horse), by_horse, 0);
+        slides.template operator()<static_cast<Direction>(f)>(of(Kind::Lance),
+                                                              slides_onto_king[3] & ~Board::last_row[Us].to_u128(),
+                                                              by_gold);
+        if (end == first) return;
+        settled();
+        std::uint16_t* kept = first;
+        for (const std::uint16_t* at = first; at < end; ++at)
+            if (legal(Move{*at}.from(), Move{*at}.to())) *kept++ = *at;
+        out.commit(kept);
+    }
+
     // The king attacked by a piece of the attacker's (a position for the listed ways).
     bool king_attacked() const {
         return steppers_onto(m, us, own, king) ||
@@ -295,7 +404,9 @@ struct Walk {
     // returns that check's move. Without `Reach` the visitor reads only the move: a check by the
     // moved piece alone (no piece of the attacker uncovered) then goes without its reach, it
     // being known to check from where it lands.
-    template <bool Reach = true, class Visit>
+    // With `Uncovering` only the pieces that uncover a slider are walked (then the drops): the
+    // others' checks are left to direct_checks().
+    template <bool Reach = true, bool Uncovering = false, class Visit>
     std::optional<Move> walk(Visit&& visit) const {
         const u128 zone = Board::promotion_zone[us].to_u128();
         const u128 open = ~own & kPlaying;
@@ -303,7 +414,9 @@ struct Walk {
         // reach a square it might check from, any piece that uncovers a slider. A king never
         // checks by itself.
         u128 sources = discoverers;
-        if (landed()) {
+        if (Uncovering) {
+            // The others' checks are listed apart.
+        } else if (landed()) {
             // The screen has named the squares a mating move might come to: only the pieces
             // that reach one of them (the sliders among them found by the screen).
             u128 landers = screened.slider_sources;
@@ -454,6 +567,19 @@ auto dispatch(const Board& board, Color side, Fast fast, Slow slow, None none, b
 }
 
 
+// Puts the board moves heading `out` (the drops follow them) in legal_moves order: by source,
+// the moves that do not promote first, then by destination. There are seldom more than a few.
+void in_listed_order(MoveList& out) {
+    std::uint16_t* const words = out.data();
+    const auto key = [](std::uint16_t w) { return (w & 0x7f) << 8 | (w >> 14 & 1) << 7 | (w >> 7 & 0x7f); };
+    for (std::size_t i = 1; i < out.size() && !Move{words[i]}.is_drop(); ++i) {
+        const std::uint16_t w = words[i];
+        std::size_t j = i;
+        for (; j > 0 && key(words[j - 1]) > key(w); --j) words[j] = words[j - 1];
+        words[j] = w;
+    }
+}
+
 }  // namespace
 
 VELKORANT_CLONED  // the walk inlined, with a copy for newer processors
@@ -471,10 +597,12 @@ void check_moves(const Board& board, Color side, MoveList& out) {
         board, side,
         [&](const Walk<true>& w) {
             out.clear();
-            w.template walk<false>([&](const Check& c) {
+            if (w.us) w.template direct_checks<1>(out); else w.template direct_checks<0>(out);
+            w.template walk<false, true>([&](const Check& c) {
                 out.push_back(c.move);
                 return false;
             });
+            in_listed_order(out);
         },
         listed, [&] { out.clear(); }, true);
 }
