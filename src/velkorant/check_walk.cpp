@@ -37,6 +37,18 @@ namespace {
 
 using namespace mate_screen;
 
+// Puts board moves in legal_moves order: by source, the moves that do not promote first, then by
+// destination. There are seldom more than a few.
+void in_listed_order(std::uint16_t* begin, std::uint16_t* end) {
+    const auto key = [](std::uint16_t w) { return (w & 0x7f) << 8 | (w >> 14 & 1) << 7 | (w >> 7 & 0x7f); };
+    for (std::uint16_t* at = begin + 1; at < end; ++at) {
+        const std::uint16_t w = *at;
+        std::uint16_t* to = at;
+        for (; to > begin && key(to[-1]) > key(w); --to) *to = to[-1];
+        *to = w;
+    }
+}
+
 // What a walk that lists the checks, with no screen, takes the screen to have learnt: nothing.
 const Screened kUnscreened{};
 
@@ -257,6 +269,7 @@ struct Walk {
         for (const std::uint16_t* at = first; at < end; ++at)
             if (legal(Move{*at}.from(), Move{*at}.to())) *kept++ = *at;
         out.commit(kept);
+        if (kept - first > 1) in_listed_order(first, kept);
     }
 
     // The king attacked by a piece of the attacker's (a position for the listed ways).
@@ -567,19 +580,6 @@ auto dispatch(const Board& board, Color side, Fast fast, Slow slow, None none, b
 }
 
 
-// Puts the board moves heading `out` (the drops follow them) in legal_moves order: by source,
-// the moves that do not promote first, then by destination. There are seldom more than a few.
-void in_listed_order(MoveList& out) {
-    std::uint16_t* const words = out.data();
-    const auto key = [](std::uint16_t w) { return (w & 0x7f) << 8 | (w >> 14 & 1) << 7 | (w >> 7 & 0x7f); };
-    for (std::size_t i = 1; i < out.size() && !Move{words[i]}.is_drop(); ++i) {
-        const std::uint16_t w = words[i];
-        std::size_t j = i;
-        for (; j > 0 && key(words[j - 1]) > key(w); --j) words[j] = words[j - 1];
-        words[j] = w;
-    }
-}
-
 }  // namespace
 
 VELKORANT_CLONED  // the walk inlined, with a copy for newer processors
@@ -598,11 +598,15 @@ void check_moves(const Board& board, Color side, MoveList& out) {
         [&](const Walk<true>& w) {
             out.clear();
             if (w.us) w.template direct_checks<1>(out); else w.template direct_checks<0>(out);
+            // The checks of the pieces that uncover a slider (seldom any) are put among them.
+            const std::size_t direct = out.size();
+            std::size_t uncovering = 0;
             w.template walk<false, true>([&](const Check& c) {
                 out.push_back(c.move);
+                uncovering += !c.move.is_drop();
                 return false;
             });
-            in_listed_order(out);
+            if (uncovering) in_listed_order(out.data(), out.data() + direct + uncovering);
         },
         listed, [&] { out.clear(); }, true);
 }
