@@ -79,11 +79,10 @@ struct Walk {
     Color side;
     int us, them;
     unsigned king;
-    Movers m;
+    const Movers& m;              // the caller's, alive as long as the walk
     u128 own, theirs, occupied;
     u128 rooks, bichops, lances;  // the attacker's sliders
     u128 our_kings;
-    u128 king_lines;              // every line through the defending king
     u128 straight, diagonal;      // what a rook, a bishop on the king's square reaches
     u128 slides_onto_king[4] = {}; // by kSlideWay: nothing, straight, diagonal, a lance's way
     u128 discoverers;             // the attacker's pieces alone between the king and a slider
@@ -101,7 +100,6 @@ struct Walk {
         occupied = own | theirs;
         rooks = m.rooks & own, bichops = m.bichops & own, lances = m.lances & own;
         our_kings = board.piece_boards[number(Kind::King)].to_u128() & own;
-        king_lines = kTables.lines[0][king] | kTables.lines[1][king];
         // The slides onto the king, wanted only where the screen has named no landing squares
         // (which come grouped by the kind arriving there).
         straight = diagonal = 0;
@@ -354,7 +352,7 @@ struct Walk {
         const auto answers = [&](u128 pieces, unsigned onto) {
             for (; pieces;) {
                 const unsigned p = pop_lowest(pieces);
-                if (!(king_lines & bit(p))) return true;
+                if (!((kTables.lines[0][king] | kTables.lines[1][king]) & bit(p))) return true;
                 if (!lined(c.from_bit, c.to, c.kind, (after & ~bit(p)) | bit(onto), c.checkers)) return true;
             }
             return false;
