@@ -180,8 +180,10 @@ struct Walk {
         const u128 by_horse = diagonal | step_attacks(them, Kind::Horse, king);
         // The moves are listed first, and those that leave the attacker's king attacked taken
         // out at the end.
-        constexpr std::size_t kRoom = 40 * 81 * 2;  // every piece to every square, promoting or not
-        std::uint16_t* const first = out.append_space(kRoom);
+        // Room for every piece of the attacker's to go to every square, promoting or not.
+        const auto pieces = static_cast<std::size_t>(std::popcount(static_cast<std::uint64_t>(own >> 64)) +
+                                                     std::popcount(static_cast<std::uint64_t>(own)));
+        std::uint16_t* const first = out.append_space(pieces * 81 * 2);
         std::uint16_t* end = first;
         const auto add = [&](u128 targets, int step, bool promote) {
             for (; targets;) {
