@@ -260,7 +260,11 @@ struct Walk {
         slides.template operator()<North, West, South, East>(of(Kind::Dragon), by_dragon, 0);
         slides.template operator()<NorthWest, SouthWest, SouthEast, NorthEast>(of(Kind::Bichop), diagonal, by_horse);
         slides.template operator()<NorthWest, SouthWest, SouthEast, NorthEast>(of(Kind::Horse), by_horse, 0);
-        slides.template operator()<static_cast<Direction>(f)>(of(Kind::Lance),
+        // A lance checks only from the king's column or, promoted, from next to the king: it
+        // stands within a column of the king's.
+        const unsigned column = king % 11;
+        const u128 lance_columns = kTables.columns[column - 1] | kTables.columns[column] | kTables.columns[column + 1];
+        slides.template operator()<static_cast<Direction>(f)>(of(Kind::Lance) & lance_columns,
                                                               slides_onto_king[3] & ~Board::last_row[Us].to_u128(),
                                                               by_gold);
         if (end == first) return;
