@@ -119,6 +119,29 @@ def test_mate_in_one_agrees_with_cshogi():
 
 
 @pytest.mark.parametrize(
+    "sfen",
+    [
+        # In check from a bishop and a knight: only the king moves, and checks by uncovering the rook.
+        "4k3b/9/5n3/9/4K4/9/9/9/4R4 b - 1",
+        # In check from a bishop: the rook checks as it comes between.
+        "3k5/9/9/9/4b4/R8/9/9/K8 b - 1",
+        # The pinned rook checks by taking the pinning one, staying on its line.
+        "4k4/4r4/9/9/9/4R4/9/9/4K4 b - 1",
+        # The silver uncovers the lance while the gold checks directly: both in their order.
+        "4k4/9/3G5/9/4S4/9/9/9/K3L4 b - 1",
+        # A dragon slides to check; a horse steps onto a line of its own to check.
+        "4k4/9/9/9/9/1+R7/9/9/K8 b - 1",
+        "2k6/9/5+B3/9/9/9/9/9/K8 b - 1",
+        "k8/l1rs3g1/p2+B1gspl/2G3p2/1pP2PPNP/s2PpG3/PPB1P1+nPL/R8/LN3KSN1 b 4P 89",
+    ],
+)
+def test_check_moves_by_way_of_checking(sfen):
+    for position in (sfen, turned(sfen)):
+        game = Game(position)
+        assert [m.usi() for m in game.check_moves()] == reference(game)[0], position
+
+
+@pytest.mark.parametrize(
     "sfen, mates",
     [
         # P*1b would mate (the gold on 1c guards it): an illegal drop, so no mate at all.

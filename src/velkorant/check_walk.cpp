@@ -3,7 +3,8 @@
 // the pieces that stand between it and one of the attacker's sliders, then the drops. Each is
 // kept when it checks (the moved piece reaches the king, or a slider it uncovers does) and is
 // legal (a pinned piece stays on its line, the king steps where nothing attacks it, a pawn drop
-// does not mate).
+// does not mate). Listing the checks alone, the pieces that uncover nothing are taken a kind at
+// a time instead, the pieces that step all at once, and the few checks put in order at the end.
 //
 // For mate in one the position is first screened for a quick proof that no check mates (most
 // positions have none, mate_screen.hpp). Then each check is looked at for the defender's
@@ -14,7 +15,9 @@
 // is the first checkmate of legal_moves. (A pawn drop never mates: one that would is illegal.)
 //
 // Odd positions are left to the listed moves (checks.cpp): the defender with two kings or in check
-// already, the attacker with two kings or in check.
+// already, the attacker with two kings, or in check where the checks are wanted with a mate.
+// Listing the checks alone, an attacker in check keeps the moves that answer it: a king step to a
+// square nothing attacks, or a move onto the lone checker or between it and the king.
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -33,6 +36,18 @@ namespace velkorant {
 namespace {
 
 using namespace mate_screen;
+
+// Puts board moves in legal_moves order: by source, the moves that do not promote first, then by
+// destination. There are seldom more than a few.
+void in_listed_order(std::uint16_t* begin, std::uint16_t* end) {
+    const auto key = [](std::uint16_t w) { return (w & 0x7f) << 8 | (w >> 14 & 1) << 7 | (w >> 7 & 0x7f); };
+    for (std::uint16_t* at = begin + 1; at < end; ++at) {
+        const std::uint16_t w = *at;
+        std::uint16_t* to = at;
+        for (; to > begin && key(to[-1]) > key(w); --to) *to = to[-1];
+        *to = w;
+    }
+}
 
 // What a walk that lists the checks, with no screen, takes the screen to have learnt: nothing.
 const Screened kUnscreened{};
@@ -64,26 +79,27 @@ struct Walk {
     Color side;
     int us, them;
     unsigned king;
-    Movers m;
+    const Movers& m;              // the caller's, alive as long as the walk
     u128 own, theirs, occupied;
     u128 rooks, bichops, lances;  // the attacker's sliders
     u128 our_kings;
-    u128 king_lines;              // every line through the defending king
     u128 straight, diagonal;      // what a rook, a bishop on the king's square reaches
     u128 slides_onto_king[4] = {}; // by kSlideWay: nothing, straight, diagonal, a lance's way
     u128 discoverers;             // the attacker's pieces alone between the king and a slider
     mutable u128 pinned = 0;      // the attacker's pieces alone between its own king and a slider
     mutable bool safety_known = false, unsafe = false;  // see settled()
+    bool evades = false;          // the attacker, in check, is given the moves that answer it
+    mutable u128 answering = ~u128{0};  // where a piece other than the king may go: see settled()
     const Screened& screened;     // for mate in one: what the screen learnt
 
-    Walk(const Board& b, Color s, int u, unsigned k, const Movers& movers, const Screened& learnt = kUnscreened)
-        : board(b), side(s), us(u), them(u ^ 1), king(k), m(movers), screened(learnt) {
+    Walk(const Board& b, Color s, int u, unsigned k, const Movers& movers, const Screened& learnt = kUnscreened,
+         bool evading = false)
+        : board(b), side(s), us(u), them(u ^ 1), king(k), m(movers), evades(evading), screened(learnt) {
         own = board.color_boards[us].to_u128();
         theirs = board.color_boards[them].to_u128();
         occupied = own | theirs;
         rooks = m.rooks & own, bichops = m.bichops & own, lances = m.lances & own;
         our_kings = board.piece_boards[number(Kind::King)].to_u128() & own;
-        king_lines = kTables.lines[0][king] | kTables.lines[1][king];
         // The slides onto the king, wanted only where the screen has named no landing squares
         // (which come grouped by the kind arriving there).
         straight = diagonal = 0;
@@ -111,13 +127,18 @@ struct Walk {
     // Whether the attacker's king is out of check, learnt (with its pins) only once a check is
     // about to be kept, or for a walk that only looks for a mate, once one leaves no reply:
     // many positions have none, and then whether it is in check changes nothing. In check, a
-    // walk that lists stops and `unsafe` sends the position to the listed ways.
+    // walk that lists stops and `unsafe` sends the position to the listed ways, unless it
+    // `evades`: then the pieces other than the king may only take a lone checker or come between
+    // it and the king (`answering`), and against two checkers nothing but the king moves.
     bool settled() const {
         if (!safety_known) {
             safety_known = true;
             if (our_kings) {
                 const unsigned k = lowest_index(our_kings);
-                if (attacked_by(m, them, theirs, k, occupied)) return !(unsafe = true);
+                if (attacked_by(m, them, theirs, k, occupied)) {
+                    if (!evades) return !(unsafe = true);
+                    answering = answers_to(k, attackers_onto(m, them, theirs, k, occupied));
+                }
                 pinned = alone_between(k, occupied, own, m.rooks & theirs, m.bichops & theirs, m.lances & theirs,
                                        forward(us));
             }
@@ -125,10 +146,135 @@ struct Walk {
         return !unsafe;
     }
 
+    // The squares that answer the check of `checkers` on the king on k, for a piece other than
+    // the king: the checker's own and those between it, when alone, and the king.
+    static u128 answers_to(unsigned k, u128 checkers) {
+        if (checkers & (checkers - 1)) return 0;
+        const unsigned checker = lowest_index(checkers);
+        for (unsigned d = 0; d < 8; ++d)
+            if (kTables.rays[d][k] & checkers) return (kTables.rays[d][k] & ~kTables.rays[d][checker]) | checkers;
+        return checkers;  // a knight's jump
+    }
+
     // The squares whence a piece of `kind` of the attacker reaches the king: its steps from
     // there (a dragon's diagonal ones, a horse's straight ones) and its slides, two loads
     // rather than a jump by kind.
     u128 checking(Kind kind) const { return step_attacks(them, kind, king) | slides_onto_king[kSlideWay[number(kind)]]; }
+
+    // The legal checks by the pieces that uncover no slider of the attacker's, pushed to `out`
+    // by kind of piece rather than in legal_moves order. Each way of stepping moves all the
+    // attacker's pieces of a kind at once, a set shifted by the step; a slider slides only
+    // along its lines that meet a square it might check from.
+    template <int Us>
+    void direct_checks(MoveList& out) const {
+        constexpr int f = forward(Us);  // one row forward; every step below is Black's turned round for White
+        const u128 open = ~own & kPlaying;
+        const u128 zone = Board::promotion_zone[Us].to_u128();
+        const u128 mine = own & ~discoverers;
+        const auto of = [&](Kind k) { return board.piece_boards[number(k)].to_u128() & mine; };
+        // Whence each kind checks: a gold's squares serve every piece arriving promoted, but a
+        // dragon's and horse's.
+        const u128 by_pawn = step_attacks(them, Kind::Pawn, king), by_knight = step_attacks(them, Kind::Knight, king);
+        const u128 by_silver = step_attacks(them, Kind::Silver, king), by_gold = step_attacks(them, Kind::Gold, king);
+        const u128 by_dragon = straight | step_attacks(them, Kind::Dragon, king);
+        const u128 by_horse = diagonal | step_attacks(them, Kind::Horse, king);
+        // The moves are listed first, and those that leave the attacker's king attacked taken
+        // out at the end.
+        // Room for every piece of the attacker's to go to every square, promoting or not.
+        const auto pieces = static_cast<std::size_t>(std::popcount(static_cast<std::uint64_t>(own >> 64)) +
+                                                     std::popcount(static_cast<std::uint64_t>(own)));
+        std::uint16_t* const first = out.append_space(pieces * 81 * 2);
+        std::uint16_t* end = first;
+        const auto add = [&](u128 targets, int step, bool promote) {
+            for (; targets;) {
+                const unsigned to = pop_lowest(targets);
+                const unsigned from = static_cast<unsigned>(static_cast<int>(to) - step);
+                *end++ = (promote ? Move::promoting(from, to) : Move::normal(from, to)).word;
+            }
+        };
+        const auto add_from = [&](unsigned from, u128 plain, u128 promoting) {
+            for (; plain;) *end++ = Move::normal(from, pop_lowest(plain)).word;
+            for (; promoting;) *end++ = Move::promoting(from, pop_lowest(promoting)).word;
+        };
+        // The pieces that step, each way at once: the squares it checks from as it is, and
+        // promoted (a move into, out of or within the zone may promote).
+        const auto steps = [&]<int D>(u128 pieces, u128 plain_squares, u128 promoting_squares) {
+            const u128 arrived = shifted<D>(pieces) & open;
+            const u128 plain = arrived & plain_squares;
+            const u128 promoting = (arrived & zone) | (shifted<D>(pieces & zone) & open);
+            if (plain | (promoting & promoting_squares)) {
+                add(plain, D, false);
+                add(promoting & promoting_squares, D, true);
+            }
+        };
+        const u128 near = kNear.of[0][king];
+        if (const u128 pawns = of(Kind::Pawn) & near)
+            steps.template operator()<f>(pawns, by_pawn & ~Board::last_row[Us].to_u128(), by_gold);
+        if (const u128 knights = of(Kind::Knight) & kNear.of[1][king]) {
+            const u128 squares = by_knight & ~Board::last_two_rows[Us].to_u128();
+            steps.template operator()<2 * f - 1>(knights, squares, by_gold);
+            steps.template operator()<2 * f + 1>(knights, squares, by_gold);
+        }
+        if (const u128 silvers = of(Kind::Silver) & near) {
+            steps.template operator()<f>(silvers, by_silver, by_gold);
+            steps.template operator()<f - 1>(silvers, by_silver, by_gold);
+            steps.template operator()<f + 1>(silvers, by_silver, by_gold);
+            steps.template operator()<-f - 1>(silvers, by_silver, by_gold);
+            steps.template operator()<-f + 1>(silvers, by_silver, by_gold);
+        }
+        if (const u128 golds = m.golds & mine & near) {
+            steps.template operator()<f>(golds, by_gold, 0);
+            steps.template operator()<f - 1>(golds, by_gold, 0);
+            steps.template operator()<f + 1>(golds, by_gold, 0);
+            steps.template operator()<-1>(golds, by_gold, 0);
+            steps.template operator()<1>(golds, by_gold, 0);
+            steps.template operator()<-f>(golds, by_gold, 0);
+        }
+        if (const u128 dragons = of(Kind::Dragon)) {  // a step may land on one of its kind's lines
+            steps.template operator()<f - 1>(dragons, by_dragon, 0);
+            steps.template operator()<f + 1>(dragons, by_dragon, 0);
+            steps.template operator()<-f - 1>(dragons, by_dragon, 0);
+            steps.template operator()<-f + 1>(dragons, by_dragon, 0);
+        }
+        if (const u128 horses = of(Kind::Horse)) {  // a step may land on one of its kind's lines
+            steps.template operator()<f>(horses, by_horse, 0);
+            steps.template operator()<-f>(horses, by_horse, 0);
+            steps.template operator()<-1>(horses, by_horse, 0);
+            steps.template operator()<1>(horses, by_horse, 0);
+        }
+        // The sliders, one by one: `plain` the squares whence the piece checks as it is,
+        // `promoted` those whence it checks promoted.
+        const auto slides = [&]<Direction... D>(u128 pieces, u128 plain_squares, u128 promoted_squares) {
+            for (; pieces;) {
+                const unsigned from = pop_lowest(pieces);
+                const u128 wanted = (plain_squares | promoted_squares) & open;
+                u128 reach = 0;
+                ((reach |= (kTables.rays[ray_of(D)][from] & wanted) ? slide<D>(from, occupied) : u128{0}), ...);
+                reach &= open;
+                if (!reach) continue;
+                const u128 promoting = promoted_squares & (kTables.in_zone[Us][from] ? reach : reach & zone);
+                add_from(from, reach & plain_squares, promoting);
+            }
+        };
+        slides.template operator()<North, West, South, East>(of(Kind::Rook), straight, by_dragon);
+        slides.template operator()<North, West, South, East>(of(Kind::Dragon), by_dragon, 0);
+        slides.template operator()<NorthWest, SouthWest, SouthEast, NorthEast>(of(Kind::Bichop), diagonal, by_horse);
+        slides.template operator()<NorthWest, SouthWest, SouthEast, NorthEast>(of(Kind::Horse), by_horse, 0);
+        // A lance checks only from the king's column or, promoted, from next to the king: it
+        // stands within a column of the king's.
+        const unsigned column = king % 11;
+        const u128 lance_columns = kTables.columns[column - 1] | kTables.columns[column] | kTables.columns[column + 1];
+        slides.template operator()<static_cast<Direction>(f)>(of(Kind::Lance) & lance_columns,
+                                                              slides_onto_king[3] & ~Board::last_row[Us].to_u128(),
+                                                              by_gold);
+        if (end == first) return;
+        settled();
+        std::uint16_t* kept = first;
+        for (const std::uint16_t* at = first; at < end; ++at)
+            if (legal(Move{*at}.from(), Move{*at}.to())) *kept++ = *at;
+        out.commit(kept);
+        if (kept - first > 1) in_listed_order(first, kept);
+    }
 
     // The king attacked by a piece of the attacker's (a position for the listed ways).
     bool king_attacked() const {
@@ -167,6 +313,7 @@ struct Walk {
         const u128 from_bit = bit(from);
         if (our_kings & from_bit)
             return !attacked_by(m, them, theirs & ~bit(to), to, (occupied & ~from_bit) | bit(to));
+        if (!(answering & bit(to))) return false;
         if (!(pinned & from_bit)) return true;
         const unsigned k = lowest_index(our_kings);
         for (unsigned d = 0; d < 8; ++d)
@@ -211,7 +358,7 @@ struct Walk {
         const auto answers = [&](u128 pieces, unsigned onto) {
             for (; pieces;) {
                 const unsigned p = pop_lowest(pieces);
-                if (!(king_lines & bit(p))) return true;
+                if (!((kTables.lines[0][king] | kTables.lines[1][king]) & bit(p))) return true;
                 if (!lined(c.from_bit, c.to, c.kind, (after & ~bit(p)) | bit(onto), c.checkers)) return true;
             }
             return false;
@@ -274,7 +421,9 @@ struct Walk {
     // returns that check's move. Without `Reach` the visitor reads only the move: a check by the
     // moved piece alone (no piece of the attacker uncovered) then goes without its reach, it
     // being known to check from where it lands.
-    template <bool Reach = true, class Visit>
+    // With `Uncovering` only the pieces that uncover a slider are walked (then the drops): the
+    // others' checks are left to direct_checks().
+    template <bool Reach = true, bool Uncovering = false, class Visit>
     std::optional<Move> walk(Visit&& visit) const {
         const u128 zone = Board::promotion_zone[us].to_u128();
         const u128 open = ~own & kPlaying;
@@ -282,7 +431,9 @@ struct Walk {
         // reach a square it might check from, any piece that uncovers a slider. A king never
         // checks by itself.
         u128 sources = discoverers;
-        if (landed()) {
+        if (Uncovering) {
+            // The others' checks are listed apart.
+        } else if (landed()) {
             // The screen has named the squares a mating move might come to: only the pieces
             // that reach one of them (the sliders among them found by the screen).
             u128 landers = screened.slider_sources;
@@ -366,6 +517,7 @@ struct Walk {
                 const unsigned to = pop_lowest(squares);
                 const Move drop = Move::drop_of(Piece{side, kind}.code(), to);
                 if (Listing && !settled()) return std::nullopt;
+                if (Listing && !(answering & bit(to))) continue;
                 // A drop checks from every square whence its kind reaches the king.
                 if (!Reach && kind != Kind::Pawn) {
                     if (visit(Check{drop, 0, to, kind, 0, bit(to)})) return drop;
@@ -386,9 +538,10 @@ struct Walk {
 };
 
 // Runs `fast` with a Walk of the position when it is one the walk handles, else `slow`; a
-// defender without a king is given no check at all (`none`).
+// defender without a king is given no check at all (`none`). A walk that `evades` lists the
+// checks of an attacker in check too.
 template <bool Listing, class Fast, class Slow, class None>
-auto dispatch(const Board& board, Color side, Fast fast, Slow slow, None none) {
+auto dispatch(const Board& board, Color side, Fast fast, Slow slow, None none, bool evades = false) {
     // Listing the checks reads most of the board: its every line asked for at once, as a
     // position not looked at lately is otherwise read a line at a time as the walk comes to its
     // kinds of squares and its hands. (Mate in one reads less, most often only the screen's.)
@@ -408,7 +561,7 @@ auto dispatch(const Board& board, Color side, Fast fast, Slow slow, None none) {
     const unsigned king = lowest_index(their_kings);
     if constexpr (Listing) {
         // The walk's slides from the king tell whether it is in check.
-        Walk<Listing> walk(board, side, us, king, movers);
+        Walk<Listing> walk(board, side, us, king, movers, kUnscreened, evades);
         if (walk.king_attacked()) return slow();
         if constexpr (std::is_void_v<decltype(fast(walk))>) {
             fast(walk);
@@ -448,12 +601,18 @@ void check_moves(const Board& board, Color side, MoveList& out) {
         board, side,
         [&](const Walk<true>& w) {
             out.clear();
-            w.template walk<false>([&](const Check& c) {
+            if (w.us) w.template direct_checks<1>(out); else w.template direct_checks<0>(out);
+            // The checks of the pieces that uncover a slider (seldom any) are put among them.
+            const std::size_t direct = out.size();
+            std::size_t uncovering = 0;
+            w.template walk<false, true>([&](const Check& c) {
                 out.push_back(c.move);
+                uncovering += !c.move.is_drop();
                 return false;
             });
+            if (uncovering) in_listed_order(out.data(), out.data() + direct + uncovering);
         },
-        listed, [&] { out.clear(); });
+        listed, [&] { out.clear(); }, true);
 }
 
 VELKORANT_CLONED  // the walk inlined, with a copy for newer processors
