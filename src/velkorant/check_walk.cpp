@@ -114,10 +114,10 @@ struct Walk {
         }
         // No piece of ours stands alone between the king and a slider of ours when none sees
         // the king past our own pieces (all squares count as seen until the screen has looked;
-        // a walk that lists has no screen). Nor when none of ours is the first piece the king
-        // sees along a line, as most often its own pieces are.
-        const bool looked = Listing ? ((straight | diagonal) & own) != 0 : (screened.seen_past & bit(king)) != 0;
-        discoverers = looked ? alone_between(king, occupied, own, rooks, bichops, lances, forward(them)) : 0;
+        // a walk that lists has no screen).
+        discoverers = Listing || (screened.seen_past & bit(king))
+                          ? alone_between(king, occupied, own, rooks, bichops, lances, forward(them))
+                          : 0;
     }
 
     // The screen has named the squares a mating move comes to (never for a walk that lists).
