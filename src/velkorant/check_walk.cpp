@@ -86,9 +86,7 @@ struct Walk {
     u128 straight, diagonal;      // what a rook, a bishop on the king's square reaches
     u128 slides_onto_king[4] = {}; // by kSlideWay: nothing, straight, diagonal, a lance's way
     u128 discoverers;             // the attacker's pieces alone between the king and a slider
-    mutable u128 pinned = 0;      // the attacker's pieces alone between its own king and a slider: see pins()
-    mutable u128 own_lines = 0;   // the lines through the attacker's king, once settled()
-    mutable bool pins_known = false;
+    mutable u128 pinned = 0;      // the attacker's pieces alone between its own king and a slider
     mutable bool safety_known = false, unsafe = false;  // see settled()
     bool evades = false;          // the attacker, in check, is given the moves that answer it
     mutable u128 answering = ~u128{0};  // where a piece other than the king may go: see settled()
@@ -126,7 +124,7 @@ struct Walk {
         else return screened.landing_named();
     }
 
-    // Whether the attacker's king is out of check, learnt (with the lines through it) only once a check is
+    // Whether the attacker's king is out of check, learnt (with its pins) only once a check is
     // about to be kept, or for a walk that only looks for a mate, once one leaves no reply:
     // many positions have none, and then whether it is in check changes nothing. In check, a
     // walk that lists stops and `unsafe` sends the position to the listed ways, unless it
@@ -141,21 +139,11 @@ struct Walk {
                     if (!evades) return !(unsafe = true);
                     answering = answers_to(k, attackers_onto(m, them, theirs, k, occupied));
                 }
-                own_lines = kTables.lines[0][k] | kTables.lines[1][k];
+                pinned = alone_between(k, occupied, own, m.rooks & theirs, m.bichops & theirs, m.lances & theirs,
+                                       forward(us));
             }
         }
         return !unsafe;
-    }
-
-    // The attacker's pinned pieces, found the first time a move starts on a line through its
-    // king (most checks start nowhere near it). Once settled(), with the king on the board.
-    u128 pins() const {
-        if (!pins_known) {
-            pins_known = true;
-            pinned = alone_between(lowest_index(our_kings), occupied, own, m.rooks & theirs, m.bichops & theirs,
-                                   m.lances & theirs, forward(us));
-        }
-        return pinned;
     }
 
     // The squares that answer the check of `checkers` on the king on k, for a piece other than
@@ -329,7 +317,7 @@ struct Walk {
         if (our_kings & from_bit)
             return !attacked_by(m, them, theirs & ~bit(to), to, (occupied & ~from_bit) | bit(to));
         if (!(answering & bit(to))) return false;
-        if (!(own_lines & from_bit) || !(pins() & from_bit)) return true;
+        if (!(pinned & from_bit)) return true;
         const unsigned k = lowest_index(our_kings);
         for (unsigned d = 0; d < 8; ++d)
             if (kTables.rays[d][k] & from_bit) return (kTables.rays[d][k] & bit(to)) != 0;
