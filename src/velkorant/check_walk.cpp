@@ -244,10 +244,13 @@ struct Walk {
         }
         // The sliders, one by one: `plain` the squares whence the piece checks as it is,
         // `promoted` those whence it checks promoted.
+        // A rook or a bishop whose lines miss every such square is passed over at one look.
         const auto slides = [&]<Direction... D>(u128 pieces, u128 plain_squares, u128 promoted_squares) {
+            const u128 wanted = (plain_squares | promoted_squares) & open;
             for (; pieces;) {
                 const unsigned from = pop_lowest(pieces);
-                const u128 wanted = (plain_squares | promoted_squares) & open;
+                if constexpr (sizeof...(D) == 4)
+                    if (!(kTables.lines[((D == NorthWest) || ...) ? 1 : 0][from] & wanted)) continue;
                 u128 reach = 0;
                 ((reach |= (kTables.rays[ray_of(D)][from] & wanted) ? slide<D>(from, occupied) : u128{0}), ...);
                 reach &= open;
