@@ -80,31 +80,23 @@ def mate_after_move_rows(sfens: list[str]) -> list[tuple[str, float, float]]:
                 theirs.append((board, board.move_from_usi(move.usi())))
                 break
 
-    def ours_asked(pairs):
-        for game, move in pairs:
-            game.push(move)
-            game.mate_in_one()
-            game.pop()
-
-    def ours_not(pairs):
-        for game, move in pairs:
-            game.push(move)
-            game.pop()
-
-    def theirs_asked(pairs):
+    # One loop for both libraries, the question asked through the class's method.
+    def asked(pairs, ask):
         for board, move in pairs:
             board.push(move)
-            board.mate_move_in_1ply()
+            ask(board)
             board.pop()
 
-    def theirs_not(pairs):
+    def not_asked(pairs):
         for board, move in pairs:
             board.push(move)
             board.pop()
+
+    def cost(pairs, ask):
+        return best_of(lambda: asked(pairs, ask)) - best_of(lambda: not_asked(pairs))
 
     name = f"mate in one after a move ({len(ours)} positions; push and pop taken off)"
-    return [(name, best_of(lambda: ours_asked(ours)) - best_of(lambda: ours_not(ours)),
-             best_of(lambda: theirs_asked(theirs)) - best_of(lambda: theirs_not(theirs)))]
+    return [(name, cost(ours, Game.mate_in_one), cost(theirs, cshogi.Board.mate_move_in_1ply))]
 
 
 def check_rows(sfens: list[str]) -> list[tuple[str, float, float]]:
